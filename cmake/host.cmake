@@ -1,0 +1,18 @@
+# The stand-in host: a library (for tests) and the quillomar-host program.
+add_library(qhost STATIC host/host.cpp host/library.cpp host/system.cpp host/scenario.cpp)
+target_include_directories(qhost PUBLIC ${CMAKE_SOURCE_DIR})
+if(QM_FLAVOUR STREQUAL "MAC")
+  target_compile_definitions(qhost PUBLIC QHOST_FLAVOUR_MAC QHOST_SYSTEM_MAC)
+else()
+  target_compile_definitions(qhost PUBLIC QHOST_FLAVOUR_${QM_FLAVOUR})
+endif()
+target_link_libraries(qhost PUBLIC ${QM_SYSTEM_LIBS})
+if(NOT WIN32)
+  target_link_libraries(qhost PUBLIC ${CMAKE_DL_LIBS})
+endif()
+
+add_executable(quillomar-host host/main.cpp)
+target_link_libraries(quillomar-host PRIVATE qhost)
+if(NOT WIN32)
+  set_target_properties(quillomar-host PROPERTIES BUILD_RPATH "$ORIGIN")
+endif()

@@ -1,0 +1,66 @@
+# The library: one object set per flavour, linked into the shipped library and, as a static
+# library, into the unit tests (which reach internals the export does not offer).
+
+set(QM_LIB_SOURCES
+  entry/dispatch.cpp
+  import/filetable.cpp
+  glue/XPqUtil.cpp
+  glue/callback.cpp
+  platform/faults.cpp)
+
+if(QM_FLAVOUR STREQUAL "MAC")
+  list(APPEND QM_LIB_SOURCES glue/callback_mac.cpp platform/mac.cpp)
+  set(QM_EXPORT_SOURCES entry/export_mac.cpp)
+  set(QM_LIB_NAME QuillomarMac)
+else()
+  list(APPEND QM_LIB_SOURCES glue/callback_win.cpp entry/dllmain.cpp platform/win32.cpp)
+  set(QM_EXPORT_SOURCES entry/export_win.cpp)
+  if(QM_FLAVOUR STREQUAL "WINU")
+    set(QM_LIB_NAME QuillomarU)
+  else()
+    set(QM_LIB_NAME Quillomar)
+  endif()
+endif()
+
+# The stand-in of the system calls, where the real ones cannot be had: a shared library of
+# its own, so that the library and the host share one "system".
+if(NOT WIN32)
+  if(QM_FLAVOUR STREQUAL "MAC")
+    add_library(qm_system SHARED platform/standin/toolbox_posix.cpp)
+    set_target_properties(qm_system PROPERTIES OUTPUT_NAME qtoolbox)
+  else()
+    add_library(qm_system SHARED platform/standin/winapi_posix.cpp)
+    set_target_properties(qm_system PROPERTIES OUTPUT_NAME qwinapi)
+  endif()
+  target_compile_options(qm_system PRIVATE -fvisibility=hidden)
+  set(QM_SYSTEM_LIBS qm_system)
+else()
+  set(QM_SYSTEM_LIBS kernel32 user32)
+endif()
+
+add_library(qm_objects OBJECT ${QM_LIB_SOURCES})
+target_compile_definitions(qm_objects PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
+target_compile_options(qm_objects PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden)
+target_include_directories(qm_objects PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_library(quillomar_core STATIC $<TARGET_OBJECTS:qm_objects>)
+target_compile_definitions(quillomar_core PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
+target_include_directories(quillomar_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(quillomar_core PUBLIC ${QM_SYSTEM_LIBS})
+
+# The exported entry point stays out of the static library: the macOS one is named "main".
+add_library(quillomar SHARED $<TARGET_OBJECTS:qm_objects> ${QM_EXPORT_SOURCES})
+target_compile_options(quillomar PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden)
+target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(quillomar PRIVATE QM_FLAVOUR_${QM_FLAVOUR})
+target_link_libraries(quillomar PRIVATE ${QM_SYSTEM_LIBS})
+set_target_properties(quillomar PROPERTIES OUTPUT_NAME ${QM_LIB_NAME} PREFIX "")
+if(WIN32)
+  target_sources(quillomar PRIVATE resources/quillomar.rc resources/quillomar.def)
+  target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+  # The .def exports the entry point undecorated; the fixup silences the stdcall alias.
+  target_link_options(quillomar PRIVATE -Wl,--enable-stdcall-fixup)
+else()
+  set_target_properties(quillomar PROPERTIES SUFFIX ".so" BUILD_RPATH "$ORIGIN")
+  target_link_options(quillomar PRIVATE -Wl,--no-undefined)
+endif()

@@ -1,0 +1,75 @@
+// The adapter over the host's callback: one function per host operation, the same names and
+// arguments in every build. Each takes the host's callback (Windows) or callback record
+// (macOS) last. Also the host-character string helpers of the callback module.
+#ifndef QUILLOMAR_CALLBACK_H
+#define QUILLOMAR_CALLBACK_H
+
+#include "qtypes.h"
+
+// Value formats of field and list reads and writes.
+enum : qshort {
+  fmtNumber = 0, // a host number (qreal at the address)
+  fmtString = 2, // a terminated host-character string
+  fmtLength = 4, // reads only: a 32-bit count of characters
+  fmtHandle = 8, // reads only: an XP handle that receives a qchar handle string
+};
+
+// Operation codes of the Windows callback.
+enum : qlong {
+  opGetFldRef = 28,
+  opGetFldNum = 29,
+  opSetFldVal = 30,
+  opSetFldNum = 31,
+  opShowMessage = 36,
+  opGetFldVal = 38,
+  opGetLstVal = 39,
+  opGetLstNum = 40,
+  opGetPackageId = 48,
+  opGetDesignPtr = 49,
+};
+
+// Byte offsets of the slots of the macOS callback record, in a record of 4-byte pointers;
+// slot k is entry k / 4 of the record's array of function pointers on every build.
+enum : int {
+  slotGetFldRef = 12,
+  slotGetFldNum = 24,
+  slotSetFldVal = 28,
+  slotSetFldNum = 32,
+  slotShowMessage = 92,
+  slotGetFldVal = 128,
+  slotGetLstVal = 132,
+  slotGetPackageId = 168,
+  slotGetDesignPtr = 172,
+};
+
+// The Windows callback's list-cell record.
+struct q_ {
+  qlong lineno;
+  qlong maxlen;
+};
+
+qshort GetFldRef(const qchar* name, qcallback cb);
+qshort GetFldInt(qshort fldref, qcallback cb);
+qlong GetFldLong(qshort fldref, qcallback cb);
+void SetFldVal(qshort fldref, qshort fmt, void* val, qcallback cb);
+void SetFldInt(qshort fldref, qshort val, qcallback cb);
+void SetFldLong(qshort fldref, qlong val, qcallback cb);
+void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void* val, qcallback cb);
+void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void* val,
+               qcallback cb);
+qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, qcallback cb);
+qbyte ShowMessage(qshort mty, qbyte high, qbyte large, qbyte bell, const qchar* message,
+                  qcallback cb);
+qshort GetPackageId(qcallback cb);
+void* GetDesignPtr(qcallback cb);
+
+// Fills the host's length-prefixed record from a terminated string, cut at 255 characters.
+void sthandle(const qchar* m, str255* str);
+
+// Host numbers to integers, truncated toward zero. Out of range (or not a number) gives the
+// most negative value, as the x86 conversion does; the Windows 16-bit reads keep the low 16
+// bits of the 32-bit result instead.
+qlong qrealToLong(qreal value);
+qshort qrealToShortSaturated(qreal value);
+
+#endif

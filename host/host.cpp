@@ -1,0 +1,635 @@
+// The stand-in host's state and its answers to the library's host operations.
+#include "host.h"
+
+#include "system.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qhost {
+
+namespace {
+
+// The Windows callback has no context argument: the host whose message is running.
+thread_local Host* tCurrent = nullptr;
+
+constexpr int16_t kLineCountRef = 999; // "#LN": line 0 in this column gives the line count
+
+std::string formatNumber(double v) {
+  char buf[64];
+  if (std::isfinite(v) && v == std::trunc(v) && std::fabs(v) < 1e15)
+    std::snprintf(buf, sizeof buf, "%.0f", v);
+  else
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+  return buf;
+}
+
+// ---- The Windows callback ----------------------------------------------------------------
+int16_t QHOST_CDECL winCallback(int32_t op, ...) {
+  Host* h = tCurrent;
+  if (!h) {
+    std::fprintf(stderr, "quillomar-host: callback outside of a message (op %d)\n", op);
+    std::abort();
+  }
+  h->countCall();
+  va_list ap;
+  va_start(ap, op);
+  int16_t result = 0;
+  auto ref = [&ap] { return static_cast<int16_t>(va_arg(ap, int32_t)); };
+  switch (op) {
+  case kOpGetFldRef: result = h->getFldRef(va_arg(ap, void*)); break;
+  case kOpGetFldNum: {
+    int16_t r = ref();
+    auto* d = va_arg(ap, double*);
+    double v = h->getNumber(r);
+    if (!std::isnan(v)) *d = v;
+    break;
+  }
+  case kOpSetFldVal: {
+    int16_t r = ref();
+    int16_t fmt = ref();
+    h->setValue(r, fmt, va_arg(ap, void*));
+    break;
+  }
+  case kOpSetFldNum: {
+    int16_t r = ref();
+    h->setNumber(r, *va_arg(ap, double*));
+    break;
+  }
+  case kOpShowMessage: {
+    for (int i = 0; i < 4; ++i) (void)va_arg(ap, int32_t); // type and three flags
+    result = h->showMessage(va_arg(ap, void*));
+    break;
+  }
+  case kOpGetFldVal: {
+    int16_t r = ref();
+    int16_t fmt = ref();
+    int32_t maxlen = va_arg(ap, int32_t);
+    h->getValue(r, fmt, maxlen, va_arg(ap, void*));
+    break;
+  }
+  case kOpGetLstVal: {
+    int16_t list = ref();
+    int16_t col = ref();
+    int16_t fmt = ref();
+    void* val = va_arg(ap, void*);
+    auto* q = va_arg(ap, ListCellArgs*);
+    h->getListValue(list, q->lineno, col, fmt, q->maxlen, val);
+    break;
+  }
+  case kOpGetLstNum: {
+    int16_t list = ref();
+    int32_t line = va_arg(ap, int32_t);
+    int16_t col = ref();
+    auto* d = va_arg(ap, double*);
+    double v = h->getListNumber(list, line, col);
+    if (!std::isnan(v)) *d = v;
+    break;
+  }
+  case kOpGetPackageId: *va_arg(ap, int32_t*) = h->packageId(); break;
+  case kOpGetDesignPtr:
+    // A pointer-sized slot: a 32-bit one cannot hold an address in a 64-bit process.
+    *va_arg(ap, intptr_t*) = reinterpret_cast<intptr_t>(h->designPtr());
+    break;
+  default: h->protocolError("unknown callback operation " + std::to_string(op)); break;
+  }
+  va_end(ap);
+  return result;
+}
+
+// ---- The macOS callback record -----------------------------------------------------------
+Host* hostOf(void* rec) { return static_cast<Host*>(static_cast<void**>(rec)[kCallbackRecordEntries]); }
+
+Host* enter(void* rec) {
+  Host* h = hostOf(rec);
+  h->countCall();
+  return h;
+}
+
+int16_t slotGetFldRef(const void* s, void* rec) { return enter(rec)->getFldRef(s); }
+
+Extended80 slotGetFldNum(int16_t ref, void* rec) {
+  double v = enter(rec)->getNumber(ref);
+  return toExtended(std::isnan(v) ? 0 : v);
+}
+
+void slotSetFldVal(int16_t ref, int16_t fmt, void* val, void* rec) {
+  Host* h = enter(rec);
+  if (fmt == kFmtNumber) {
+    double d = fromExtended(*static_cast<Extended80*>(val));
+    h->setValue(ref, fmt, &d);
+  } else {
+    h->setValue(ref, fmt, val);
+  }
+}
+
+void slotSetFldNum(int16_t ref, Extended80* x, void* rec) {
+  enter(rec)->setNumber(ref, fromExtended(*x));
+}
+
+uint8_t slotShowMessage(int16_t, uint8_t, uint8_t, uint8_t, void* s, void* rec) {
+  return enter(rec)->showMessage(s);
+}
+
+void slotGetFldVal(int16_t ref, int16_t fmt, int32_t maxlen, void* val, void* rec) {
+  Host* h = enter(rec);
+  if (fmt == kFmtNumber) {
+    double v = h->getNumber(ref);
+    if (!std::isnan(v)) *static_cast<Extended80*>(val) = toExtended(v);
+  } else {
+    h->getValue(ref, fmt, maxlen, val);
+  }
+}
+
+void slotGetLstVal(int16_t list, int32_t line, int16_t col, int16_t fmt, int32_t maxlen, void* val,
+                   void* rec) {
+  Host* h = enter(rec);
+  if (fmt == kFmtNumber) {
+    double v = h->getListNumber(list, line, col);
+    if (!std::isnan(v)) *static_cast<Extended80*>(val) = toExtended(v);
+  } else {
+    h->getListValue(list, line, col, fmt, maxlen, val);
+  }
+}
+
+int16_t slotGetPackageId(void* rec) { return enter(rec)->packageId(); }
+void* slotGetDesignPtr(void* rec) { return enter(rec)->designPtr(); }
+
+void unusedSlot() {
+  std::fprintf(stderr, "quillomar-host: the library called a callback record slot that no "
+                       "operation of this interface uses\n");
+  std::abort();
+}
+
+template <typename Fn> void* asEntry(Fn fn) { return reinterpret_cast<void*>(fn); }
+
+} // namespace
+
+// ---- Values ------------------------------------------------------------------------------
+double Value::asNumber() const {
+  if (isNumber) return number;
+  std::string ascii;
+  for (char32_t c : text) ascii += c < 0x80 ? static_cast<char>(c) : '?';
+  char* end = nullptr;
+  double v = std::strtod(ascii.c_str(), &end);
+  return end == ascii.c_str() ? 0 : v;
+}
+
+std::u32string Value::asText() const { return isNumber ? fromUtf8(formatNumber(number)) : text; }
+
+std::string Value::describe() const {
+  if (isNumber) return formatNumber(number);
+  std::string out = "\"";
+  for (char32_t c : text) {
+    char buf[16];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x100) {
+      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+      out += buf;
+    } else {
+      std::snprintf(buf, sizeof buf, "\\u{%X}", static_cast<unsigned>(c));
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+bool Value::operator==(const Value& o) const {
+  if (isNumber != o.isNumber) return false;
+  return isNumber ? number == o.number : text == o.text;
+}
+
+// ---- Host --------------------------------------------------------------------------------
+Host::Host(Flavour flavour) : flavour_(flavour) {
+  fields_[kLineCountRef] = Field{Field::LineCount, "#LN"};
+  refs_["#LN"] = kLineCountRef;
+  if (flavour_ == Flavour::Mac) {
+    record_ = std::make_unique<void*[]>(kCallbackRecordEntries + 1);
+    for (int i = 0; i < kCallbackRecordEntries; ++i) record_[i] = asEntry(&unusedSlot);
+    record_[kSlotGetFldRef / 4] = asEntry(&slotGetFldRef);
+    record_[kSlotGetFldNum / 4] = asEntry(&slotGetFldNum);
+    record_[kSlotSetFldVal / 4] = asEntry(&slotSetFldVal);
+    record_[kSlotSetFldNum / 4] = asEntry(&slotSetFldNum);
+    record_[kSlotShowMessage / 4] = asEntry(&slotShowMessage);
+    record_[kSlotGetFldVal / 4] = asEntry(&slotGetFldVal);
+    record_[kSlotGetLstVal / 4] = asEntry(&slotGetLstVal);
+    record_[kSlotGetPackageId / 4] = asEntry(&slotGetPackageId);
+    record_[kSlotGetDesignPtr / 4] = asEntry(&slotGetDesignPtr);
+    record_[kCallbackRecordEntries] = this;
+  }
+}
+
+Host::~Host() {
+  if (tCurrent == this) tCurrent = nullptr;
+}
+
+void* Host::callbackArg() {
+  tCurrent = this;
+  if (flavour_ == Flavour::Mac) return record_.get();
+  return reinterpret_cast<void*>(&winCallback);
+}
+
+void Host::setVariable(const std::string& name, Value v) {
+  if (!refs_.count(name)) {
+    int16_t ref = nextRef_++;
+    refs_[name] = ref;
+    fields_[ref] = Field{Field::Variable, name};
+  }
+  vars_[name] = std::move(v);
+}
+
+List& Host::declareList(const std::string& name, std::vector<std::string> columns) {
+  if (!refs_.count(name)) {
+    int16_t ref = nextRef_++;
+    refs_[name] = ref;
+    fields_[ref] = Field{Field::ListVar, name};
+  }
+  for (const auto& c : columns) {
+    if (!refs_.count(c)) {
+      int16_t ref = nextRef_++;
+      refs_[c] = ref;
+      fields_[ref] = Field{Field::Column, c};
+    }
+  }
+  List& l = lists_[name];
+  l.columns = std::move(columns);
+  l.lines.clear();
+  return l;
+}
+
+void Host::addRow(const std::string& listName, std::vector<Value> row) {
+  lists_[listName].lines.push_back(std::move(row));
+}
+
+const Value* Host::variable(const std::string& name) const {
+  auto it = vars_.find(name);
+  return it == vars_.end() ? nullptr : &it->second;
+}
+
+const List* Host::list(const std::string& name) const {
+  auto it = lists_.find(name);
+  return it == lists_.end() ? nullptr : &it->second;
+}
+
+int16_t Host::fieldRef(const std::string& name) const {
+  auto it = refs_.find(name);
+  return it == refs_.end() ? 0 : it->second;
+}
+
+Value* Host::valueFor(int16_t ref, bool forWrite) {
+  if (ref == kReturnCode) {
+    if (!returnCode_ && forWrite) returnCode_ = Value{};
+    return returnCode_ ? &*returnCode_ : nullptr;
+  }
+  if (ref >= kFirstParam && static_cast<size_t>(ref - kFirstParam) < params_.size() &&
+      currentMessage_ == kExecute) {
+    Param& p = params_[ref - kFirstParam];
+    if (p.variable.empty()) return &p.literal;
+    auto it = vars_.find(p.variable);
+    return it == vars_.end() ? nullptr : &it->second;
+  }
+  auto f = fields_.find(ref);
+  if (f == fields_.end() || f->second.kind != Field::Variable) return nullptr;
+  return &vars_[f->second.name];
+}
+
+const List* Host::listFor(int16_t ref) const {
+  std::string name;
+  if (ref >= kFirstParam && static_cast<size_t>(ref - kFirstParam) < params_.size() &&
+      currentMessage_ == kExecute) {
+    name = params_[ref - kFirstParam].variable;
+  } else {
+    auto f = fields_.find(ref);
+    if (f != fields_.end() && f->second.kind == Field::ListVar) name = f->second.name;
+  }
+  return list(name);
+}
+
+std::string Host::columnName(int16_t ref) const {
+  auto f = fields_.find(ref);
+  return f == fields_.end() ? std::string() : f->second.name;
+}
+
+int16_t Host::getFldRef(const void* str255) {
+  std::u32string name;
+  if (isUnicode(flavour_)) {
+    const auto* s = static_cast<const Str255Wide*>(str255);
+    if (s->len > 255) protocolError("name record with length " + std::to_string(s->len));
+    name.assign(s->content, s->content + std::min<uint32_t>(s->len, 255));
+  } else {
+    const auto* s = static_cast<const Str255Narrow*>(str255);
+    name.assign(s->content, s->content + s->len);
+  }
+  // The host's names are case-insensitive for ASCII letters.
+  std::string key = toUtf8(name);
+  for (const auto& [n, ref] : refs_) {
+    if (n.size() == key.size() &&
+        std::equal(n.begin(), n.end(), key.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        }))
+      return ref;
+  }
+  return 0;
+}
+
+double Host::getNumber(int16_t ref) {
+  if (ref == kParamCount && currentMessage_ == kExecute) return static_cast<double>(params_.size());
+  Value* v = valueFor(ref, false);
+  return v ? v->asNumber() : NAN; // unknown fields are left as the library set them
+}
+
+void Host::setNumber(int16_t ref, double v) {
+  ++last_.writes;
+  if (Value* dst = valueFor(ref, true)) *dst = Value::num(v);
+}
+
+void Host::setValue(int16_t ref, int16_t fmt, const void* val) {
+  ++last_.writes;
+  Value incoming;
+  if (fmt == kFmtNumber) {
+    incoming = Value::num(*static_cast<const double*>(val));
+  } else if (fmt == kFmtString) {
+    incoming = Value::str(readChars(val));
+  } else {
+    protocolError("field write in format " + std::to_string(fmt));
+    return;
+  }
+  if (Value* dst = valueFor(ref, true)) *dst = std::move(incoming);
+}
+
+void Host::getValue(int16_t ref, int16_t fmt, int32_t maxlen, void* val) {
+  Value* v = ref == kParamCount ? nullptr : valueFor(ref, false);
+  Value count = Value::num(static_cast<double>(params_.size()));
+  if (ref == kParamCount && currentMessage_ == kExecute) v = &count;
+  if (!v) return;
+  switch (fmt) {
+  case kFmtNumber: *static_cast<double*>(val) = v->asNumber(); break;
+  case kFmtString: {
+    if (maxlen < 0) protocolError("string read with maxlen " + std::to_string(maxlen));
+    std::u32string t = v->asText();
+    if (t.size() > static_cast<size_t>(std::max(maxlen, 0))) t.resize(std::max(maxlen, 0));
+    writeChars(val, t);
+    break;
+  }
+  case kFmtLength: *static_cast<int32_t*>(val) = static_cast<int32_t>(v->asText().size()); break;
+  case kFmtHandle: fillHandle(val, v->asText()); break;
+  default: protocolError("field read in format " + std::to_string(fmt)); break;
+  }
+}
+
+void Host::getListValue(int16_t listRef, int32_t line, int16_t colRef, int16_t fmt, int32_t maxlen,
+                        void* val) {
+  const List* l = listFor(listRef);
+  if (!l) return;
+  Value cell;
+  if (line == 0 && colRef == kLineCountRef) {
+    cell = Value::num(static_cast<double>(l->lines.size()));
+  } else {
+    std::string col = columnName(colRef);
+    size_t c = 0;
+    while (c < l->columns.size() && l->columns[c] != col) ++c;
+    if (line < 1 || static_cast<size_t>(line) > l->lines.size() || c == l->columns.size()) return;
+    const auto& row = l->lines[line - 1];
+    cell = c < row.size() ? row[c] : Value::str({});
+  }
+  switch (fmt) {
+  case kFmtNumber: *static_cast<double*>(val) = cell.asNumber(); break;
+  case kFmtString: {
+    std::u32string t = cell.asText();
+    if (t.size() > static_cast<size_t>(std::max(maxlen, 0))) t.resize(std::max(maxlen, 0));
+    writeChars(val, t);
+    break;
+  }
+  case kFmtLength: *static_cast<int32_t*>(val) = static_cast<int32_t>(cell.asText().size()); break;
+  default: protocolError("list read in format " + std::to_string(fmt)); break;
+  }
+}
+
+double Host::getListNumber(int16_t listRef, int32_t line, int16_t colRef) {
+  double v = NAN;
+  getListValue(listRef, line, colRef, kFmtNumber, 10, &v);
+  return v;
+}
+
+uint8_t Host::showMessage(const void* str255) {
+  (void)str255; // no command shows one; answering OK keeps a library going
+  return 1;
+}
+
+void* Host::designPtr() {
+  if (currentMessage_ == kDesignInfo) return design_.data();
+  if (currentMessage_ == kSetupInfo) return setup_.data();
+  return nullptr;
+}
+
+std::u32string Host::readChars(const void* p, size_t maxChars) const {
+  std::u32string out;
+  if (isUnicode(flavour_)) {
+    const auto* c = static_cast<const uint32_t*>(p);
+    for (size_t i = 0; i < maxChars && c[i]; ++i) out += static_cast<char32_t>(c[i]);
+  } else {
+    const auto* c = static_cast<const uint8_t*>(p);
+    for (size_t i = 0; i < maxChars && c[i]; ++i) out += static_cast<char32_t>(c[i]);
+  }
+  return out;
+}
+
+void Host::writeChars(void* p, const std::u32string& s) const {
+  if (isUnicode(flavour_)) {
+    auto* c = static_cast<uint32_t*>(p);
+    for (size_t i = 0; i < s.size(); ++i) c[i] = s[i];
+    c[s.size()] = 0;
+  } else {
+    auto* c = static_cast<uint8_t*>(p);
+    for (size_t i = 0; i < s.size(); ++i) c[i] = static_cast<uint8_t>(s[i]);
+    c[s.size()] = 0;
+  }
+}
+
+void Host::fillHandle(void* handleVar, const std::u32string& text) {
+  size_t bytes = 4 + text.size() * charSize();
+  void* block = resizeAndLockHandle(handleVar, bytes);
+  if (!block) {
+    protocolError("could not resize the library's handle to " + std::to_string(bytes) + " bytes");
+    return;
+  }
+  auto count = static_cast<uint32_t>(text.size());
+  std::memcpy(block, &count, 4);
+  auto* chars = static_cast<uint8_t*>(block) + 4;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (isUnicode(flavour_)) {
+      auto c = static_cast<uint32_t>(text[i]);
+      std::memcpy(chars + 4 * i, &c, 4);
+    } else {
+      chars[i] = static_cast<uint8_t>(text[i]);
+    }
+  }
+  unlockHandle(handleVar);
+}
+
+bool Host::setClipboard(const std::string& bytes) { return systemSetClipboard(flavour_, &bytes); }
+bool Host::clearClipboard() { return systemSetClipboard(flavour_, nullptr); }
+
+void Host::begin(int16_t md) {
+  last_ = Counters{};
+  slotBefore_ = slot_;
+  currentMessage_ = md;
+}
+
+void Host::send(const Library& lib, int16_t md) {
+  begin(md);
+  lib.call(md, &slot_, callbackArg());
+  currentMessage_ = -1;
+}
+
+void Host::execute(const Library& lib, int16_t cmdNumber, std::vector<Param> params) {
+  params_ = std::move(params);
+  packageId_ = cmdNumber;
+  returnCode_.reset();
+  send(lib, kExecute);
+  params_.clear();
+}
+
+void Host::designInfo(const Library& lib, int16_t cmdNumber, int16_t item) {
+  // Filled with recognisable values, so that what the library leaves alone can be checked.
+  design_.assign(designRecordSize(flavour_), 0);
+  int16_t type = 7;
+  int32_t flags = 0x01020304;
+  std::memcpy(&design_[kDiType], &type, 2);
+  std::memcpy(&design_[kDiFlags], &flags, 4);
+  std::memcpy(&design_[kDiQfldid], &item, 2);
+  design_[kDiUseDefault] = 1;
+  design_[kDiVarLength] = 1;
+  designSent_ = design_;
+  packageId_ = cmdNumber;
+  send(lib, kDesignInfo);
+}
+
+void Host::setupInfo(const Library& lib) {
+  setup_.assign(kSetupRecordSize, 0);
+  send(lib, kSetupInfo);
+}
+
+std::u32string Host::designLabel() const {
+  if (design_.empty()) return {};
+  uint32_t n = designLabelLength();
+  size_t first = kDiLabel + (isUnicode(flavour_) ? 4 : 1);
+  std::u32string out;
+  for (uint32_t i = 0; i < n && i < 255; ++i) {
+    if (isUnicode(flavour_)) {
+      uint32_t c;
+      std::memcpy(&c, &design_[first + 4 * i], 4);
+      out += static_cast<char32_t>(c);
+    } else {
+      out += static_cast<char32_t>(design_[first + i]);
+    }
+  }
+  return out;
+}
+
+uint32_t Host::designLabelLength() const {
+  if (design_.empty()) return 0;
+  if (!isUnicode(flavour_)) return design_[kDiLabel];
+  uint32_t n;
+  std::memcpy(&n, &design_[kDiLabel], 4);
+  return n;
+}
+
+// ---- Numbers -----------------------------------------------------------------------------
+Extended80 toExtended(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, 8);
+  bool negative = bits >> 63;
+  int e = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t f = bits & ((uint64_t{1} << 52) - 1);
+  int exponent;
+  uint64_t significand;
+  if (e == 0x7FF) {
+    exponent = 0x7FFF;
+    significand = f ? (0xC000000000000000ULL | (f << 11)) : 0x8000000000000000ULL;
+  } else if (e == 0 && f == 0) {
+    exponent = 0;
+    significand = 0;
+  } else if (e == 0) { // a double denormal is a normal extended number
+    int top = 63 - __builtin_clzll(f);
+    significand = f << (63 - top);
+    exponent = top - 1074 + 16383;
+  } else {
+    exponent = e - 1023 + 16383;
+    significand = (uint64_t{1} << 63) | (f << 11);
+  }
+  Extended80 x{};
+  x.bytes[0] = static_cast<uint8_t>((negative ? 0x80 : 0) | (exponent >> 8));
+  x.bytes[1] = static_cast<uint8_t>(exponent & 0xFF);
+  for (int i = 9; i >= 2; --i) {
+    x.bytes[i] = static_cast<uint8_t>(significand);
+    significand >>= 8;
+  }
+  return x;
+}
+
+double fromExtended(const Extended80& x) {
+  bool negative = x.bytes[0] & 0x80;
+  int exponent = ((x.bytes[0] & 0x7F) << 8) | x.bytes[1];
+  uint64_t significand = 0;
+  for (int i = 2; i < 10; ++i) significand = (significand << 8) | x.bytes[i];
+  double v;
+  if (exponent == 0x7FFF)
+    v = (significand << 1) ? NAN : INFINITY;
+  else
+    v = std::ldexp(static_cast<double>(significand), (exponent ? exponent : 1) - 16383 - 63);
+  return negative ? -v : v;
+}
+
+// ---- Text --------------------------------------------------------------------------------
+std::u32string fromUtf8(const std::string& s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    char32_t c = extra ? (b & (0x3F >> extra)) : b;
+    for (int k = 1; k <= extra && i + k < s.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    out += c;
+    i += 1 + extra;
+  }
+  return out;
+}
+
+std::string toUtf8(const std::u32string& s) {
+  std::string out;
+  for (char32_t c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+} // namespace qhost

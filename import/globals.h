@@ -1,0 +1,48 @@
+// The per-load globals block, the file spec table and its records.
+#ifndef QUILLOMAR_GLOBALS_H
+#define QUILLOMAR_GLOBALS_H
+
+#include "../glue/qtypes.h"
+#include "../platform/platform.h"
+
+constexpr uint32_t kSigLoading = 0x4C4F4144; // "LOAD": being built, never published
+constexpr uint32_t kSigReady = 0x434F4F4C;   // "COOL": block and table complete
+
+constexpr qlong kBufferSize = 32500; // no read places more than 32000 bytes plus a 0 here
+constexpr qshort kMaxFileSpecs = 32767;
+
+// File references of the in-memory sources; anything else (but 0) is a disk file.
+constexpr qfileref kNoSourceRef = 0;
+constexpr qfileref kClipboardRef = 1;
+constexpr qfileref kFieldRef = 2;
+
+struct fieldSpec {
+  qshort fldRefNum; // host field receiving the piece; 0 for none
+  qshort fldMax;    // most bytes in the piece
+  qbyte fldDelim[4]; // [0] delimiter length 0 to 3 (0: fixed length), [1..3] its bytes
+};
+
+struct importFileSpec {
+  qlong fileSize;        // bytes that can be read from the source
+  qlong curPos;          // where the current read starts
+  qshort fldCount;       // entries in fields
+  fieldSpec* fields;     // record layout (XP pointer) or null
+  qlong maxTotal;        // sum of fldMax + 1 over fields
+  qbyte* transTable;     // substitution table (XP pointer) or null
+  XPHandle dataHandle;   // text of an in-memory source, or null
+  qfileref fileRef;      // what the record reads from; also the methods' name for it
+  qshort stripEncQuotes; // non-zero: strip enclosing quotes from pieces
+  PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
+};
+
+struct globals {
+  uint32_t sig;        // kSigLoading or kSigReady
+  XPHandle fileSpecsH; // the file spec table
+  char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
+};
+
+inline bool IsInMemorySource(const importFileSpec* rec) {
+  return rec->fileRef == kClipboardRef || rec->fileRef == kFieldRef;
+}
+
+#endif

@@ -1,0 +1,113 @@
+// The seam over the Mac Toolbox: the Memory Manager for blocks, the File Manager (with a
+// parameter block per import file) for files. Built here over the Toolbox stand-in.
+#include "standin/toolbox.h"
+
+#include "platform.h"
+
+#include <cstring>
+
+static_assert(sizeof(ParamBlockRec) <= sizeof(PlatFileBlock), "parameter block must fit");
+
+namespace {
+OSErr gLastError = noErr;
+
+ParamBlockRec* pbOf(PlatFileBlock* block) { return reinterpret_cast<ParamBlockRec*>(block); }
+
+// Prepares the file's own parameter block for a call on reference ref.
+ParamBlockRec* preparePb(PlatFileBlock* block, qfileref ref) {
+  ParamBlockRec* pb = pbOf(block);
+  pb->ioCompletion = nullptr;
+  pb->ioRefNum = ref;
+  return pb;
+}
+} // namespace
+
+void* plat_ptr_new(qlong size) {
+  if (size < 0 || plat_fault_hit(kFaultPtrNew)) return nullptr;
+  return NewPtrClear(size);
+}
+
+void plat_ptr_dispose(void* p) {
+  if (p) DisposePtr(static_cast<Ptr>(p));
+}
+
+XPHandle plat_handle_new(qlong size, bool zeroFill) {
+  if (size < 0 || plat_fault_hit(kFaultHandleNew)) return nullptr;
+  return zeroFill ? NewHandleClear(size) : NewHandle(size);
+}
+
+qshort plat_handle_resize(XPHandle* h, qlong newSize) {
+  if (plat_fault_hit(kFaultHandleResize)) return memFullErr;
+  SetHandleSize(static_cast<Handle>(*h), newSize);
+  OSErr err = MemError();
+  if (err != noErr) gLastError = err;
+  return err;
+}
+
+void* plat_handle_lock(XPHandle h) {
+  HLock(static_cast<Handle>(h));
+  return *static_cast<Handle>(h);
+}
+
+void plat_handle_unlock(XPHandle h) { HUnlock(static_cast<Handle>(h)); }
+
+void plat_handle_dispose(XPHandle h) {
+  if (h) DisposeHandle(static_cast<Handle>(h));
+}
+
+PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block) {
+  FSIORefNum refNum = 0;
+  *ref = 0;
+  OSErr err = HOpen(0, 0, path, fsRdPerm, &refNum);
+  if (err != noErr) {
+    gLastError = err;
+    return err == fnfErr ? kPlatNotFound : kPlatIoError;
+  }
+  ParamBlockRec* pb = pbOf(block);
+  std::memset(pb, 0, sizeof *pb);
+  pb->ioNamePtr = const_cast<StringPtr>(path); // only valid during this call; not used later
+  pb->ioPermssn = fsRdPerm;
+  preparePb(block, refNum);
+  pb->ioNamePtr = nullptr;
+  *ref = refNum;
+  return kPlatOk;
+}
+
+PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, qlong* size) {
+  ParamBlockRec* pb = preparePb(block, ref);
+  OSErr err = PBGetEOFSync(pb);
+  *size = 0;
+  if (err != noErr) {
+    gLastError = err;
+    return kPlatIoError;
+  }
+  *size = static_cast<qlong>(reinterpret_cast<intptr_t>(pb->ioMisc));
+  return kPlatOk;
+}
+
+PlatResult plat_file_close(qfileref ref, PlatFileBlock* block) {
+  if (plat_fault_hit(kFaultFileClose)) return kPlatIoError;
+  OSErr err = PBCloseSync(preparePb(block, ref));
+  if (err != noErr) {
+    gLastError = err;
+    return kPlatIoError;
+  }
+  return kPlatOk;
+}
+
+qreal plat_x80_to_real(const qx80* x) {
+  static_assert(sizeof(qx80) == sizeof(extended80), "the host's number is the Toolbox's");
+  extended80 e;
+  std::memcpy(e.bytes, x->bytes, sizeof e.bytes);
+  return x80told(&e);
+}
+
+void plat_real_to_x80(qreal value, qx80* x) {
+  extended80 e;
+  ldtox80(&value, &e);
+  std::memcpy(x->bytes, e.bytes, sizeof e.bytes);
+}
+
+void plat_beep_failure(void) { SysBeep(2); }
+
+qlong plat_last_error(void) { return gLastError; }

@@ -1,0 +1,80 @@
+// The library's one seam to the operating system. Each build compiles exactly one
+// implementation: win32.cpp (real Windows, or the POSIX stand-in of its calls on Linux) or
+// mac.cpp (the Toolbox, here its stand-in). Everything above this header is written once.
+//
+// Results are small codes of the library's own (PlatResult); the raw system error of the
+// last failing call is kept for diagnostics (plat_last_error). Nothing here allocates
+// behind the caller's back or keeps state apart from that error and the fault counters.
+#ifndef QUILLOMAR_PLATFORM_H
+#define QUILLOMAR_PLATFORM_H
+
+#include "../glue/qtypes.h"
+
+enum PlatResult : qshort {
+  kPlatOk = 0,
+  kPlatNotFound = 1, // the file does not exist
+  kPlatIoError = 2,  // any other failure of the system call
+};
+
+// ---- Memory ------------------------------------------------------------------------------
+// Fixed block, zero-filled; null when memory runs out.
+void* plat_ptr_new(qlong size);
+void plat_ptr_dispose(void* p);
+// Movable block; zero-filled when zeroFill is set; null when memory runs out.
+XPHandle plat_handle_new(qlong size, bool zeroFill);
+// Resize a movable block (unlocked by the caller). 0 on success, else the platform's code
+// (1 on Windows, the Memory Manager's error on macOS) with handle and contents unchanged.
+// Windows zero-fills the bytes a resize adds; macOS leaves them undefined.
+qshort plat_handle_resize(XPHandle* h, qlong newSize);
+void* plat_handle_lock(XPHandle h);
+// Harmless on a handle that is not locked.
+void plat_handle_unlock(XPHandle h);
+void plat_handle_dispose(XPHandle h);
+
+// ---- Files -------------------------------------------------------------------------------
+// A path as the build's open call takes it: terminated UTF-16 (Unicode Windows) or bytes
+// (8-bit Windows); on macOS a length-prefixed byte string of at most 255 bytes.
+#if QM_MAC
+typedef const uint8_t* platpath;
+#else
+typedef const oschar* platpath;
+#endif
+
+// Per-file state that must live with the import file that owns it: the macOS build keeps
+// the File Manager parameter block of that file here. Opaque above this seam.
+struct PlatFileBlock {
+  alignas(8) unsigned char opaque[QM_MAC ? 96 : 8];
+};
+
+// Opens an existing file for reading, shared for reading with others. On success *ref is a
+// file reference other than 0, 1 and 2 that no other open file has.
+PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block);
+// The file's size; sizes of 2 GiB and more come back negative, as the 32-bit count does.
+PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, qlong* size);
+PlatResult plat_file_close(qfileref ref, PlatFileBlock* block);
+
+#if QM_MAC
+// ---- Host numbers (macOS) ----------------------------------------------------------------
+// The host's 80-bit extended number, 10 bytes as the host lays it out.
+struct qx80 {
+  uint8_t bytes[10];
+};
+qreal plat_x80_to_real(const qx80* x);
+void plat_real_to_x80(qreal value, qx80* x);
+#endif
+
+// ---- Misc --------------------------------------------------------------------------------
+// The short tone that marks a failed load.
+void plat_beep_failure(void);
+// The raw system error of the last failed call (GetLastError, or an OSErr), for diagnostics.
+qlong plat_last_error(void);
+
+// ---- Fault injection (tests) -------------------------------------------------------------
+// Makes the n-th following call of a kind fail as if the system had refused it (n = 1: the
+// next one); n = 0 switches it off. Every implementation honours it, so one set of fault
+// tests serves every build.
+enum PlatFault { kFaultPtrNew, kFaultHandleNew, kFaultHandleResize, kFaultFileClose, kFaultKinds };
+void plat_fault_after(PlatFault kind, qlong n);
+bool plat_fault_hit(PlatFault kind);
+
+#endif
