@@ -151,3 +151,95 @@ TEST(Adapter, CommandNumberAndDesignPointer) {
 }
 
 } // namespace
+
+#include "glue/XPqUtil.h"
+#include "platform/platform.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+TEST(Adapter, HandleReadsResizeTheLibrarysBlock) {
+  InProcess p;
+  p.host().setVariable("t", qhost::Value::str(U"A\u00e9z"));
+  p.host().setVariable("empty", qhost::Value::str(U""));
+  p.inside(9, {var("t"), var("empty")}, [](qcallback cb) {
+    XPHandle h = NewXPHandle(4);
+    GetFldVal(211, fmtHandle, 0, &h, cb);
+    ASSERT_NE(h, nullptr);
+    auto* block = static_cast<unsigned char*>(LockXPHandle(h));
+    qlong count;
+    std::memcpy(&count, block, 4);
+    EXPECT_EQ(count, 3);
+    qchar chars[3];
+    std::memcpy(chars, block + 4, sizeof chars);
+    EXPECT_EQ(chars[0], static_cast<qchar>('A'));
+    EXPECT_EQ(chars[1], static_cast<qchar>(0xE9));
+    EXPECT_EQ(chars[2], static_cast<qchar>('z'));
+    UnlockXPHandle(h);
+    DisposeXPHandle(h);
+
+    XPHandle e = NewXPHandle(4);
+    GetFldVal(212, fmtHandle, 0, &e, cb);
+    std::memcpy(&count, LockXPHandle(e), 4);
+    EXPECT_EQ(count, 0);
+    UnlockXPHandle(e);
+    DisposeXPHandle(e);
+  });
+}
+
+#if QM_MAC
+std::string hex(const qx80& x) {
+  std::string out;
+  char buf[4];
+  for (uint8_t b : x.bytes) {
+    std::snprintf(buf, sizeof buf, "%02X", b);
+    out += buf;
+  }
+  return out;
+}
+
+TEST(ExtendedNumbers, KnownBitPatterns) {
+  struct Case {
+    long double value;
+    const char* bytes;
+  } cases[] = {
+      {0.0L, "00000000000000000000"},
+      {1.0L, "3FFF8000000000000000"},
+      {-2.0L, "C0008000000000000000"},
+      {0.5L, "3FFE8000000000000000"},
+      {3.0L, "4000C000000000000000"},
+      {40000.0L, "400E9C40000000000000"},
+      {-2147483648.0L, "C01E8000000000000000"},
+  };
+  for (const auto& c : cases) {
+    qx80 x{};
+    plat_real_to_x80(c.value, &x);
+    EXPECT_EQ(hex(x), c.bytes) << static_cast<double>(c.value);
+    EXPECT_EQ(plat_x80_to_real(&x), c.value);
+  }
+}
+
+TEST(ExtendedNumbers, LibraryAndHostAgreeOnEveryDouble) {
+  // Two independent conversions: the library's through the value, the host's through the
+  // bits of the double. They must give the same bytes and the same values back.
+  for (double v : {1e-310, -4.9e-324, 0.1, 123456.789, 1e308, -1e-5, 2.9, -2.9, 65535.0}) {
+    qx80 lib{};
+    plat_real_to_x80(v, &lib);
+    qhost::Extended80 host = qhost::toExtended(v);
+    EXPECT_EQ(std::memcmp(lib.bytes, host.bytes, 10), 0) << v;
+    EXPECT_EQ(static_cast<double>(plat_x80_to_real(&lib)), v);
+    EXPECT_EQ(qhost::fromExtended(host), v);
+  }
+  qx80 inf{};
+  plat_real_to_x80(HUGE_VALL, &inf);
+  EXPECT_EQ(hex(inf), "7FFF8000000000000000");
+  qx80 nan{};
+  plat_real_to_x80(NAN, &nan);
+  EXPECT_TRUE(std::isnan(plat_x80_to_real(&nan)));
+}
+#endif
+
+} // namespace
