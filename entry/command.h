@@ -37,12 +37,12 @@ struct cmdContext {
   globals* g;
   qshort paramCount;
   qshort cmdNumber;
-  qshort errCd;              // the return code the epilogue writes
-  fileTableView table;       // the locked file spec table
-  qshort numFileSpecs;       // its record count when the command started
+  qshort errCd;               // the return code the epilogue writes
+  fileTableView table;        // the locked file spec table
+  qshort numFileSpecs;        // its record count when the command started
   importFileSpec* fileSpecsP; // the located import file, or null
-  qshort filePosition;       // its 1-based position in the table
-  void* hwnd;                // the host window (clipboard owner)
+  qshort filePosition;        // its 1-based position in the table
+  void* hwnd;                 // the host window (clipboard owner)
   qcallback cb;
 };
 

@@ -108,11 +108,21 @@ commandHandler FindCommandHandler(qshort cmdNumber) {
 
 void QuillomarMessage(qshort md, void** ref, void* hwnd, qcallback cb) {
   switch (md) {
-  case kMsgLoad: doLoad(ref); break;
-  case kMsgExecute: doExecute(ref, hwnd, cb); break;
-  case kMsgUnload: doUnload(ref); break;
-  case kMsgDesignInfo: break; // the command table and its labels are not built yet
-  case kMsgSetupInfo: doSetupInfo(cb); break;
-  default: break; // unknown messages read and write nothing
+  case kMsgLoad:
+    doLoad(ref);
+    break;
+  case kMsgExecute:
+    doExecute(ref, hwnd, cb);
+    break;
+  case kMsgUnload:
+    doUnload(ref);
+    break;
+  case kMsgDesignInfo:
+    break; // the command table and its labels are not built yet
+  case kMsgSetupInfo:
+    doSetupInfo(cb);
+    break;
+  default:
+    break; // unknown messages read and write nothing
   }
 }

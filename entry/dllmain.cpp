@@ -5,7 +5,9 @@
 void* hInstLib = nullptr;
 
 extern "C" int QM_STDCALL DllMain(void* hInst, uint32_t reason, void* /*reserved*/) {
-  if (reason == 1 && !hInstLib) hInstLib = hInst; // the process attaches the library
-  else if (reason == 0) hInstLib = nullptr;         // the process detaches it
+  if (reason == 1 && !hInstLib)
+    hInstLib = hInst; // the process attaches the library
+  else if (reason == 0)
+    hInstLib = nullptr; // the process detaches it
   return 1;
 }

@@ -28,8 +28,10 @@ void ClearMemBlock(void* address, qlong byteCount) {
   auto* bytes = static_cast<unsigned char*>(address);
   qlong words = byteCount / 4;
   for (qlong i = 0; i < words; ++i) {
-    for (int k = 0; k < 4; ++k) bytes[4 * i + k] = 0;
+    for (int k = 0; k < 4; ++k)
+      bytes[4 * i + k] = 0;
   }
-  for (qlong i = words * 4; i < byteCount; ++i) bytes[i] = 0;
+  for (qlong i = words * 4; i < byteCount; ++i)
+    bytes[i] = 0;
 }
 #endif

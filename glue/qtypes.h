@@ -44,8 +44,8 @@ typedef uint8_t oschar;
 // The host's length-prefixed string record.
 #if QM_UNICODE
 struct str255 {
-  uint32_t len;        // characters in content, 0 to 255
-  qchar content[255];  // no terminator needed
+  uint32_t len;       // characters in content, 0 to 255
+  qchar content[255]; // no terminator needed
 };
 static_assert(sizeof(str255) == 1024, "host string record layout");
 #else

@@ -40,7 +40,9 @@ int16_t QHOST_CDECL winCallback(int32_t op, ...) {
   int16_t result = 0;
   auto ref = [&ap] { return static_cast<int16_t>(va_arg(ap, int32_t)); };
   switch (op) {
-  case kOpGetFldRef: result = h->getFldRef(va_arg(ap, void*)); break;
+  case kOpGetFldRef:
+    result = h->getFldRef(va_arg(ap, void*));
+    break;
   case kOpGetFldNum: {
     int16_t r = ref();
     auto* d = va_arg(ap, double*);
@@ -60,7 +62,8 @@ int16_t QHOST_CDECL winCallback(int32_t op, ...) {
     break;
   }
   case kOpShowMessage: {
-    for (int i = 0; i < 4; ++i) (void)va_arg(ap, int32_t); // type and three flags
+    for (int i = 0; i < 4; ++i)
+      (void)va_arg(ap, int32_t); // type and three flags
     result = h->showMessage(va_arg(ap, void*));
     break;
   }
@@ -89,19 +92,25 @@ int16_t QHOST_CDECL winCallback(int32_t op, ...) {
     if (!std::isnan(v)) *d = v;
     break;
   }
-  case kOpGetPackageId: *va_arg(ap, int32_t*) = h->packageId(); break;
+  case kOpGetPackageId:
+    *va_arg(ap, int32_t*) = h->packageId();
+    break;
   case kOpGetDesignPtr:
     // A pointer-sized slot: a 32-bit one cannot hold an address in a 64-bit process.
     *va_arg(ap, intptr_t*) = reinterpret_cast<intptr_t>(h->designPtr());
     break;
-  default: h->protocolError("unknown callback operation " + std::to_string(op)); break;
+  default:
+    h->protocolError("unknown callback operation " + std::to_string(op));
+    break;
   }
   va_end(ap);
   return result;
 }
 
 // ---- The macOS callback record -----------------------------------------------------------
-Host* hostOf(void* rec) { return static_cast<Host*>(static_cast<void**>(rec)[kCallbackRecordEntries]); }
+Host* hostOf(void* rec) {
+  return static_cast<Host*>(static_cast<void**>(rec)[kCallbackRecordEntries]);
+}
 
 Host* enter(void* rec) {
   Host* h = hostOf(rec);
@@ -172,7 +181,8 @@ template <typename Fn> void* asEntry(Fn fn) { return reinterpret_cast<void*>(fn)
 double Value::asNumber() const {
   if (isNumber) return number;
   std::string ascii;
-  for (char32_t c : text) ascii += c < 0x80 ? static_cast<char>(c) : '?';
+  for (char32_t c : text)
+    ascii += c < 0x80 ? static_cast<char>(c) : '?';
   char* end = nullptr;
   double v = std::strtod(ascii.c_str(), &end);
   return end == ascii.c_str() ? 0 : v;
@@ -218,7 +228,8 @@ Host::Host(Flavour flavour) : flavour_(flavour) {
   refs_["#LN"] = kLineCountRef;
   if (flavour_ == Flavour::Mac) {
     record_ = std::make_unique<void*[]>(kCallbackRecordEntries + 1);
-    for (int i = 0; i < kCallbackRecordEntries; ++i) record_[i] = asEntry(&unusedSlot);
+    for (int i = 0; i < kCallbackRecordEntries; ++i)
+      record_[i] = asEntry(&unusedSlot);
     record_[kSlotGetFldRef / 4] = asEntry(&slotGetFldRef);
     record_[kSlotGetFldNum / 4] = asEntry(&slotGetFldNum);
     record_[kSlotSetFldVal / 4] = asEntry(&slotSetFldVal);
@@ -336,8 +347,7 @@ int16_t Host::getFldRef(const void* str255) {
   // The host's names are case-insensitive for ASCII letters.
   std::string key = toUtf8(name);
   for (const auto& [n, ref] : refs_) {
-    if (n.size() == key.size() &&
-        std::equal(n.begin(), n.end(), key.begin(), [](char a, char b) {
+    if (n.size() == key.size() && std::equal(n.begin(), n.end(), key.begin(), [](char a, char b) {
           return std::tolower(static_cast<unsigned char>(a)) ==
                  std::tolower(static_cast<unsigned char>(b));
         }))
@@ -377,7 +387,9 @@ void Host::getValue(int16_t ref, int16_t fmt, int32_t maxlen, void* val) {
   if (ref == kParamCount && currentMessage_ == kExecute) v = &count;
   if (!v) return;
   switch (fmt) {
-  case kFmtNumber: *static_cast<double*>(val) = v->asNumber(); break;
+  case kFmtNumber:
+    *static_cast<double*>(val) = v->asNumber();
+    break;
   case kFmtString: {
     if (maxlen < 0) protocolError("string read with maxlen " + std::to_string(maxlen));
     std::u32string t = v->asText();
@@ -385,9 +397,15 @@ void Host::getValue(int16_t ref, int16_t fmt, int32_t maxlen, void* val) {
     writeChars(val, t);
     break;
   }
-  case kFmtLength: *static_cast<int32_t*>(val) = static_cast<int32_t>(v->asText().size()); break;
-  case kFmtHandle: fillHandle(val, v->asText()); break;
-  default: protocolError("field read in format " + std::to_string(fmt)); break;
+  case kFmtLength:
+    *static_cast<int32_t*>(val) = static_cast<int32_t>(v->asText().size());
+    break;
+  case kFmtHandle:
+    fillHandle(val, v->asText());
+    break;
+  default:
+    protocolError("field read in format " + std::to_string(fmt));
+    break;
   }
 }
 
@@ -401,21 +419,28 @@ void Host::getListValue(int16_t listRef, int32_t line, int16_t colRef, int16_t f
   } else {
     std::string col = columnName(colRef);
     size_t c = 0;
-    while (c < l->columns.size() && l->columns[c] != col) ++c;
+    while (c < l->columns.size() && l->columns[c] != col)
+      ++c;
     if (line < 1 || static_cast<size_t>(line) > l->lines.size() || c == l->columns.size()) return;
     const auto& row = l->lines[line - 1];
     cell = c < row.size() ? row[c] : Value::str({});
   }
   switch (fmt) {
-  case kFmtNumber: *static_cast<double*>(val) = cell.asNumber(); break;
+  case kFmtNumber:
+    *static_cast<double*>(val) = cell.asNumber();
+    break;
   case kFmtString: {
     std::u32string t = cell.asText();
     if (t.size() > static_cast<size_t>(std::max(maxlen, 0))) t.resize(std::max(maxlen, 0));
     writeChars(val, t);
     break;
   }
-  case kFmtLength: *static_cast<int32_t*>(val) = static_cast<int32_t>(cell.asText().size()); break;
-  default: protocolError("list read in format " + std::to_string(fmt)); break;
+  case kFmtLength:
+    *static_cast<int32_t*>(val) = static_cast<int32_t>(cell.asText().size());
+    break;
+  default:
+    protocolError("list read in format " + std::to_string(fmt));
+    break;
   }
 }
 
@@ -440,10 +465,12 @@ std::u32string Host::readChars(const void* p, size_t maxChars) const {
   std::u32string out;
   if (isUnicode(flavour_)) {
     const auto* c = static_cast<const uint32_t*>(p);
-    for (size_t i = 0; i < maxChars && c[i]; ++i) out += static_cast<char32_t>(c[i]);
+    for (size_t i = 0; i < maxChars && c[i]; ++i)
+      out += static_cast<char32_t>(c[i]);
   } else {
     const auto* c = static_cast<const uint8_t*>(p);
-    for (size_t i = 0; i < maxChars && c[i]; ++i) out += static_cast<char32_t>(c[i]);
+    for (size_t i = 0; i < maxChars && c[i]; ++i)
+      out += static_cast<char32_t>(c[i]);
   }
   return out;
 }
@@ -451,11 +478,13 @@ std::u32string Host::readChars(const void* p, size_t maxChars) const {
 void Host::writeChars(void* p, const std::u32string& s) const {
   if (isUnicode(flavour_)) {
     auto* c = static_cast<uint32_t*>(p);
-    for (size_t i = 0; i < s.size(); ++i) c[i] = s[i];
+    for (size_t i = 0; i < s.size(); ++i)
+      c[i] = s[i];
     c[s.size()] = 0;
   } else {
     auto* c = static_cast<uint8_t*>(p);
-    for (size_t i = 0; i < s.size(); ++i) c[i] = static_cast<uint8_t>(s[i]);
+    for (size_t i = 0; i < s.size(); ++i)
+      c[i] = static_cast<uint8_t>(s[i]);
     c[s.size()] = 0;
   }
 }
@@ -532,7 +561,7 @@ std::u32string Host::designLabel() const {
   for (uint32_t i = 0; i < n && i < 255; ++i) {
     if (isUnicode(flavour_)) {
       uint32_t c;
-      std::memcpy(&c, &design_[first + 4 * i], 4);
+      std::memcpy(&c, &design_[first + size_t{4} * i], 4);
       out += static_cast<char32_t>(c);
     } else {
       out += static_cast<char32_t>(design_[first + i]);
@@ -586,7 +615,8 @@ double fromExtended(const Extended80& x) {
   bool negative = x.bytes[0] & 0x80;
   int exponent = ((x.bytes[0] & 0x7F) << 8) | x.bytes[1];
   uint64_t significand = 0;
-  for (int i = 2; i < 10; ++i) significand = (significand << 8) | x.bytes[i];
+  for (int i = 2; i < 10; ++i)
+    significand = (significand << 8) | x.bytes[i];
   double v;
   if (exponent == 0x7FFF)
     v = (significand << 1) ? NAN : INFINITY;

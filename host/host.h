@@ -42,7 +42,8 @@ struct Param {
 // A library loaded by path, released on destruction.
 class Library {
 public:
-  static std::unique_ptr<Library> open(const std::string& path, Flavour flavour, std::string* error);
+  static std::unique_ptr<Library> open(const std::string& path, Flavour flavour,
+                                       std::string* error);
   // An entry point linked into this process (WinEntry or MacEntry by flavour), for tests.
   static std::unique_ptr<Library> fromEntry(void* entry, Flavour flavour);
   ~Library();

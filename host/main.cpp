@@ -78,7 +78,8 @@ int run(const std::vector<std::string>& args) {
 
   std::vector<qhost::Scenario> scenarios;
   try {
-    for (const auto& f : files) scenarios.push_back(qhost::parseScenario(f));
+    for (const auto& f : files)
+      scenarios.push_back(qhost::parseScenario(f));
   } catch (const qhost::ScriptError& e) {
     std::cerr << e.what() << "\n";
     return 2;
@@ -103,9 +104,15 @@ int run(const std::vector<std::string>& args) {
   for (auto& sc : scenarios) {
     sc.path = fs::path(sc.path).lexically_normal().generic_string();
     switch (qhost::runScenario(sc, *lib, flavour, opt, std::cout, std::cerr)) {
-    case qhost::Outcome::Passed: ++passed; break;
-    case qhost::Outcome::Failed: ++failed; break;
-    case qhost::Outcome::Skipped: ++skipped; break;
+    case qhost::Outcome::Passed:
+      ++passed;
+      break;
+    case qhost::Outcome::Failed:
+      ++failed;
+      break;
+    case qhost::Outcome::Skipped:
+      ++skipped;
+      break;
     }
   }
   fs::remove_all(root, ec);

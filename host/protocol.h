@@ -14,9 +14,12 @@ inline bool isUnicode(Flavour f) { return f != Flavour::Win8; }
 inline bool isWindows(Flavour f) { return f != Flavour::Mac; }
 inline const char* flavourName(Flavour f) {
   switch (f) {
-  case Flavour::WinUnicode: return "windows-unicode";
-  case Flavour::Win8: return "windows-8bit";
-  case Flavour::Mac: return "mac";
+  case Flavour::WinUnicode:
+    return "windows-unicode";
+  case Flavour::Win8:
+    return "windows-8bit";
+  case Flavour::Mac:
+    return "mac";
   }
   return "?";
 }

@@ -18,15 +18,18 @@ namespace qhost {
 // ---- Strings -----------------------------------------------------------------------------
 std::u32string ScriptString::chars() const {
   std::u32string out;
-  for (const auto& u : units) out += u.value;
+  for (const auto& u : units)
+    out += u.value;
   return out;
 }
 
 std::string ScriptString::bytes() const {
   std::string out;
   for (const auto& u : units) {
-    if (u.rawByte) out += static_cast<char>(u.value);
-    else out += toUtf8(std::u32string(1, u.value));
+    if (u.rawByte)
+      out += static_cast<char>(u.value);
+    else
+      out += toUtf8(std::u32string(1, u.value));
   }
   return out;
 }
@@ -61,7 +64,8 @@ struct Parser {
       // A comment runs from a "#" that starts the line or stands alone before a blank;
       // "#9" and "#LN" are words.
       bool lineStart = text.find_first_not_of(" \t") == i;
-      if (c == '#' && (lineStart || i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\t'))
+      if (c == '#' &&
+          (lineStart || i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\t'))
         break;
       Token t;
       if (c == '"') {
@@ -80,12 +84,24 @@ struct Parser {
             char e = text[i + 1];
             i += 2;
             switch (e) {
-            case 'r': t.str.units.push_back({'\r', false}); break;
-            case 'n': t.str.units.push_back({'\n', false}); break;
-            case 't': t.str.units.push_back({'\t', false}); break;
-            case '0': t.str.units.push_back({0, true}); break;
-            case '"': t.str.units.push_back({'"', false}); break;
-            case '\\': t.str.units.push_back({'\\', false}); break;
+            case 'r':
+              t.str.units.push_back({'\r', false});
+              break;
+            case 'n':
+              t.str.units.push_back({'\n', false});
+              break;
+            case 't':
+              t.str.units.push_back({'\t', false});
+              break;
+            case '0':
+              t.str.units.push_back({0, true});
+              break;
+            case '"':
+              t.str.units.push_back({'"', false});
+              break;
+            case '\\':
+              t.str.units.push_back({'\\', false});
+              break;
             case 'x': {
               if (i + 2 > text.size() || !std::isxdigit(static_cast<unsigned char>(text[i])) ||
                   !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
@@ -107,7 +123,8 @@ struct Parser {
               i = close + 1;
               break;
             }
-            default: fail(std::string("unknown escape \\") + e);
+            default:
+              fail(std::string("unknown escape \\") + e);
             }
             continue;
           }
@@ -149,7 +166,8 @@ struct Parser {
     if (t.kind != Token::Word || t.word.empty() ||
         !(std::isalpha(static_cast<unsigned char>(t.word[0])) || t.word[0] == '_' ||
           t.word[0] == '#'))
-      fail(std::string("expected ") + what + ", found " + (t.kind == Token::String ? "a string" : t.word));
+      fail(std::string("expected ") + what + ", found " +
+           (t.kind == Token::String ? "a string" : t.word));
     return t.word;
   }
 
@@ -170,7 +188,8 @@ struct Parser {
     if (t.kind == Token::Word && !t.word.empty() && t.word[0] == '#') {
       char* stop = nullptr;
       long n = std::strtol(t.word.c_str() + 1, &stop, 10);
-      if (*stop || t.word.size() < 2 || n < INT16_MIN || n > INT16_MAX) fail("bad command number " + t.word);
+      if (*stop || t.word.size() < 2 || n < INT16_MIN || n > INT16_MAX)
+        fail("bad command number " + t.word);
       return;
     }
     if (t.kind != Token::Word || commandNumber(t.word) == 0)
@@ -190,14 +209,17 @@ struct Parser {
       if (n[0] == '#') fail("names starting with # belong to the host");
       if (s.args.size() == 2) {
         value(s.args[1]);
-        if (v == "number" && s.args[1].kind != Token::Number) fail("a number variable takes a number");
-        if (v == "char" && s.args[1].kind != Token::String) fail("a character variable takes a string");
+        if (v == "number" && s.args[1].kind != Token::Number)
+          fail("a number variable takes a number");
+        if (v == "char" && s.args[1].kind != Token::String)
+          fail("a character variable takes a string");
       }
       vars.insert(n);
     } else if (v == "list") {
       need(s, 2, 64, "list NAME COLUMN...");
       std::string n = name(s.args[0], "a list name");
-      for (size_t i = 1; i < s.args.size(); ++i) name(s.args[i], "a column name");
+      for (size_t i = 1; i < s.args.size(); ++i)
+        name(s.args[i], "a column name");
       lists[n] = s.args.size() - 1;
     } else if (v == "row") {
       need(s, 1, 65, "row LIST VALUE...");
@@ -205,14 +227,16 @@ struct Parser {
       if (!lists.count(n)) fail("unknown list " + n);
       if (s.args.size() - 1 != lists[n])
         fail("list " + n + " has " + std::to_string(lists[n]) + " columns");
-      for (size_t i = 1; i < s.args.size(); ++i) value(s.args[i]);
+      for (size_t i = 1; i < s.args.size(); ++i)
+        value(s.args[i]);
     } else if (v == "file") {
       need(s, 2, 2, "file NAME \"BYTES\"");
       if (s.args[0].kind == Token::Number) fail("a file name is a word or a string");
       if (s.args[1].kind != Token::String) fail("file contents are a string");
     } else if (v == "clipboard") {
       need(s, 1, 1, "clipboard \"TEXT\" | clipboard none");
-      if (s.args[0].kind != Token::String && s.args[0].word != "none") fail("usage: clipboard \"TEXT\" | clipboard none");
+      if (s.args[0].kind != Token::String && s.args[0].word != "none")
+        fail("usage: clipboard \"TEXT\" | clipboard none");
     } else if (v == "load" || v == "unload" || v == "setup") {
       need(s, 0, 0, v.c_str());
     } else if (v == "message") {
@@ -221,7 +245,8 @@ struct Parser {
     } else if (v == "call") {
       need(s, 1, 40, "call COMMAND [ARGUMENT...]");
       command(s.args[0]);
-      for (size_t i = 1; i < s.args.size(); ++i) argument(s.args[i]);
+      for (size_t i = 1; i < s.args.size(); ++i)
+        argument(s.args[i]);
     } else if (v == "design") {
       need(s, 2, 2, "design COMMAND ITEM");
       command(s.args[0]);
@@ -371,7 +396,8 @@ public:
 
   Outcome run() {
     bool selected = sc_.only.empty();
-    for (const auto& only : sc_.only) selected = selected || flavourMatches(host_.flavour(), only);
+    for (const auto& only : sc_.only)
+      selected = selected || flavourMatches(host_.flavour(), only);
     if (!selected) {
       out_ << "SKIP " << sc_.path << " (not for " << flavourName(host_.flavour()) << ")\n";
       return Outcome::Skipped;
@@ -383,7 +409,8 @@ public:
     size_t ran = 0;
     for (const Step& s : sc_.steps) {
       bool applies = true;
-      for (const auto& t : s.tags) applies = applies && flavourMatches(host_.flavour(), t);
+      for (const auto& t : s.tags)
+        applies = applies && flavourMatches(host_.flavour(), t);
       if (!applies) continue;
       if (opt_.verbose) out_ << "  " << s.file << ":" << s.line << ": " << trim(s.text) << "\n";
       ++ran;
@@ -434,14 +461,17 @@ private:
     if (v == "number") {
       host_.setVariable(s.args[0].word, Value::num(s.args.size() > 1 ? s.args[1].number : 0));
     } else if (v == "char") {
-      host_.setVariable(s.args[0].word, Value::str(s.args.size() > 1 ? s.args[1].str.chars() : U""));
+      host_.setVariable(s.args[0].word,
+                        Value::str(s.args.size() > 1 ? s.args[1].str.chars() : U""));
     } else if (v == "list") {
       std::vector<std::string> cols;
-      for (size_t i = 1; i < s.args.size(); ++i) cols.push_back(s.args[i].word);
+      for (size_t i = 1; i < s.args.size(); ++i)
+        cols.push_back(s.args[i].word);
       host_.declareList(s.args[0].word, cols);
     } else if (v == "row") {
       std::vector<Value> row;
-      for (size_t i = 1; i < s.args.size(); ++i) row.push_back(literal(s.args[i]));
+      for (size_t i = 1; i < s.args.size(); ++i)
+        row.push_back(literal(s.args[i]));
       host_.addRow(s.args[0].word, std::move(row));
     } else if (v == "file") {
       std::string name = s.args[0].kind == Token::String ? s.args[0].str.bytes() : s.args[0].word;
@@ -537,7 +567,8 @@ private:
     } else {
       Value want = literal(s.args[2]);
       const Value* got = host_.variable(w);
-      if (!got || !(*got == want)) return failed(s, want.describe(), got ? got->describe() : "(none)");
+      if (!got || !(*got == want))
+        return failed(s, want.describe(), got ? got->describe() : "(none)");
     }
     return true;
   }

@@ -17,27 +17,27 @@ constexpr qfileref kClipboardRef = 1;
 constexpr qfileref kFieldRef = 2;
 
 struct fieldSpec {
-  qshort fldRefNum; // host field receiving the piece; 0 for none
-  qshort fldMax;    // most bytes in the piece
+  qshort fldRefNum;  // host field receiving the piece; 0 for none
+  qshort fldMax;     // most bytes in the piece
   qbyte fldDelim[4]; // [0] delimiter length 0 to 3 (0: fixed length), [1..3] its bytes
 };
 
 struct importFileSpec {
-  qlong fileSize;        // bytes that can be read from the source
-  qlong curPos;          // where the current read starts
-  qshort fldCount;       // entries in fields
-  fieldSpec* fields;     // record layout (XP pointer) or null
-  qlong maxTotal;        // sum of fldMax + 1 over fields
-  qbyte* transTable;     // substitution table (XP pointer) or null
-  XPHandle dataHandle;   // text of an in-memory source, or null
-  qfileref fileRef;      // what the record reads from; also the methods' name for it
-  qshort stripEncQuotes; // non-zero: strip enclosing quotes from pieces
+  qlong fileSize;          // bytes that can be read from the source
+  qlong curPos;            // where the current read starts
+  qshort fldCount;         // entries in fields
+  fieldSpec* fields;       // record layout (XP pointer) or null
+  qlong maxTotal;          // sum of fldMax + 1 over fields
+  qbyte* transTable;       // substitution table (XP pointer) or null
+  XPHandle dataHandle;     // text of an in-memory source, or null
+  qfileref fileRef;        // what the record reads from; also the methods' name for it
+  qshort stripEncQuotes;   // non-zero: strip enclosing quotes from pieces
   PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
 };
 
 struct globals {
-  uint32_t sig;        // kSigLoading or kSigReady
-  XPHandle fileSpecsH; // the file spec table
+  uint32_t sig;             // kSigLoading or kSigReady
+  XPHandle fileSpecsH;      // the file spec table
   char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
 };
 

@@ -66,8 +66,8 @@ struct ParamBlockRec {
   FSIORefNum ioRefNum;
   int8_t ioVersNum;
   int8_t ioPermssn;
-  Ptr ioMisc;     // PBGetEOFSync: the end-of-file position
-  Ptr ioBuffer;   // PBReadSync: where the bytes go
+  Ptr ioMisc;   // PBGetEOFSync: the end-of-file position
+  Ptr ioBuffer; // PBReadSync: where the bytes go
   int32_t ioReqCount;
   int32_t ioActCount;
   int16_t ioPosMode;

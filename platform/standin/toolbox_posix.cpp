@@ -73,10 +73,13 @@ int fdOf(FSIORefNum ref, size_t* slotOut = nullptr) {
 OSErr fileError(int e) {
   switch (e) {
   case ENOENT:
-  case ENOTDIR: return fnfErr;
+  case ENOTDIR:
+    return fnfErr;
   case EMFILE:
-  case ENFILE: return tmfoErr;
-  default: return ioErr;
+  case ENFILE:
+    return tmfoErr;
+  default:
+    return ioErr;
   }
 }
 
@@ -209,7 +212,8 @@ OSErr HOpen(int16_t, int32_t, ConstStr255Param fileName, int8_t perm, FSIORefNum
   }
   std::lock_guard<std::recursive_mutex> g(gLock);
   size_t slot = 0;
-  while (slot < gFiles.size() && gFiles[slot] >= 0) ++slot;
+  while (slot < gFiles.size() && gFiles[slot] >= 0)
+    ++slot;
   if (kFirstRefNum + 2 * static_cast<long>(slot) > INT16_MAX) {
     ::close(fd);
     return tmfoErr;
@@ -241,9 +245,12 @@ OSErr SetFPos(FSIORefNum refNum, int16_t posMode, int32_t posOff) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return ioErr;
   int64_t base = 0;
-  if (posMode == fsFromLEOF) base = st.st_size;
-  else if (posMode == fsFromMark || posMode == fsAtMark) base = ::lseek(fd, 0, SEEK_CUR);
-  else if (posMode != fsFromStart) return paramErr;
+  if (posMode == fsFromLEOF)
+    base = st.st_size;
+  else if (posMode == fsFromMark || posMode == fsAtMark)
+    base = ::lseek(fd, 0, SEEK_CUR);
+  else if (posMode != fsFromStart)
+    return paramErr;
   int64_t target = base + (posMode == fsAtMark ? 0 : posOff);
   if (target < 0) return posErr;
   if (target > st.st_size) {
@@ -302,7 +309,8 @@ long double x80told(const extended80* x) {
   bool negative = (b[0] & 0x80) != 0;
   int exponent = ((b[0] & 0x7F) << 8) | b[1];
   uint64_t significand = 0;
-  for (int i = 2; i < 10; ++i) significand = (significand << 8) | b[i];
+  for (int i = 2; i < 10; ++i)
+    significand = (significand << 8) | b[i];
   long double value;
   if (exponent == 0x7FFF) {
     value = (significand << 1) == 0 ? HUGE_VALL : NAN;
@@ -366,7 +374,8 @@ unsigned ToolboxBeepCount(void) {
 unsigned ToolboxOpenFileCount(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   unsigned n = 0;
-  for (int fd : gFiles) n += fd >= 0;
+  for (int fd : gFiles)
+    n += fd >= 0;
   return n;
 }
 

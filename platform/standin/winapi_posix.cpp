@@ -58,9 +58,7 @@ Moveable* moveableOf(HGLOBAL mem) {
 constexpr uintptr_t kFirstFileHandle = 0x104;
 std::vector<int> gFiles; // slot -> descriptor, -1 when free
 
-HANDLE handleForSlot(size_t slot) {
-  return reinterpret_cast<HANDLE>(kFirstFileHandle + 4 * slot);
-}
+HANDLE handleForSlot(size_t slot) { return reinterpret_cast<HANDLE>(kFirstFileHandle + 4 * slot); }
 int fdOf(HANDLE h, size_t* slotOut = nullptr) {
   auto v = reinterpret_cast<uintptr_t>(h);
   if (v < kFirstFileHandle || (v - kFirstFileHandle) % 4 != 0) return -1;
@@ -72,13 +70,18 @@ int fdOf(HANDLE h, size_t* slotOut = nullptr) {
 
 DWORD errorFromErrno(int e) {
   switch (e) {
-  case ENOENT: return ERROR_FILE_NOT_FOUND;
-  case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+  case ENOENT:
+    return ERROR_FILE_NOT_FOUND;
+  case ENOTDIR:
+    return ERROR_PATH_NOT_FOUND;
   case EACCES:
   case EPERM:
-  case EISDIR: return ERROR_ACCESS_DENIED;
-  case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-  default: return ERROR_INVALID_PARAMETER;
+  case EISDIR:
+    return ERROR_ACCESS_DENIED;
+  case ENOMEM:
+    return ERROR_NOT_ENOUGH_MEMORY;
+  default:
+    return ERROR_INVALID_PARAMETER;
   }
 }
 
@@ -314,9 +317,9 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
     tLastError = ERROR_INVALID_HANDLE;
     return INVALID_SET_FILE_POINTER;
   }
-  int64_t move = distanceHigh ? (static_cast<int64_t>(*distanceHigh) << 32) |
-                                    static_cast<uint32_t>(distance)
-                              : static_cast<int64_t>(distance);
+  int64_t move = distanceHigh
+                     ? (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance)
+                     : static_cast<int64_t>(distance);
   int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
   off_t base = ::lseek(fd, 0, whence == SEEK_SET ? SEEK_CUR : whence);
   if (whence == SEEK_SET) base = 0;
@@ -430,7 +433,8 @@ BOOL CloseClipboard(void) {
 void StandinRegisterStrings(HINSTANCE inst, const StandinString* table, size_t count) {
   std::lock_guard<std::mutex> g(gLock);
   auto& ids = gStrings[inst];
-  for (size_t i = 0; i < count; ++i) ids[table[i].id] = table[i].utf8;
+  for (size_t i = 0; i < count; ++i)
+    ids[table[i].id] = table[i].utf8;
 }
 
 namespace {
@@ -463,7 +467,8 @@ int LoadStringW(HINSTANCE inst, UINT id, WCHAR* buffer, int bufferMax) {
     }
   }
   size_t n = wide.size() < static_cast<size_t>(bufferMax - 1) ? wide.size() : bufferMax - 1;
-  for (size_t i = 0; i < n; ++i) buffer[i] = wide[i];
+  for (size_t i = 0; i < n; ++i)
+    buffer[i] = wide[i];
   buffer[n] = 0;
   return static_cast<int>(n);
 }
@@ -488,7 +493,8 @@ unsigned StandinBeepCount(void) {
 unsigned StandinOpenFileCount(void) {
   std::lock_guard<std::mutex> g(gLock);
   unsigned n = 0;
-  for (int fd : gFiles) n += fd >= 0;
+  for (int fd : gFiles)
+    n += fd >= 0;
   return n;
 }
 

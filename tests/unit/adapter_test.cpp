@@ -12,7 +12,9 @@ using qtest::var;
 
 namespace {
 
-std::basic_string<qchar> q(const char* s) { return std::basic_string<qchar>(s, s + std::char_traits<char>::length(s)); }
+std::basic_string<qchar> q(const char* s) {
+  return std::basic_string<qchar>(s, s + std::char_traits<char>::length(s));
+}
 
 TEST(Adapter, NumbersTruncateTowardZero) {
   InProcess p;
@@ -206,12 +208,9 @@ TEST(ExtendedNumbers, KnownBitPatterns) {
     long double value;
     const char* bytes;
   } cases[] = {
-      {0.0L, "00000000000000000000"},
-      {1.0L, "3FFF8000000000000000"},
-      {-2.0L, "C0008000000000000000"},
-      {0.5L, "3FFE8000000000000000"},
-      {3.0L, "4000C000000000000000"},
-      {40000.0L, "400E9C40000000000000"},
+      {0.0L, "00000000000000000000"},           {1.0L, "3FFF8000000000000000"},
+      {-2.0L, "C0008000000000000000"},          {0.5L, "3FFE8000000000000000"},
+      {3.0L, "4000C000000000000000"},           {40000.0L, "400E9C40000000000000"},
       {-2147483648.0L, "C01E8000000000000000"},
   };
   for (const auto& c : cases) {

@@ -135,7 +135,8 @@ TEST_F(FileTable, AFullTableRefusesAnotherRecord) {
   const qlong bytes = kFileTableHeader + qlong{kMaxFileSpecs} * qlong{sizeof(importFileSpec)};
   ASSERT_EQ(ResizeXPHandle(&table, bytes), 0);
   LockFileSpecTable(table, &view);
-  for (qshort i = 0; i < kMaxFileSpecs; ++i) view.firstP[i] = importFileSpec{};
+  for (qshort i = 0; i < kMaxFileSpecs; ++i)
+    view.firstP[i] = importFileSpec{};
   *view.fileSpecsBaseP = kMaxFileSpecs;
   importFileSpec* rec = nullptr;
   EXPECT_EQ(AppendFileSpec(&table, &view, &rec), 4);

@@ -9,8 +9,10 @@ namespace {
 const std::function<void(qcallback)>* gInside = nullptr;
 
 void dispatch(int16_t md, void** ref, qcallback cb) {
-  if (md == kMsgExecute && gInside) (*gInside)(cb);
-  else QuillomarMessage(md, ref, nullptr, cb);
+  if (md == kMsgExecute && gInside)
+    (*gInside)(cb);
+  else
+    QuillomarMessage(md, ref, nullptr, cb);
 }
 
 #if QM_MAC

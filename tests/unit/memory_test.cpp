@@ -39,8 +39,10 @@ TEST(MemoryBlocks, LargeHandlesAreUsableButNotPromisedZero) {
   XPHandle h = NewXPHandle(8193);
   ASSERT_NE(h, nullptr);
   auto* p = static_cast<unsigned char*>(LockXPHandle(h));
-  for (int i = 0; i < 8193; ++i) p[i] = static_cast<unsigned char>(i * 7);
-  for (int i = 0; i < 8193; ++i) ASSERT_EQ(p[i], static_cast<unsigned char>(i * 7));
+  for (int i = 0; i < 8193; ++i)
+    p[i] = static_cast<unsigned char>(i * 7);
+  for (int i = 0; i < 8193; ++i)
+    ASSERT_EQ(p[i], static_cast<unsigned char>(i * 7));
   UnlockXPHandle(h);
   DisposeXPHandle(h);
 }
