@@ -38,7 +38,7 @@ struct cmdContext {
   qshort paramCount;
   qshort cmdNumber;
   qshort errCd;               // the return code the epilogue writes
-  fileTableView table;        // the locked file spec table
+  fileTableView table;        // the locked import file table
   qshort numFileSpecs;        // its record count when the command started
   importFileSpec* fileSpecsP; // the located import file, or null
   qshort filePosition;        // its 1-based position in the table

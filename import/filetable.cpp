@@ -1,4 +1,4 @@
-// The file spec table of import files.
+// The import file table of import files.
 #include "filetable.h"
 
 #include "../glue/XPqUtil.h"

@@ -1,4 +1,4 @@
-// The file spec table: one movable block holding a 16-bit record count followed by the
+// The import file table: one movable block holding a 16-bit record count followed by the
 // import file records in the order they were opened (the records start at the first
 // offset aligned for them). Pointers into it are valid only while it is locked and until
 // the next resize; the operations that resize it refresh the caller's view.

@@ -1,4 +1,4 @@
-// The per-load globals block, the file spec table and its records.
+// The per-load globals block, the import file table and its records.
 #ifndef QUILLOMAR_GLOBALS_H
 #define QUILLOMAR_GLOBALS_H
 
@@ -37,7 +37,7 @@ struct importFileSpec {
 
 struct globals {
   uint32_t sig;             // kSigLoading or kSigReady
-  XPHandle fileSpecsH;      // the file spec table
+  XPHandle fileSpecsH;      // the import file table
   char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
 };
 

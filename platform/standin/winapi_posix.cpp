@@ -324,7 +324,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
   off_t base = ::lseek(fd, 0, whence == SEEK_SET ? SEEK_CUR : whence);
   if (whence == SEEK_SET) base = 0;
   if (base < 0 || base + move < 0) {
-    tLastError = ERROR_INVALID_PARAMETER; // Windows: a position before the start is error 87
+    tLastError = ERROR_NEGATIVE_SEEK; // the position is not moved, as on Windows
     return INVALID_SET_FILE_POINTER;
   }
   off_t pos = ::lseek(fd, base + move, SEEK_SET);

@@ -1,4 +1,4 @@
-// The file spec table: growth, shrinkage, lookup and release.
+// The import file table: growth, shrinkage, lookup and release.
 #include "glue/XPqUtil.h"
 #include "harness.h"
 #include "import/filetable.h"
