@@ -4,6 +4,8 @@
 set(QM_LIB_SOURCES
   entry/dispatch.cpp
   import/filetable.cpp
+  import/reader.cpp
+  import/condition.cpp
   glue/XPqUtil.cpp
   glue/callback.cpp
   platform/faults.cpp)

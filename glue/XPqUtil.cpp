@@ -2,6 +2,10 @@
 #include "XPqUtil.h"
 
 #include "../platform/platform.h"
+#include "callback.h"
+
+#include <cstdlib>
+#include <cstring>
 
 void* NewXPPointer(qlong pointerSize) { return plat_ptr_new(pointerSize); }
 
@@ -33,5 +37,172 @@ void ClearMemBlock(void* address, qlong byteCount) {
   }
   for (qlong i = words * 4; i < byteCount; ++i)
     bytes[i] = 0;
+}
+#endif
+
+// ---- Conversions of whole texts ----------------------------------------------------------
+qchar* convertLiteral(const char* message) {
+  size_t n = std::strlen(message);
+  auto* copy = static_cast<qchar*>(std::malloc((n + 1) * sizeof(qchar)));
+  if (copy) CHRcopyAsciiStringToQchar(message, copy, 1);
+  return copy;
+}
+
+#if QM_UNICODE
+namespace {
+qlong utf8Length(qchar c) {
+  if (c <= 0x7F) return 1;
+  if (c <= 0x7FF) return 2;
+  if (c <= 0xFFFF) return 3;
+  if (c <= 0x1FFFFF) return 4;
+  if (c <= 0x3FFFFFF) return 5;
+  return 6;
+}
+
+// Encodes up to count characters, stopping at a 0 character; returns the bytes written.
+qlong encodeUtf8(const qchar* src, qlong count, char* dest) {
+  static const qbyte kLead[7] = {0, 0x00, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
+  static const qchar kLeadMask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x07, 0x03};
+  qlong out = 0;
+  for (qlong i = 0; i < count && src[i]; ++i) {
+    qchar c = src[i];
+    qlong b = utf8Length(c);
+    dest[out] = static_cast<char>(kLead[b] | ((c >> (6 * (b - 1))) & kLeadMask[b]));
+    for (qlong k = 1; k < b; ++k)
+      dest[out + k] = static_cast<char>(0x80 | ((c >> (6 * (b - 1 - k))) & 0x3F));
+    out += b;
+  }
+  return out;
+}
+} // namespace
+
+void myCHRcopyQcharStringToAscii(const qchar* pSource, char* pDest, qbyte pCopyNullTerminator) {
+  qlong n = encodeUtf8(pSource, INT32_MAX, pDest);
+  if (pCopyNullTerminator) pDest[n] = 0;
+}
+
+qbool convertQHStrToAsciiHStr(XPHandle* hStrHandle) {
+  if (!hStrHandle || !*hStrHandle) return 0;
+  auto* source = static_cast<char*>(LockXPHandle(*hStrHandle));
+  qlong count = 0;
+  std::memcpy(&count, source, sizeof count);
+  const auto* chars = reinterpret_cast<const qchar*>(source + 4);
+  // Measure first, so that a large field needs its encoded size and not six bytes a
+  // character; a 0 character ends the text.
+  int64_t bytes = 0;
+  for (qlong i = 0; i < count && chars[i]; ++i) bytes += utf8Length(chars[i]);
+  XPHandle result = bytes <= INT32_MAX - 8 ? NewXPHandle(static_cast<qlong>(4 + bytes + 1)) : nullptr;
+  if (!result) {
+    UnlockXPHandle(*hStrHandle);
+    return 0;
+  }
+  auto* dest = static_cast<char*>(LockXPHandle(result));
+  qlong written = encodeUtf8(chars, count, dest + 4);
+  dest[4 + written] = 0;
+  std::memcpy(dest, &written, sizeof written);
+  UnlockXPHandle(result);
+  ResizeXPHandle(&result, 4 + written); // drops the terminator; a failure only wastes a byte
+  UnlockXPHandle(*hStrHandle);
+  DisposeXPHandle(*hStrHandle);
+  *hStrHandle = result;
+  return 1;
+}
+#endif
+
+#if QM_MAC
+qbool convertAsciiHStrToQHStr(XPHandle* hStrHandle) {
+  if (!hStrHandle || !*hStrHandle) return 0;
+  auto* source = static_cast<char*>(LockXPHandle(*hStrHandle));
+  qlong count = 0;
+  std::memcpy(&count, source, sizeof count);
+  XPHandle result = NewXPHandle(4 * count + 8);
+  if (!result) {
+    UnlockXPHandle(*hStrHandle);
+    return 0;
+  }
+  auto* dest = static_cast<char*>(LockXPHandle(result));
+  std::memcpy(dest, &count, sizeof count);
+  // Every counted byte becomes a character, a 0 byte included: the count is the truth.
+  auto* chars = reinterpret_cast<qchar*>(dest + 4);
+  CHRcopyAsciiDataToQchar(source + 4, count, chars);
+  chars[count] = 0;
+  UnlockXPHandle(result);
+  UnlockXPHandle(*hStrHandle);
+  DisposeXPHandle(*hStrHandle);
+  *hStrHandle = result;
+  return 1;
+}
+#endif
+
+// ---- Typed text wrappers -----------------------------------------------------------------
+qshort getGlobalRef(const char* fieldName, qcallback cb) {
+  qchar* name = convertLiteral(fieldName);
+  if (!name) return 0;
+  qshort ref = GetFldRef(name, cb);
+  std::free(name);
+  return ref;
+}
+
+#if QM_UNICODE
+namespace {
+// Reads a text through read(fmt, maxlen, dest) as at most maxlen characters into value.
+template <typename Read> void readAscii(qlong maxlen, char* value, Read read) {
+  value[0] = 0;
+  qlong size = 0;
+  read(fmtLength, 4, &size);
+  if (size > maxlen) size = maxlen;
+  if (size < 0) size = 0;
+  auto* buf = static_cast<qchar*>(std::calloc(static_cast<size_t>(size) + 2, sizeof(qchar)));
+  if (!buf) return;
+  read(fmtString, size + 1, buf);
+  buf[size] = 0; // a host that fills all maxlen characters must not overrun value
+  CHRcopyQcharStringToAscii(buf, value, 1);
+  std::free(buf);
+}
+} // namespace
+
+void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
+  readAscii(maxlen, value, [&](qshort fmt, qlong len, void* dest) {
+    GetFldVal(fldRef, fmt, len, dest, cb);
+  });
+}
+
+void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxlen, char* value,
+                        qcallback cb) {
+  readAscii(maxlen, value, [&](qshort fmt, qlong len, void* dest) {
+    GetLstVal(listRef, lineNum, colRef, fmt, len, dest, cb);
+  });
+}
+
+void setStringField(qshort fldRef, const char* value, qcallback cb) {
+  size_t n = std::strlen(value);
+  auto* buf = static_cast<qchar*>(std::malloc((n + 2) * sizeof(qchar)));
+  if (!buf) {
+    qchar empty = 0;
+    SetFldVal(fldRef, fmtString, &empty, cb);
+    return;
+  }
+  CHRcopyAsciiStringToQchar(value, buf, 1);
+  SetFldVal(fldRef, fmtString, buf, cb);
+  std::free(buf);
+}
+#else
+void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
+  value[0] = 0;
+  if (maxlen < 0) return;
+  GetFldVal(fldRef, fmtString, maxlen, value, cb);
+  value[maxlen] = 0; // whatever the host counts, the text ends within the caller's room
+}
+
+void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxlen, char* value,
+                        qcallback cb) {
+  value[0] = 0;
+  if (maxlen < 0) return;
+  GetLstVal(listRef, lineNum, colRef, fmtString, maxlen, value, cb);
+  value[maxlen] = 0;
+}
+
+void setStringField(qshort fldRef, const char* value, qcallback cb) {
+  SetFldVal(fldRef, fmtString, const_cast<char*>(value), cb);
 }
 #endif

@@ -20,4 +20,37 @@ void DisposeXPHandle(XPHandle theHandle);
 void ClearMemBlock(void* address, qlong byteCount);
 #endif
 
+// ---- Conversions of whole texts ----------------------------------------------------------
+// A terminated host-character copy of an 8-bit literal, from the ordinary heap (the caller
+// frees it with free()); null when memory runs out.
+qchar* convertLiteral(const char* message);
+
+#if QM_UNICODE
+// Encodes host characters as UTF-8 (one to six bytes each, the whole 32-bit range), with a
+// terminating 0 byte when pCopyNullTerminator is set. dest: 6 * length + 1 bytes.
+void myCHRcopyQcharStringToAscii(const qchar* pSource, char* pDest, qbyte pCopyNullTerminator);
+// Replaces the qchar handle string in *hStrHandle (count, then characters) by an 8-bit
+// handle string of its UTF-8 (count, then bytes), stopping at a 0 character. 1 on success;
+// 0 for a null address or handle or when memory runs out, the handle then unchanged.
+qbool convertQHStrToAsciiHStr(XPHandle* hStrHandle);
+#endif
+
+#if QM_MAC
+// The way back: an 8-bit handle string becomes a qchar handle string (with a 0 character
+// after the counted ones). 1 on success, 0 as above.
+qbool convertAsciiHStrToQHStr(XPHandle* hStrHandle);
+#endif
+
+// ---- Typed text wrappers -----------------------------------------------------------------
+// The field reference of an 8-bit name; 0 when the host knows none or memory runs out.
+qshort getGlobalRef(const char* fieldName, qcallback cb);
+// A field's text as 8-bit text, at most maxlen characters, terminated; value holds at least
+// maxlen + 1 bytes. Empty when memory runs out.
+void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb);
+// The same for a list cell.
+void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxlen, char* value,
+                        qcallback cb);
+// Stores 8-bit text into a field as host characters (empty when memory runs out).
+void setStringField(qshort fldRef, const char* value, qcallback cb);
+
 #endif

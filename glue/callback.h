@@ -72,4 +72,39 @@ void sthandle(const qchar* m, str255* str);
 qlong qrealToLong(qreal value);
 qshort qrealToShortSaturated(qreal value);
 
+// ---- Host-character strings and conversions ----------------------------------------------
+// Destinations belong to the caller and must be large enough (see each function); nothing
+// here checks a capacity. Bytes from 0x80 to 0xFF widen to the code point of the same value.
+
+// Widens an 8-bit string to host characters (the 8-bit build: a byte copy); a terminator is
+// written when copyTerminator is non-zero. dest: strlen + 1 units.
+void CHRcopyAsciiStringToQchar(const char* pSource, qchar* pDest, qbyte pCopyNullTerminator);
+
+// Length of a terminated host string; 0 for null.
+qlong OMstrlen(const qchar* pString);
+// Appends pSource to pDest; with either null, changes nothing. Returns pDest.
+qchar* OMstrcat(qchar* pDest, const qchar* pSource);
+
+#if QM_UNICODE
+// Narrows host characters to their low 8 bits. dest: length + 1 bytes.
+void CHRcopyQcharStringToAscii(const qchar* pSource, char* pDest, qbyte pCopyNullTerminator);
+// UTF-32 to UTF-16; pOutBuf may be pInBuf. Code points above 0x10FFFF become 0x0001.
+// Returns the units written before the terminator. dest: 2 * length + 1 units.
+qlong CHRcharToOschar(const qchar* pInBuf, oschar* pOutBuf);
+// UTF-16 to UTF-32: a surrogate before the terminator becomes 0x0001, two units that start
+// with a surrogate but are no pair become 0x0002. Returns the characters written before the
+// terminator. dest: length + 1 units.
+qlong CHRoscharToChar(const oschar* pInBuf, qchar* pOutBuf);
+// Copies pSource with its terminator to pDest; with either null, copies nothing.
+qchar* OMstrcpy(qchar* pDest, const qchar* pSource);
+#endif
+
+#if QM_MAC
+// Widens exactly count bytes (none when count <= 0); no terminator.
+void CHRcopyAsciiDataToQchar(const char* pSource, qlong count, qchar* pDest);
+void CHRcopyAsciiDataToQoschar(const char* pSource, qlong count, oschar* pDest);
+void CHRcopyAsciiStringToQoschar(const char* pSource, oschar* pDest, qbyte pCopyNullTerminator);
+void CHRcopyQoscharStringToAscii(const oschar* pSource, char* pDest, qbyte pCopyNullTerminator);
+#endif
+
 #endif

@@ -95,6 +95,32 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock* block) {
   return kPlatOk;
 }
 
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+  OSErr err = SetFPos(ref, fsFromStart, pos);
+  if (err != noErr) {
+    gLastError = err;
+    return kPlatIoError;
+  }
+  return kPlatOk;
+}
+
+PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong count, qlong* got) {
+  *got = 0;
+  if (count < 0) return kPlatIoError;
+  if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
+  // The file's own parameter block, reading on from the mark.
+  ParamBlockRec* pb = preparePb(block, ref);
+  pb->ioBuffer = static_cast<Ptr>(buf);
+  pb->ioReqCount = count;
+  pb->ioPosMode = fsFromMark;
+  pb->ioPosOffset = 0;
+  OSErr err = PBReadSync(pb);
+  *got = pb->ioActCount;
+  if (err == noErr) return kPlatOk;
+  gLastError = err;
+  return err == eofErr ? kPlatEnd : kPlatIoError;
+}
+
 qreal plat_x80_to_real(const qx80* x) {
   static_assert(sizeof(qx80) == sizeof(extended80), "the host's number is the Toolbox's");
   extended80 e;

@@ -14,6 +14,7 @@ enum PlatResult : qshort {
   kPlatOk = 0,
   kPlatNotFound = 1, // the file does not exist
   kPlatIoError = 2,  // any other failure of the system call
+  kPlatEnd = 3,      // a read stopped at the end of the file
 };
 
 // ---- Memory ------------------------------------------------------------------------------
@@ -52,6 +53,13 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block);
 // The file's size; sizes of 2 GiB and more come back negative, as the 32-bit count does.
 PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, qlong* size);
 PlatResult plat_file_close(qfileref ref, PlatFileBlock* block);
+// Moves the system read position to pos bytes from the start.
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qlong pos);
+// Reads up to count bytes at the system position into buf and sets *got to the bytes
+// delivered. kPlatOk also when fewer came (Windows reports the end that way); kPlatEnd when
+// the system reported the end as a failure (macOS eofErr, Windows error 87 or a failure
+// without an error code); kPlatIoError for any other failure, *got then holding what came.
+PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong count, qlong* got);
 
 #if QM_MAC
 // ---- Host numbers (macOS) ----------------------------------------------------------------
@@ -73,7 +81,14 @@ qlong plat_last_error(void);
 // Makes the n-th following call of a kind fail as if the system had refused it (n = 1: the
 // next one); n = 0 switches it off. Every implementation honours it, so one set of fault
 // tests serves every build.
-enum PlatFault { kFaultPtrNew, kFaultHandleNew, kFaultHandleResize, kFaultFileClose, kFaultKinds };
+enum PlatFault {
+  kFaultPtrNew,
+  kFaultHandleNew,
+  kFaultHandleResize,
+  kFaultFileClose,
+  kFaultFileRead,
+  kFaultKinds
+};
 void plat_fault_after(PlatFault kind, qlong n);
 bool plat_fault_hit(PlatFault kind);
 

@@ -92,6 +92,33 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock*) {
   return kPlatOk;
 }
 
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+  SetLastError(ERROR_SUCCESS); // 0xFFFFFFFF is only a failure if the call says so
+  DWORD at = SetFilePointer(handleOf(ref), pos, nullptr, FILE_BEGIN);
+  if (at == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
+    gLastError = GetLastError();
+    return kPlatIoError;
+  }
+  return kPlatOk;
+}
+
+PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, qlong* got) {
+  DWORD delivered = 0;
+  *got = 0;
+  if (count < 0) return kPlatIoError;
+  if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
+  SetLastError(ERROR_SUCCESS);
+  if (!ReadFile(handleOf(ref), buf, static_cast<DWORD>(count), &delivered, nullptr)) {
+    *got = static_cast<qlong>(delivered);
+    gLastError = GetLastError();
+    // Error 87, or a failure without an error code, is how some systems say "end of file".
+    return (gLastError == ERROR_INVALID_PARAMETER || gLastError == ERROR_SUCCESS) ? kPlatEnd
+                                                                                  : kPlatIoError;
+  }
+  *got = static_cast<qlong>(delivered);
+  return kPlatOk;
+}
+
 void plat_beep_failure(void) { Beep(1500, 2); }
 
 qlong plat_last_error(void) { return static_cast<qlong>(gLastError); }

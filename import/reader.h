@@ -1,0 +1,30 @@
+// The reader under every read command: one field at a byte position, to a delimiter of one
+// to three bytes or to a fixed length, into the shared text buffer; and the conditioning
+// that cleans a field in place before it is stored.
+#ifndef QUILLOMAR_READER_H
+#define QUILLOMAR_READER_H
+
+#include "globals.h"
+
+// Most bytes one read places in the buffer (a terminating zero follows them).
+constexpr qlong kMaxFieldBytes = 32000;
+
+// Moves a disk file's system position to the record's curPos; nothing for the in-memory
+// sources. 0, or 7 when the system refuses the position.
+qshort SetPositionInFile(importFileSpec* fileSpecsP);
+
+// Reads one field at *filePos into buffer (always zero-terminated) and advances *filePos by
+// the bytes consumed. Results: 0 complete; 5 the system read failed; 7 the position lies
+// outside an in-memory source's text (nothing read); 8 a fixed-length field ended early;
+// 9 a delimited field reached the end of the data; 11 no delimiter within the maximum (the
+// first fldMax bytes are kept, *filePos advances by fldMax). A maximum below 0 counts as 0
+// and one above 32000 as 32000. For a disk file the system position must equal *filePos.
+qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
+                        char* buffer);
+
+// Cleans the zero-terminated text in buffer in place: the record's substitutions and, when
+// stripping, removal of control characters (tab becomes a blank, carriage return stays);
+// then blank trimming and, when the record strips enclosing quotes, removal of one pair.
+void ConditionBuffer(char* buffer, const importFileSpec* fileSpecsP, bool stripping);
+
+#endif

@@ -1,0 +1,345 @@
+// The reader against every kind of source: the same cases over clipboard text, field text
+// and a disk file, on whichever system this build runs over.
+#include "glue/XPqUtil.h"
+#include "glue/callback.h"
+#include "import/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+enum class Kind { Clipboard, Field, Disk };
+
+std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
+  switch (info.param) {
+  case Kind::Clipboard: return "Clipboard";
+  case Kind::Field: return "Field";
+  case Kind::Disk: return "Disk";
+  }
+  return "?";
+}
+
+// A file name with characters beyond ASCII where the build's paths can carry them.
+#if QM_UNICODE && !QM_MAC
+const std::u32string kFileName = U"reader-\u00e9\U0001F600.txt";
+#else
+const std::u32string kFileName = U"reader-test.txt";
+#endif
+
+std::filesystem::path fsPath(const std::u32string& name) {
+  std::u8string utf8;
+  for (char32_t c : name) {
+    if (c < 0x80) {
+      utf8 += static_cast<char8_t>(c);
+    } else if (c < 0x800) {
+      utf8 += static_cast<char8_t>(0xC0 | (c >> 6));
+      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8 += static_cast<char8_t>(0xE0 | (c >> 12));
+      utf8 += static_cast<char8_t>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
+    } else {
+      utf8 += static_cast<char8_t>(0xF0 | (c >> 18));
+      utf8 += static_cast<char8_t>(0x80 | ((c >> 12) & 0x3F));
+      utf8 += static_cast<char8_t>(0x80 | ((c >> 6) & 0x3F));
+      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
+    }
+  }
+  return std::filesystem::path(utf8);
+}
+
+// Opens a file the way the open command will: Unicode Windows converts the host's path in
+// place to UTF-16, macOS passes a length-prefixed 8-bit name, 8-bit Windows the bytes.
+PlatResult openPath(const std::u32string& name, qfileref* ref, PlatFileBlock* block) {
+#if QM_MAC
+  uint8_t pstr[256] = {static_cast<uint8_t>(name.size())};
+  for (size_t i = 0; i < name.size(); ++i) pstr[i + 1] = static_cast<uint8_t>(name[i]);
+  return plat_file_open(pstr, ref, block);
+#elif QM_UNICODE
+  qchar path[256] = {};
+  for (size_t i = 0; i < name.size(); ++i) path[i] = name[i];
+  CHRcharToOschar(path, reinterpret_cast<oschar*>(path));
+  return plat_file_open(reinterpret_cast<oschar*>(path), ref, block);
+#else
+  std::string bytes(name.begin(), name.end());
+  return plat_file_open(reinterpret_cast<const oschar*>(bytes.c_str()), ref, block);
+#endif
+}
+
+// One import file over the given bytes.
+class Source {
+public:
+  Source(Kind kind, const std::string& bytes, bool stripQuotes) : kind_(kind) {
+    rec_.fileSize = static_cast<qlong>(bytes.size());
+    rec_.stripEncQuotes = stripQuotes ? 1 : 0;
+    if (kind == Kind::Disk) {
+      std::ofstream(fsPath(kFileName), std::ios::binary | std::ios::trunc) << bytes;
+      EXPECT_EQ(openPath(kFileName, &rec_.fileRef, &rec_.fileBlock), kPlatOk);
+      return;
+    }
+    // Clipboard text starts at byte 0; field text after its 4-byte count.
+    qlong offset = kind == Kind::Field ? 4 : 0;
+    rec_.fileRef = kind == Kind::Field ? kFieldRef : kClipboardRef;
+    rec_.dataHandle = NewXPHandle(offset + rec_.fileSize);
+    auto* block = static_cast<char*>(LockXPHandle(rec_.dataHandle));
+    if (offset) std::memcpy(block, &rec_.fileSize, 4);
+    std::memcpy(block + offset, bytes.data(), bytes.size());
+    UnlockXPHandle(rec_.dataHandle);
+  }
+  ~Source() {
+    if (kind_ == Kind::Disk) {
+      plat_file_close(rec_.fileRef, &rec_.fileBlock);
+      std::error_code ec;
+      std::filesystem::remove(fsPath(kFileName), ec);
+    } else {
+      DisposeXPHandle(rec_.dataHandle);
+    }
+  }
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+
+  // Positions the source as the read commands do, then reads one field.
+  qshort read(const fieldSpec& f, qlong* pos) {
+    rec_.curPos = *pos;
+    qshort seek = SetPositionInFile(&rec_);
+    if (seek != 0) return seek;
+    return readOn(f, pos);
+  }
+  // Reads the next field without positioning, as a record's later fields are read.
+  qshort readOn(const fieldSpec& f, qlong* pos) {
+    std::memset(buffer_.get(), 0x5A, kBufferSize); // whatever was there must not show through
+    return ReadToDelimOrMax(&rec_, &f, pos, buffer_.get());
+  }
+  std::string text() const { return buffer_.get(); }
+  const char* buffer() const { return buffer_.get(); }
+  importFileSpec& rec() { return rec_; }
+
+private:
+  Kind kind_;
+  importFileSpec rec_{};
+  std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kBufferSize);
+};
+
+fieldSpec delimited(const std::string& delim, qshort max) {
+  fieldSpec f{};
+  f.fldMax = max;
+  f.fldDelim[0] = static_cast<qbyte>(delim.size());
+  std::memcpy(f.fldDelim + 1, delim.data(), delim.size());
+  return f;
+}
+
+fieldSpec fixed(qshort max) { return delimited("", max); }
+
+class Reader : public ::testing::TestWithParam<Kind> {
+protected:
+  struct Result {
+    qshort code;
+    std::string text;
+    qlong pos;
+  };
+  Result read(const std::string& data, const fieldSpec& f, qlong from = 0, bool strip = false) {
+    Source s(GetParam(), data, strip);
+    qlong pos = from;
+    qshort code = s.read(f, &pos);
+    return {code, s.text(), pos};
+  }
+};
+
+TEST_P(Reader, DelimiterFoundIsConsumedNotKept) {
+  Result r = read("abc,def", delimited(",", 3));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_EQ(r.pos, 4);
+  r = read(",rest", delimited(",", 3));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.pos, 1);
+}
+
+TEST_P(Reader, OverLongFieldKeepsItsMaximumAndStopsThere) {
+  Result r = read("abcd,", delimited(",", 3));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_EQ(r.pos, 3);
+  // The limit is reached before the end is noticed; the next read gets the rest.
+  Source s(GetParam(), "abcd", false);
+  qlong pos = 0;
+  EXPECT_EQ(s.read(delimited(",", 3), &pos), 11);
+  EXPECT_EQ(pos, 3);
+  EXPECT_EQ(s.read(delimited(",", 3), &pos), 9);
+  EXPECT_EQ(s.text(), "d");
+  EXPECT_EQ(pos, 4);
+}
+
+TEST_P(Reader, EndOfDataEndsTheField) {
+  Result r = read("xyz", delimited(",", 10));
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "xyz");
+  EXPECT_EQ(r.pos, 3);
+  // A two-byte delimiter cut by the end keeps its first byte in the text.
+  r = read("ab\r", delimited("\r\n", 10));
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "ab\r");
+  EXPECT_EQ(r.pos, 3);
+}
+
+TEST_P(Reader, FixedLengthFields) {
+  Result r = read("abcde", fixed(5), 3);
+  EXPECT_EQ(r.code, 8);
+  EXPECT_EQ(r.text, "de");
+  EXPECT_EQ(r.pos, 5);
+  // Consecutive fields of a record continue without a seek.
+  Source s(GetParam(), "abcdef", false);
+  qlong pos = 0;
+  EXPECT_EQ(s.read(fixed(4), &pos), 0);
+  EXPECT_EQ(s.text(), "abcd");
+  EXPECT_EQ(s.readOn(fixed(4), &pos), 8);
+  EXPECT_EQ(s.text(), "ef");
+  EXPECT_EQ(pos, 6);
+}
+
+TEST_P(Reader, RecordFieldsFollowEachOther) {
+  Source s(GetParam(), "x,y\r\np,q\r\n", false);
+  qlong pos = 0;
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 0);
+  EXPECT_EQ(s.text(), "x");
+  EXPECT_EQ(s.readOn(delimited("\r\n", 10), &pos), 0);
+  EXPECT_EQ(s.text(), "y");
+  EXPECT_EQ(pos, 5);
+  EXPECT_EQ(s.readOn(delimited(",", 10), &pos), 0);
+  EXPECT_EQ(s.text(), "p");
+}
+
+TEST_P(Reader, QuotedFieldsIgnoreDelimitersInside) {
+  Result r = read("\"a,b\",c", delimited(",", 10), 0, true);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "\"a,b\"");
+  EXPECT_EQ(r.pos, 6);
+  // A blank before the opening quote: not quoted for the reader.
+  r = read(" \"a,b\",c", delimited(",", 10), 0, true);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, " \"a");
+  // Without quote stripping the first comma ends the field.
+  r = read("\"a,b\",c", delimited(",", 10), 0, false);
+  EXPECT_EQ(r.text, "\"a");
+  // An unclosed quote runs to the end.
+  r = read("\"a,b", delimited(",", 10), 0, true);
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "\"a,b");
+}
+
+TEST_P(Reader, AFieldStartingAtTheEndFindsNothing) {
+  Result r = read("ab", delimited(",", 5), 2, true);
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.pos, 2);
+}
+
+TEST_P(Reader, ThreeByteDelimitersMatchOnlyWhole) {
+  Result r = read("a~~b~~~c", delimited("~~~", 20));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "a~~b");
+  EXPECT_EQ(r.pos, 7);
+}
+
+TEST_P(Reader, ZeroMaximumAcceptsOnlyAnEmptyField) {
+  Result r = read(",", delimited(",", 0));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.pos, 1);
+  r = read("x,", delimited(",", 0));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.pos, 0);
+}
+
+TEST_P(Reader, AtMost32000BytesAreLookedAt) {
+  // The delimiter is byte 32001: a reader that looked one byte further would find it.
+  std::string data(32000, 'a');
+  data += ",tail";
+  Result r = read(data, delimited(",", 32000));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text.size(), 32000u);
+  EXPECT_EQ(r.pos, 32000);
+  r = read(data, delimited(",", 31999));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text.size(), 31999u);
+  EXPECT_EQ(r.pos, 31999);
+}
+
+TEST_P(Reader, MaximaOutsideTheBufferAreClamped) {
+  std::string data(40000, 'b');
+  Result r = read(data, fixed(32767));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text.size(), 32000u);
+  EXPECT_EQ(r.pos, 32000);
+  r = read(data, delimited(",", 32767));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text.size(), 32000u);
+  EXPECT_EQ(r.pos, 32000);
+  // A negative maximum reads nothing and moves nothing.
+  r = read("abc", fixed(-5));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(r.pos, 0);
+  r = read("abc,", delimited(",", -5));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.pos, 0);
+}
+
+TEST_P(Reader, PositionsOutsideTheTextReadNothing) {
+  Source s(GetParam(), "abc", false);
+  qlong pos = -1;
+  EXPECT_EQ(s.read(delimited(",", 5), &pos), 7);
+  EXPECT_EQ(pos, -1);
+  EXPECT_EQ(s.text(), "");
+  if (GetParam() != Kind::Disk) {
+    pos = 4; // past the end of an in-memory text
+    EXPECT_EQ(s.read(fixed(2), &pos), 7);
+    EXPECT_EQ(pos, 4);
+  }
+}
+
+TEST_P(Reader, TheBufferIsAlwaysTerminated) {
+  Source s(GetParam(), "abcdef", false);
+  qlong pos = 0;
+  s.read(fixed(3), &pos);
+  EXPECT_EQ(s.buffer()[3], 0);
+  pos = 0;
+  s.read(delimited(";", 2), &pos);
+  EXPECT_EQ(s.buffer()[2], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySource, Reader,
+                         ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
+
+TEST(ReaderFaults, AFailingSystemReadGivesFiveWithWhatCameBefore) {
+  Source s(Kind::Disk, "abcdef", false);
+  qlong pos = 0;
+  plat_fault_after(kFaultFileRead, 3);
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 5);
+  EXPECT_EQ(s.text(), "ab");
+  EXPECT_EQ(pos, 2);
+  pos = 0;
+  plat_fault_after(kFaultFileRead, 1);
+  EXPECT_EQ(s.read(fixed(4), &pos), 5);
+  EXPECT_EQ(pos, 0);
+}
+
+TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
+  // A field source whose size says more than its block holds reads only the block's bytes.
+  Source s(Kind::Field, "abc", false);
+  s.rec().fileSize = 10;
+  qlong pos = 0;
+  EXPECT_EQ(s.read(delimited(",", 20), &pos), 9);
+  EXPECT_EQ(s.text(), "abc");
+  EXPECT_EQ(pos, 3);
+}
+
+} // namespace
