@@ -90,8 +90,10 @@ qbool convertQHStrToAsciiHStr(XPHandle* hStrHandle) {
   // Measure first, so that a large field needs its encoded size and not six bytes a
   // character; a 0 character ends the text.
   int64_t bytes = 0;
-  for (qlong i = 0; i < count && chars[i]; ++i) bytes += utf8Length(chars[i]);
-  XPHandle result = bytes <= INT32_MAX - 8 ? NewXPHandle(static_cast<qlong>(4 + bytes + 1)) : nullptr;
+  for (qlong i = 0; i < count && chars[i]; ++i)
+    bytes += utf8Length(chars[i]);
+  XPHandle result =
+      bytes <= INT32_MAX - 8 ? NewXPHandle(static_cast<qlong>(4 + bytes + 1)) : nullptr;
   if (!result) {
     UnlockXPHandle(*hStrHandle);
     return 0;
@@ -162,9 +164,8 @@ template <typename Read> void readAscii(qlong maxlen, char* value, Read read) {
 } // namespace
 
 void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
-  readAscii(maxlen, value, [&](qshort fmt, qlong len, void* dest) {
-    GetFldVal(fldRef, fmt, len, dest, cb);
-  });
+  readAscii(maxlen, value,
+            [&](qshort fmt, qlong len, void* dest) { GetFldVal(fldRef, fmt, len, dest, cb); });
 }
 
 void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxlen, char* value,

@@ -35,13 +35,15 @@ void sCopyString(qchar* pDest, const qchar* pSource) {
 
 template <typename Unit> void widen(const char* src, Unit* dest, qbyte copyTerminator) {
   qlong i = 0;
-  for (; src[i]; ++i) dest[i] = static_cast<uint8_t>(src[i]); // never sign-extended
+  for (; src[i]; ++i)
+    dest[i] = static_cast<uint8_t>(src[i]); // never sign-extended
   if (copyTerminator) dest[i] = 0;
 }
 
 template <typename Unit> void narrow(const Unit* src, char* dest, qbyte copyTerminator) {
   qlong i = 0;
-  for (; src[i]; ++i) dest[i] = static_cast<char>(src[i] & 0xFF);
+  for (; src[i]; ++i)
+    dest[i] = static_cast<char>(src[i] & 0xFF);
   if (copyTerminator) dest[i] = 0;
 }
 } // namespace
@@ -53,7 +55,8 @@ void CHRcopyAsciiStringToQchar(const char* pSource, qchar* pDest, qbyte pCopyNul
 qlong OMstrlen(const qchar* pString) {
   if (!pString) return 0;
   qlong n = 0;
-  while (pString[n]) ++n;
+  while (pString[n])
+    ++n;
   return n;
 }
 
@@ -116,11 +119,13 @@ qchar* OMstrcpy(qchar* pDest, const qchar* pSource) {
 
 #if QM_MAC
 void CHRcopyAsciiDataToQchar(const char* pSource, qlong count, qchar* pDest) {
-  for (qlong i = 0; i < count; ++i) pDest[i] = static_cast<uint8_t>(pSource[i]);
+  for (qlong i = 0; i < count; ++i)
+    pDest[i] = static_cast<uint8_t>(pSource[i]);
 }
 
 void CHRcopyAsciiDataToQoschar(const char* pSource, qlong count, oschar* pDest) {
-  for (qlong i = 0; i < count; ++i) pDest[i] = static_cast<uint8_t>(pSource[i]);
+  for (qlong i = 0; i < count; ++i)
+    pDest[i] = static_cast<uint8_t>(pSource[i]);
 }
 
 void CHRcopyAsciiStringToQoschar(const char* pSource, oschar* pDest, qbyte pCopyNullTerminator) {

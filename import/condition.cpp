@@ -14,20 +14,23 @@ void substituteAndStrip(char* buffer, const qbyte* table, bool stripping) {
   if (table) std::memcpy(&pairs, table, sizeof pairs);
   if (pairs == 0 && !stripping) return;
   const qbyte* pair = table ? table + 2 : nullptr;
+  const qbyte* pairsEnd = pair ? pair + 2 * size_t{pairs} : nullptr;
   char* write = buffer;
   for (const char* read = buffer; *read; ++read) {
     auto c = static_cast<qbyte>(*read);
     bool hit = false;
-    for (uint16_t i = 0; i < pairs; ++i) {
-      if (pair[2 * i] == c) {
-        c = pair[2 * i + 1];
+    for (const qbyte* p = pair; p < pairsEnd; p += 2) {
+      if (p[0] == c) {
+        c = p[1];
         hit = true;
         break; // the first pair wins; the replacement is not looked up again
       }
     }
     if (stripping && !hit && c < 0x20) {
-      if (c == '\t') c = kBlank;
-      else if (c != '\r') continue; // every other control character goes
+      if (c == '\t')
+        c = kBlank;
+      else if (c != '\r')
+        continue; // every other control character goes
     }
     if (hit && c == 0) continue; // a replacement of 0 deletes the target
     *write++ = static_cast<char>(c);
@@ -38,21 +41,24 @@ void substituteAndStrip(char* buffer, const qbyte* table, bool stripping) {
 void trim(char* buffer, bool stripQuotes) {
   qlong n = static_cast<qlong>(std::strlen(buffer));
   qlong start = 0;
-  while (start < n && buffer[start] == kBlank) ++start;
+  while (start < n && buffer[start] == kBlank)
+    ++start;
   qlong end = n;
   bool unquoted = false;
   // Quotes come off only when the very last byte closes what the first non-blank opens.
   if (stripQuotes && n > 0 && buffer[n - 1] == kQuote && start < n && buffer[start] == kQuote) {
     end = n - 1;
     ++start;
-    while (start < end && buffer[start] == kBlank) ++start;
+    while (start < end && buffer[start] == kBlank)
+      ++start;
     unquoted = true;
   }
   if (start >= end) {
     buffer[0] = 0;
     return;
   }
-  while (end > start && buffer[end - 1] == kBlank) --end;
+  while (end > start && buffer[end - 1] == kBlank)
+    --end;
   if (start > 0 || unquoted) std::memmove(buffer, buffer + start, static_cast<size_t>(end - start));
   buffer[end - start] = 0;
 }

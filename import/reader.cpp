@@ -129,8 +129,10 @@ qshort readDisk(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* b
     qlong got = 0;
     PlatResult r = plat_file_read(rec->fileRef, &rec->fileBlock, buffer, maxBytes, &got);
     if (got < 0 || got > maxBytes) got = 0; // trust the system no further than we asked
-    if (r == kPlatEnd) result = 8;
-    else if (r != kPlatOk) result = 5;
+    if (r == kPlatEnd)
+      result = 8;
+    else if (r != kPlatOk)
+      result = 5;
     buffer[got] = 0;
     if (result == 0 && got != maxBytes) result = 8;
     *filePos += got;

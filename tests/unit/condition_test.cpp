@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 #include <utility>
@@ -25,7 +27,7 @@ std::vector<qbyte> table(const std::vector<std::pair<char, char>>& pairs) {
 std::string condition(const std::string& text, bool stripping, bool quotes,
                       std::vector<qbyte> subs = {}) {
   char buffer[128] = {};
-  std::memcpy(buffer, text.data(), text.size());
+  text.copy(buffer, text.size());
   importFileSpec rec{};
   rec.stripEncQuotes = quotes ? 1 : 0;
   rec.transTable = subs.empty() ? nullptr : subs.data();
@@ -65,7 +67,7 @@ TEST(Condition, Substitutions) {
 TEST(Condition, EnclosingQuotes) {
   EXPECT_EQ(condition("  \"  abc  \"", false, true), "abc");
   EXPECT_EQ(condition("\"abc\"  ", false, true), "\"abc\""); // blanks after the closing quote
-  EXPECT_EQ(condition("\"a\"\"b\"", false, true), "a\"\"b");  // doubled quotes stay
+  EXPECT_EQ(condition("\"a\"\"b\"", false, true), "a\"\"b"); // doubled quotes stay
   EXPECT_EQ(condition("\"", false, true), "");
   EXPECT_EQ(condition("\"\"", false, true), "");
   EXPECT_EQ(condition("\"abc\"", false, false), "\"abc\"");

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,7 +47,8 @@ TEST(Literals, ConvertLiteralAndStringHelpers) {
 #if QM_UNICODE
 qstring q(std::initializer_list<uint32_t> units) {
   qstring s;
-  for (uint32_t u : units) s += static_cast<qchar>(u);
+  for (uint32_t u : units)
+    s += static_cast<qchar>(u);
   return s;
 }
 
@@ -101,7 +104,8 @@ TEST(Utf16, InPlaceGivesTheSameUnits) {
   qstring inPlace = mixed;
   auto* units = reinterpret_cast<oschar*>(inPlace.data());
   EXPECT_EQ(CHRcharToOschar(inPlace.c_str(), units), n);
-  for (qlong i = 0; i <= n; ++i) EXPECT_EQ(units[i], separate[i]) << i;
+  for (qlong i = 0; i <= n; ++i)
+    EXPECT_EQ(units[i], separate[i]) << i;
 }
 
 TEST(Utf16, ToHostCharacters) {
@@ -137,7 +141,7 @@ XPHandle qhandle(const qstring& chars) {
   auto* block = static_cast<char*>(LockXPHandle(h));
   auto count = static_cast<qlong>(chars.size());
   std::memcpy(block, &count, 4);
-  std::memcpy(block + 4, chars.data(), 4 * chars.size());
+  std::copy(chars.begin(), chars.end(), reinterpret_cast<qchar*>(block + 4));
   UnlockXPHandle(h);
   return h;
 }

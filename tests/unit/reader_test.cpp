@@ -2,9 +2,12 @@
 // and a disk file, on whichever system this build runs over.
 #include "glue/XPqUtil.h"
 #include "glue/callback.h"
+#include "host/host.h"
 #include "import/reader.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstring>
@@ -19,9 +22,12 @@ enum class Kind { Clipboard, Field, Disk };
 
 std::string kindName(const ::testing::TestParamInfo<Kind>& info) {
   switch (info.param) {
-  case Kind::Clipboard: return "Clipboard";
-  case Kind::Field: return "Field";
-  case Kind::Disk: return "Disk";
+  case Kind::Clipboard:
+    return "Clipboard";
+  case Kind::Field:
+    return "Field";
+  case Kind::Disk:
+    return "Disk";
   }
   return "?";
 }
@@ -34,25 +40,8 @@ const std::u32string kFileName = U"reader-test.txt";
 #endif
 
 std::filesystem::path fsPath(const std::u32string& name) {
-  std::u8string utf8;
-  for (char32_t c : name) {
-    if (c < 0x80) {
-      utf8 += static_cast<char8_t>(c);
-    } else if (c < 0x800) {
-      utf8 += static_cast<char8_t>(0xC0 | (c >> 6));
-      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      utf8 += static_cast<char8_t>(0xE0 | (c >> 12));
-      utf8 += static_cast<char8_t>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
-    } else {
-      utf8 += static_cast<char8_t>(0xF0 | (c >> 18));
-      utf8 += static_cast<char8_t>(0x80 | ((c >> 12) & 0x3F));
-      utf8 += static_cast<char8_t>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char8_t>(0x80 | (c & 0x3F));
-    }
-  }
-  return std::filesystem::path(utf8);
+  std::string utf8 = qhost::toUtf8(name);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // Opens a file the way the open command will: Unicode Windows converts the host's path in
@@ -60,11 +49,13 @@ std::filesystem::path fsPath(const std::u32string& name) {
 PlatResult openPath(const std::u32string& name, qfileref* ref, PlatFileBlock* block) {
 #if QM_MAC
   uint8_t pstr[256] = {static_cast<uint8_t>(name.size())};
-  for (size_t i = 0; i < name.size(); ++i) pstr[i + 1] = static_cast<uint8_t>(name[i]);
+  for (size_t i = 0; i < name.size(); ++i)
+    pstr[i + 1] = static_cast<uint8_t>(name[i]);
   return plat_file_open(pstr, ref, block);
 #elif QM_UNICODE
   qchar path[256] = {};
-  for (size_t i = 0; i < name.size(); ++i) path[i] = name[i];
+  for (size_t i = 0; i < name.size(); ++i)
+    path[i] = name[i];
   CHRcharToOschar(path, reinterpret_cast<oschar*>(path));
   return plat_file_open(reinterpret_cast<oschar*>(path), ref, block);
 #else
@@ -90,7 +81,7 @@ public:
     rec_.dataHandle = NewXPHandle(offset + rec_.fileSize);
     auto* block = static_cast<char*>(LockXPHandle(rec_.dataHandle));
     if (offset) std::memcpy(block, &rec_.fileSize, 4);
-    std::memcpy(block + offset, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), block + offset);
     UnlockXPHandle(rec_.dataHandle);
   }
   ~Source() {

@@ -31,7 +31,8 @@ TEST(WindowsCalls, FixedBlocksAreTheirOwnAddressAndZeroFilled) {
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(GlobalLock(p), p);
   const auto* b = static_cast<const unsigned char*>(p);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(b[i], 0);
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(b[i], 0);
   EXPECT_EQ(GlobalFree(p), nullptr);
 }
 
@@ -45,7 +46,8 @@ TEST(WindowsCalls, MovableBlocksGrowWithZerosAndCountLocks) {
   EXPECT_GE(GlobalSize(g), 64u);
   auto* p = static_cast<unsigned char*>(GlobalLock(g));
   EXPECT_EQ(std::memcmp(p, "abcd", 4), 0);
-  for (int i = 4; i < 64; ++i) ASSERT_EQ(p[i], 0) << i;
+  for (int i = 4; i < 64; ++i)
+    ASSERT_EQ(p[i], 0) << i;
   GlobalLock(g);
   EXPECT_TRUE(GlobalUnlock(g)); // still locked once
   EXPECT_FALSE(GlobalUnlock(g));
@@ -55,8 +57,8 @@ TEST(WindowsCalls, MovableBlocksGrowWithZerosAndCountLocks) {
 
 TEST(WindowsCalls, FilesOpenReadAndSeekAsTheReaderExpects) {
   writeFile("system-calls.txt", "hello");
-  HANDLE f = CreateFileA("system-calls.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = CreateFileA("system-calls.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(f, INVALID_HANDLE_VALUE);
   auto value = reinterpret_cast<intptr_t>(f);
   EXPECT_EQ(static_cast<intptr_t>(static_cast<int32_t>(value)), value); // fits 32 bits
@@ -74,7 +76,7 @@ TEST(WindowsCalls, FilesOpenReadAndSeekAsTheReaderExpects) {
   EXPECT_EQ(buf[0], 'e');
   EXPECT_EQ(SetFilePointer(f, -5, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
   EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
-  EXPECT_EQ(SetFilePointer(f, 0, nullptr, FILE_CURRENT), 2u); // not moved by the failure
+  EXPECT_EQ(SetFilePointer(f, 0, nullptr, FILE_CURRENT), 2u);   // not moved by the failure
   EXPECT_EQ(SetFilePointer(f, 100, nullptr, FILE_BEGIN), 100u); // past the end is allowed
   EXPECT_TRUE(ReadFile(f, buf, 1, &got, nullptr));
   EXPECT_EQ(got, 0u);

@@ -1,0 +1,71 @@
+// Fuzzes the reader and conditioning over in-memory sources with arbitrary field
+// definitions, positions and substitution tables, checking what every read must keep:
+// a known result code, a position within the text, the text a true copy of the source's
+// bytes, at most 32000 of them, and conditioning that never lengthens the text.
+//
+// Input: flags, delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
+// pairs, then the source's bytes.
+#include "glue/XPqUtil.h"
+#include "import/reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 10) return 0;
+  const uint8_t flags = data[0];
+  fieldSpec f{};
+  f.fldDelim[0] = data[1] % 4;
+  std::memcpy(f.fldDelim + 1, data + 2, 3);
+  std::memcpy(&f.fldMax, data + 5, 2);
+  int16_t start = 0;
+  std::memcpy(&start, data + 7, 2);
+  size_t pairs = data[9] % 8;
+  size_t at = 10 + 2 * pairs;
+  if (size < at) return 0;
+  std::vector<qbyte> table(2 + 2 * pairs);
+  auto n = static_cast<uint16_t>(pairs);
+  std::memcpy(table.data(), &n, 2);
+  std::memcpy(table.data() + 2, data + 10, 2 * pairs);
+  const uint8_t* text = data + at;
+  auto textSize = static_cast<qlong>(size - at);
+
+  importFileSpec rec{};
+  rec.stripEncQuotes = flags & 1;
+  rec.transTable = pairs ? table.data() : nullptr;
+  bool field = flags & 4;
+  rec.fileRef = field ? kFieldRef : kClipboardRef;
+  rec.fileSize = textSize;
+  qlong offset = field ? 4 : 0;
+  rec.dataHandle = NewXPHandle(offset + textSize);
+  auto* block = static_cast<char*>(LockXPHandle(rec.dataHandle));
+  if (field) std::memcpy(block, &textSize, 4);
+  if (textSize) std::memcpy(block + offset, text, static_cast<size_t>(textSize));
+  UnlockXPHandle(rec.dataHandle);
+
+  auto buffer = std::make_unique<char[]>(kBufferSize);
+  qlong pos = start;
+  qshort code = ReadToDelimOrMax(&rec, &f, &pos, buffer.get());
+  check(code == 0 || code == 7 || code == 8 || code == 9 || code == 11);
+  size_t len = std::strlen(buffer.get());
+  if (code == 7) {
+    check(pos == start && len == 0 && (start < 0 || start > textSize));
+  } else {
+    check(start >= 0 && pos >= start && pos <= textSize);
+    check(len <= static_cast<size_t>(kMaxFieldBytes));
+    check(std::memcmp(buffer.get(), text + start, len) == 0);
+    check(static_cast<qlong>(len) <= pos - start || code == 11);
+    ConditionBuffer(buffer.get(), &rec, flags & 2);
+    check(std::strlen(buffer.get()) <= len);
+  }
+  DisposeXPHandle(rec.dataHandle);
+  return 0;
+}
