@@ -8,10 +8,12 @@ set(QM_LIB_SOURCES
   import/condition.cpp
   glue/XPqUtil.cpp
   glue/callback.cpp
+  glue/extutils.cpp
+  glue/designinfo.cpp
   platform/faults.cpp)
 
 if(QM_FLAVOUR STREQUAL "MAC")
-  list(APPEND QM_LIB_SOURCES glue/callback_mac.cpp platform/mac.cpp)
+  list(APPEND QM_LIB_SOURCES glue/callback_mac.cpp entry/instance_mac.cpp platform/mac.cpp)
   set(QM_EXPORT_SOURCES entry/export_mac.cpp)
   set(QM_LIB_NAME QuillomarMac)
 else()

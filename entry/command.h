@@ -51,6 +51,9 @@ typedef void (*commandHandler)(cmdContext* ctx);
 // The handler of a command number, or null when there is none (yet).
 commandHandler FindCommandHandler(qshort cmdNumber);
 
+// The library's module instance, from which the Windows builds load their command texts.
+void* LibraryInstance();
+
 // Runs one host message; shared by the exported entry points of every build.
 void QuillomarMessage(qshort md, void** ref, void* hwnd, qcallback cb);
 

@@ -4,6 +4,7 @@
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
+#include "../resources/resource_ids.h"
 
 #include <cstring>
 
@@ -90,6 +91,12 @@ void doExecute(void** ref, void* hwnd, qcallback cb) {
   UnlockFileSpecTable(ctx.g->fileSpecsH, &ctx.table);
 }
 
+void doDesignInfoMessage(qcallback cb) {
+  qshort cmdNumber = GetPackageId(cb);
+  void* designinfo = GetDesignPtr(cb);
+  if (designinfo) doDesignInfo(designinfo, cmdNumber, QM_FIRST_COMMAND_STRING, LibraryInstance());
+}
+
 void doSetupInfo(qcallback cb) {
   auto* setup = static_cast<unsigned char*>(GetDesignPtr(cb));
   if (!setup) return;
@@ -118,7 +125,8 @@ void QuillomarMessage(qshort md, void** ref, void* hwnd, qcallback cb) {
     doUnload(ref);
     break;
   case kMsgDesignInfo:
-    break; // the command table and its labels are not built yet
+    doDesignInfoMessage(cb);
+    break;
   case kMsgSetupInfo:
     doSetupInfo(cb);
     break;

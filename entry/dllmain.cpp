@@ -1,5 +1,6 @@
 // The Windows flavours' library initialisation: remembers the module instance, from which
 // the command texts are loaded.
+#include "command.h"
 #include "export_win.h"
 
 void* hInstLib = nullptr;
@@ -11,3 +12,5 @@ extern "C" int QM_STDCALL DllMain(void* hInst, uint32_t reason, void* /*reserved
     hInstLib = nullptr; // the process detaches it
   return 1;
 }
+
+void* LibraryInstance() { return hInstLib; }

@@ -53,4 +53,11 @@ void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxl
 // Stores 8-bit text into a field as host characters (empty when memory runs out).
 void setStringField(qshort fldRef, const char* value, qcallback cb);
 
+// ---- Design information ------------------------------------------------------------------
+// Fills the host's design-information record for command cmdNumber: for item 5 the label of
+// its parameter line ("Parms: " and the parameter list of its command text), for item 6 that
+// of its return-code line; any other item leaves the record as it is. rootID is the first
+// string id of the command table; inst the library's module (ignored on macOS).
+void doDesignInfo(void* designinfo, qshort cmdNumber, qshort rootID, void* inst);
+
 #endif

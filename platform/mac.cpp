@@ -4,6 +4,8 @@
 
 #include "platform.h"
 
+#include "../resources/command_strings.h"
+
 #include <cstring>
 
 static_assert(sizeof(ParamBlockRec) <= sizeof(PlatFileBlock), "parameter block must fit");
@@ -120,6 +122,48 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
   gLastError = err;
   return err == eofErr ? kPlatEnd : kPlatIoError;
 }
+
+void plat_get_ind_string(qshort listId, qshort index, uint8_t str[256]) {
+  GetIndString(str, listId, index);
+}
+
+PlatConverter plat_roman_converter_create(void) {
+  TECObjectRef converter = nullptr;
+  TextEncoding roman = CreateTextEncoding(kTextEncodingMacRoman, 0, 0);
+  TextEncoding utf16 = CreateTextEncoding(kTextEncodingUnicodeDefault, 0, kUnicode16BitFormat);
+  if (TECCreateConverter(&converter, roman, utf16) != noErr) return 0;
+  return reinterpret_cast<PlatConverter>(converter);
+}
+
+bool plat_roman_convert(PlatConverter c, const uint8_t* in, qlong inLen, void* out, qlong outMax,
+                        qlong* outLen) {
+  ByteCount used = 0, written = 0;
+  OSStatus st = TECConvertText(reinterpret_cast<TECObjectRef>(c), in, static_cast<ByteCount>(inLen),
+                               &used, static_cast<uint8_t*>(out),
+                               static_cast<ByteCount>(outMax > 0 ? outMax : 0), &written);
+  *outLen = static_cast<qlong>(written);
+  // A full output buffer cuts the text; that is the limit doing its job, not a failure.
+  return st == noErr || st == kTECOutputBufferFullStatus;
+}
+
+bool plat_roman_flush(PlatConverter c, void* out, qlong outMax, qlong* outLen) {
+  ByteCount written = 0;
+  OSStatus st = TECFlushText(reinterpret_cast<TECObjectRef>(c), static_cast<uint8_t*>(out),
+                             static_cast<ByteCount>(outMax > 0 ? outMax : 0), &written);
+  *outLen = static_cast<qlong>(written);
+  return st == noErr || st == kTECOutputBufferFullStatus;
+}
+
+// The bundle's resource file, as the Toolbox stand-in serves it: STR# 1273, item k holding
+// the text of command number k.
+namespace {
+#define QM_MAC_STRING(id, text) text,
+const char* const kCommandTexts[] = {QM_COMMAND_STRINGS(QM_MAC_STRING)};
+#undef QM_MAC_STRING
+__attribute__((constructor)) void registerResources() {
+  ToolboxRegisterStringList(1273, kCommandTexts, sizeof kCommandTexts / sizeof kCommandTexts[0]);
+}
+} // namespace
 
 qreal plat_x80_to_real(const qx80* x) {
   static_assert(sizeof(qx80) == sizeof(extended80), "the host's number is the Toolbox's");

@@ -61,6 +61,26 @@ PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qlong pos);
 // without an error code); kPlatIoError for any other failure, *got then holding what came.
 PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong count, qlong* got);
 
+// ---- String resources --------------------------------------------------------------------
+#if QM_MAC
+// Item index (from 1) of the library's string list listId, as a length-prefixed Mac OS Roman
+// string; empty (length 0) when there is none.
+void plat_get_ind_string(qshort listId, qshort index, uint8_t str[256]);
+// A converter from Mac OS Roman to UTF-16, made once and kept; 0 when it cannot be made.
+typedef intptr_t PlatConverter;
+PlatConverter plat_roman_converter_create(void);
+// Converts inLen bytes into at most outMax bytes of UTF-16 at out (what does not fit is
+// cut) and sets *outLen to the bytes written; false when the conversion failed. The flush
+// writes what the converter kept back.
+bool plat_roman_convert(PlatConverter c, const uint8_t* in, qlong inLen, void* out, qlong outMax,
+                        qlong* outLen);
+bool plat_roman_flush(PlatConverter c, void* out, qlong outMax, qlong* outLen);
+#else
+// String id from the library module inst into buf: at most max - 1 units and a terminator.
+// Returns the units copied; 0 when there is no such string.
+qlong plat_load_string(void* inst, qlong id, oschar* buf, qlong max);
+#endif
+
 #if QM_MAC
 // ---- Host numbers (macOS) ----------------------------------------------------------------
 // The host's 80-bit extended number, 10 bytes as the host lays it out.

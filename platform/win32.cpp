@@ -119,18 +119,40 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, 
   return kPlatOk;
 }
 
+qlong plat_load_string(void* inst, qlong id, oschar* buf, qlong max) {
+  if (max < 1) return 0;
+  auto module = static_cast<HINSTANCE>(inst);
+  auto uid = static_cast<UINT>(id);
+#if QM_UNICODE
+  int n = LoadStringW(module, uid, reinterpret_cast<WCHAR*>(buf), static_cast<int>(max));
+#else
+  int n = LoadStringA(module, uid, reinterpret_cast<char*>(buf), static_cast<int>(max));
+#endif
+  if (n <= 0) buf[0] = 0;
+  return n > 0 ? n : 0;
+}
+
 void plat_beep_failure(void) { Beep(1500, 2); }
 
 qlong plat_last_error(void) { return static_cast<qlong>(gLastError); }
 
 #if !defined(_WIN32)
 // No Windows loader calls DllMain in the native Linux builds: do what it would, with a
-// unique address of this library standing for its instance handle.
+// unique address of this library standing for its instance handle, and hand the stand-in
+// the string table that a DLL carries as resources.
 #include "../entry/export_win.h"
+#include "../resources/command_strings.h"
 
 namespace {
 char gInstanceTag;
-__attribute__((constructor)) void attachLibrary() { DllMain(&gInstanceTag, 1, nullptr); }
+#define QM_STANDIN_STRING(id, text) {id, text},
+const StandinString kStrings[] = {QM_COMMAND_STRINGS(QM_STANDIN_STRING)};
+#undef QM_STANDIN_STRING
+
+__attribute__((constructor)) void attachLibrary() {
+  StandinRegisterStrings(&gInstanceTag, kStrings, sizeof kStrings / sizeof kStrings[0]);
+  DllMain(&gInstanceTag, 1, nullptr);
+}
 __attribute__((destructor)) void detachLibrary() { DllMain(&gInstanceTag, 0, nullptr); }
 } // namespace
 #endif

@@ -101,9 +101,38 @@ TOOLBOX_API void SysBeep(int16_t duration);
 TOOLBOX_API long double x80told(const extended80* x);
 TOOLBOX_API void ldtox80(const long double* x, extended80* x80);
 
+// Resource Manager: item index (from 1) of STR# list strListID; empty when there is none.
+TOOLBOX_API void GetIndString(StringPtr theString, int16_t strListID, int16_t index);
+
+// Text Encoding Conversion Manager: only Mac OS Roman to UTF-16 is offered.
+typedef uint32_t TextEncoding;
+typedef int32_t OSStatus;
+typedef struct OpaqueTECObjectRef* TECObjectRef;
+typedef unsigned long ByteCount;
+enum : uint32_t { kTextEncodingMacRoman = 0, kTextEncodingUnicodeDefault = 0x100 };
+enum : uint32_t { kUnicode16BitFormat = 0 };
+enum : OSStatus {
+  kTextUnsupportedEncodingErr = -8738,
+  kTECOutputBufferFullStatus = -8785, // a status, not a failure: what fitted was converted
+};
+TOOLBOX_API TextEncoding CreateTextEncoding(uint32_t base, uint32_t variant, uint32_t format);
+TOOLBOX_API OSStatus TECCreateConverter(TECObjectRef* newEncodingConverter,
+                                        TextEncoding inputEncoding, TextEncoding outputEncoding);
+TOOLBOX_API OSStatus TECConvertText(TECObjectRef converter, const uint8_t* inputBuffer,
+                                    ByteCount inputBufferLength, ByteCount* actualInputLength,
+                                    uint8_t* outputBuffer, ByteCount outputBufferLength,
+                                    ByteCount* actualOutputLength);
+TOOLBOX_API OSStatus TECFlushText(TECObjectRef converter, uint8_t* outputBuffer,
+                                  ByteCount outputBufferLength, ByteCount* actualOutputLength);
+
 // Stand-in only: what a test needs to observe the "system".
 TOOLBOX_API unsigned ToolboxBeepCount(void);
 TOOLBOX_API unsigned ToolboxOpenFileCount(void);
 TOOLBOX_API unsigned ToolboxLiveBlockCount(void);
+// The stand-in's resource file: a library registers its STR# lists (Mac OS Roman bytes).
+TOOLBOX_API void ToolboxRegisterStringList(int16_t strListID, const char* const* items,
+                                           size_t count);
+// Makes the next TECCreateConverter calls fail (count), for tests.
+TOOLBOX_API void ToolboxFailConverterCreation(unsigned count);
 
 #endif

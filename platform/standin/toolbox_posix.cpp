@@ -1,5 +1,5 @@
 // POSIX stand-in of the Toolbox calls declared in toolbox.h. Sections: 1 Memory Manager,
-// 2 File Manager, 3 numbers, 4 misc.
+// 2 File Manager, 3 numbers, 4 resources and text encodings, 5 misc.
 #include "toolbox.h"
 
 #include <cerrno>
@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -365,7 +367,109 @@ void ldtox80(const long double* in, extended80* out) {
   }
 }
 
-// ---- 4. Misc ----------------------------------------------------------------------------
+// ---- 4. Resources and text encodings ----------------------------------------------------
+namespace {
+std::map<int16_t, std::vector<std::string>> gStringLists;
+unsigned gFailConverters = 0;
+
+// Mac OS Roman 0x80 to 0xFF as Unicode code points (all within the Basic Multilingual Plane).
+const uint16_t kMacRoman[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,
+    0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5, 0x00E7, 0x00E9, 0x00E8,
+    0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC,
+    0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x00DF,
+    0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211,
+    0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8,
+    0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153,
+    0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA,
+    0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4,
+    0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
+};
+
+struct Converter {
+  uint32_t magic;
+};
+constexpr uint32_t kConverterMagic = 0x54454343; // "TECC"
+// The "system" owns every converter it made; callers may keep theirs for good.
+std::vector<std::unique_ptr<Converter>> gConverters;
+} // namespace
+
+void ToolboxRegisterStringList(int16_t strListID, const char* const* items, size_t count) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  auto& list = gStringLists[strListID];
+  list.assign(items, items + count);
+}
+
+void GetIndString(StringPtr theString, int16_t strListID, int16_t index) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  theString[0] = 0;
+  auto it = gStringLists.find(strListID);
+  if (it == gStringLists.end() || index < 1 || static_cast<size_t>(index) > it->second.size())
+    return;
+  const std::string& item = it->second[static_cast<size_t>(index - 1)];
+  size_t n = item.size() < 255 ? item.size() : 255;
+  theString[0] = static_cast<uint8_t>(n);
+  std::memcpy(theString + 1, item.data(), n);
+}
+
+TextEncoding CreateTextEncoding(uint32_t base, uint32_t variant, uint32_t format) {
+  return (base & 0xFFFF) | ((variant & 0xFF) << 16) | ((format & 0xFF) << 24);
+}
+
+OSStatus TECCreateConverter(TECObjectRef* newEncodingConverter, TextEncoding inputEncoding,
+                            TextEncoding outputEncoding) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  *newEncodingConverter = nullptr;
+  if (gFailConverters > 0) {
+    --gFailConverters;
+    return memFullErr;
+  }
+  if (inputEncoding != kTextEncodingMacRoman || outputEncoding != kTextEncodingUnicodeDefault)
+    return kTextUnsupportedEncodingErr;
+  gConverters.push_back(std::make_unique<Converter>(Converter{kConverterMagic}));
+  *newEncodingConverter = reinterpret_cast<TECObjectRef>(gConverters.back().get());
+  return noErr;
+}
+
+OSStatus TECConvertText(TECObjectRef converter, const uint8_t* inputBuffer,
+                        ByteCount inputBufferLength, ByteCount* actualInputLength,
+                        uint8_t* outputBuffer, ByteCount outputBufferLength,
+                        ByteCount* actualOutputLength) {
+  auto* c = reinterpret_cast<Converter*>(converter);
+  *actualInputLength = 0;
+  *actualOutputLength = 0;
+  if (!c || c->magic != kConverterMagic) return paramErr;
+  ByteCount in = 0, out = 0;
+  for (; in < inputBufferLength; ++in) {
+    if (out + 2 > outputBufferLength) break;
+    uint8_t b = inputBuffer[in];
+    uint16_t unit = b < 0x80 ? b : kMacRoman[b - 0x80];
+    std::memcpy(outputBuffer + out, &unit, 2); // native byte order, as kUnicode16BitFormat
+    out += 2;
+  }
+  *actualInputLength = in;
+  *actualOutputLength = out;
+  return in < inputBufferLength ? OSStatus{kTECOutputBufferFullStatus} : OSStatus{noErr};
+}
+
+OSStatus TECFlushText(TECObjectRef converter, uint8_t*, ByteCount, ByteCount* actualOutputLength) {
+  auto* c = reinterpret_cast<Converter*>(converter);
+  *actualOutputLength = 0; // a single-byte encoding keeps nothing back
+  return (c && c->magic == kConverterMagic) ? noErr : paramErr;
+}
+
+void ToolboxFailConverterCreation(unsigned count) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  gFailConverters = count;
+}
+
+// ---- 5. Misc ----------------------------------------------------------------------------
 unsigned ToolboxBeepCount(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gBeeps;
