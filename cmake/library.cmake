@@ -6,6 +6,9 @@ set(QM_LIB_SOURCES
   import/filetable.cpp
   import/reader.cpp
   import/condition.cpp
+  import/sources.cpp
+  import/definitions.cpp
+  import/readcommands.cpp
   glue/XPqUtil.cpp
   glue/callback.cpp
   glue/extutils.cpp

@@ -2,6 +2,8 @@
 // set-up information.
 #include "command.h"
 
+#include "../import/commands.h"
+
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
 #include "../resources/resource_ids.h"
@@ -107,8 +109,10 @@ void doSetupInfo(qcallback cb) {
 } // namespace
 
 commandHandler FindCommandHandler(qshort cmdNumber) {
-  // Handlers join this table as the commands are built.
-  static const commandHandler kHandlers[kCmdLast + 1] = {};
+  static const commandHandler kHandlers[kCmdLast + 1] = {
+      nullptr,      doAbout,      doCloseFile,    doReadBytes, doReadUpTo,
+      doReadRecord, doDefineSubs, doDefineFormat, doOpenFile,
+  };
   if (cmdNumber < 1 || cmdNumber > kCmdLast) return nullptr;
   return kHandlers[cmdNumber];
 }

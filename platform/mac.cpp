@@ -123,6 +123,16 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
   return err == eofErr ? kPlatEnd : kPlatIoError;
 }
 
+// The macOS flavour reads no clipboard: the open command refuses it before asking.
+bool plat_has_clipboard(void) { return false; }
+PlatResult plat_clipboard_open(void*) { return kPlatIoError; }
+const void* plat_clipboard_lock_text(qlong* size) {
+  *size = 0;
+  return nullptr;
+}
+void plat_clipboard_unlock_text(void) {}
+void plat_clipboard_close(void) {}
+
 void plat_get_ind_string(qshort listId, qshort index, uint8_t str[256]) {
   GetIndString(str, listId, index);
 }

@@ -61,6 +61,17 @@ PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qlong pos);
 // without an error code); kPlatIoError for any other failure, *got then holding what came.
 PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong count, qlong* got);
 
+// ---- Clipboard ---------------------------------------------------------------------------
+// Whether the build has a system clipboard to read (the Windows builds do, macOS does not).
+bool plat_has_clipboard(void);
+// Opens the clipboard with owner as its owner window; kPlatIoError when it cannot be opened.
+PlatResult plat_clipboard_open(void* owner);
+// The plain 8-bit text on the open clipboard: the address of its block, locked, and the
+// block's size in *size; null when there is none. Unlock before closing.
+const void* plat_clipboard_lock_text(qlong* size);
+void plat_clipboard_unlock_text(void);
+void plat_clipboard_close(void);
+
 // ---- String resources --------------------------------------------------------------------
 #if QM_MAC
 // Item index (from 1) of the library's string list listId, as a length-prefixed Mac OS Roman

@@ -119,6 +119,41 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, 
   return kPlatOk;
 }
 
+bool plat_has_clipboard(void) { return true; }
+
+namespace {
+HANDLE gClipText = nullptr; // the clipboard's text block while it is locked
+} // namespace
+
+PlatResult plat_clipboard_open(void* owner) {
+  if (!OpenClipboard(static_cast<HWND>(owner))) {
+    gLastError = GetLastError();
+    return kPlatIoError;
+  }
+  return kPlatOk;
+}
+
+const void* plat_clipboard_lock_text(qlong* size) {
+  *size = 0;
+  gClipText = GetClipboardData(CF_TEXT);
+  if (!gClipText) return nullptr;
+  const void* text = GlobalLock(gClipText);
+  if (!text) {
+    gClipText = nullptr;
+    return nullptr;
+  }
+  SIZE_T bytes = GlobalSize(gClipText);
+  *size = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<qlong>(bytes);
+  return text;
+}
+
+void plat_clipboard_unlock_text(void) {
+  if (gClipText) GlobalUnlock(gClipText);
+  gClipText = nullptr;
+}
+
+void plat_clipboard_close(void) { CloseClipboard(); }
+
 qlong plat_load_string(void* inst, qlong id, oschar* buf, qlong max) {
   if (max < 1) return 0;
   auto module = static_cast<HINSTANCE>(inst);

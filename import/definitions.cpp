@@ -1,0 +1,138 @@
+// DefineFormat and DefineSubs: a record format and a substitution table from host lists.
+#include "commands.h"
+
+#include "../glue/XPqUtil.h"
+#include "../glue/callback.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr qlong kMaxName = 255;
+constexpr qshort kListParam = 2;
+
+// The list's line count: line 0 in the "#LN" column, truncated to 16 bits.
+qshort lineCount(cmdContext* ctx) {
+  qreal lines = 0;
+  qshort lnRef = getGlobalRef("#LN", ctx->cb);
+  GetLstVal(paramField(kListParam), 0, lnRef, fmtNumber, 10, &lines, ctx->cb);
+  return static_cast<qshort>(static_cast<uint16_t>(qrealToLong(lines)));
+}
+
+// The field reference of the name held in parameter n; 0 for an empty or unknown name.
+qshort columnRef(cmdContext* ctx, qshort n) {
+  qchar name[kMaxName + 1] = {};
+  GetFldVal(paramField(n), fmtString, kMaxName, name, ctx->cb);
+  name[kMaxName] = 0;
+  return name[0] ? GetFldRef(name, ctx->cb) : 0;
+}
+
+// Sets the delimiter from a cell's text; false when the text names no delimiter.
+bool parseDelimiter(const char* cell, qbyte fldDelim[4]) {
+  struct Keyword {
+    const char* text;
+    qbyte len;
+    qbyte bytes[3];
+  };
+  static const Keyword kKeywords[] = {
+      {"MAX", 0, {0, 0, 0}},     {"TAB", 1, {9, 0, 0}},     {"COMMA", 1, {44, 0, 0}},
+      {"SEMICO", 1, {59, 0, 0}}, {"RETURN", 1, {13, 0, 0}}, {"CRLF", 2, {13, 10, 0}},
+  };
+  std::memset(fldDelim, 0, 4);
+  for (const Keyword& k : kKeywords) {
+    if (std::strcmp(cell, k.text) == 0) {
+      fldDelim[0] = k.len;
+      std::memcpy(fldDelim + 1, k.bytes, 3);
+      return true;
+    }
+  }
+  size_t n = std::strlen(cell);
+  if (n >= 4 && n <= 6 && std::strncmp(cell, "ASC", 3) == 0) {
+    fldDelim[0] = static_cast<qbyte>(n - 3); // the characters after "ASC", as bytes
+    std::memcpy(fldDelim + 1, cell + 3, n - 3);
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+void doDefineFormat(cmdContext* ctx) {
+  ctx->errCd = 3;
+  if (ctx->paramCount < 5) return;
+  qshort n = lineCount(ctx);
+  if (n < 1) return;
+  qshort nameRef = columnRef(ctx, 3), maxRef = columnRef(ctx, 4), delimRef = columnRef(ctx, 5);
+  if (!nameRef || !maxRef || !delimRef) return;
+
+  importFileSpec* rec = ctx->fileSpecsP;
+  if (rec->fields) {
+    DisposeXPPointer(rec->fields);
+    rec->fields = nullptr;
+    rec->fldCount = 0;
+  }
+  auto* fields = static_cast<fieldSpec*>(NewXPPointer(static_cast<qlong>(n * sizeof(fieldSpec))));
+  if (!fields) {
+    ctx->errCd = 4; // the old format is gone already
+    return;
+  }
+  qshort result = 0;
+  qlong maxTotal = 0;
+  const qshort list = paramField(kListParam);
+  for (qshort line = 1; line <= n; ++line) {
+    fieldSpec* f = fields + (line - 1);
+    *f = fieldSpec{};
+    qchar name[kMaxName + 1] = {};
+    GetLstVal(list, line, nameRef, fmtString, kMaxName, name, ctx->cb);
+    name[kMaxName] = 0;
+    if (name[0]) f->fldRefNum = GetFldRef(name, ctx->cb);
+    f->fldMax = GetLstInt(list, line, maxRef, ctx->cb);
+    maxTotal += f->fldMax + 1;
+    char cell[11];
+    getAsciiListColumn(list, delimRef, line, 10, cell, ctx->cb);
+    if (!parseDelimiter(cell, f->fldDelim)) {
+      result = 3;
+      break;
+    }
+  }
+  rec->maxTotal = maxTotal;
+  if (result != 0) {
+    DisposeXPPointer(fields); // a failed definition leaves no format at all
+  } else {
+    rec->fields = fields;
+    rec->fldCount = n;
+  }
+  ctx->errCd = result;
+}
+
+void doDefineSubs(cmdContext* ctx) {
+  ctx->errCd = 3;
+  if (ctx->paramCount < 4) return;
+  qshort n = lineCount(ctx);
+  if (n < 1) return;
+  qshort targetRef = columnRef(ctx, 3), replacementRef = columnRef(ctx, 4);
+  if (!targetRef || !replacementRef) return;
+
+  importFileSpec* rec = ctx->fileSpecsP;
+  if (rec->transTable) {
+    DisposeXPPointer(rec->transTable);
+    rec->transTable = nullptr;
+  }
+  auto* table = static_cast<qbyte*>(NewXPPointer(2 * qlong{n} + 2));
+  if (!table) {
+    ctx->errCd = 4;
+    return;
+  }
+  auto count = static_cast<uint16_t>(n);
+  std::memcpy(table, &count, sizeof count);
+  const qshort list = paramField(kListParam);
+  for (qshort line = 1; line <= n; ++line) {
+    char target[3], replacement[3];
+    getAsciiListColumn(list, targetRef, line, 2, target, ctx->cb);
+    getAsciiListColumn(list, replacementRef, line, 2, replacement, ctx->cb);
+    table[2 * line] = static_cast<qbyte>(target[0]); // an empty cell gives 0
+    table[2 * line + 1] = static_cast<qbyte>(replacement[0]);
+  }
+  rec->transTable = table;
+  ctx->errCd = 0;
+}

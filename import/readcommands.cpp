@@ -1,0 +1,239 @@
+// ReadRecord (forwards and backwards), ReadUpTo and ReadBytes.
+#include "commands.h"
+
+#include "../glue/XPqUtil.h"
+#include "../glue/callback.h"
+#include "reader.h"
+
+#include <cstring>
+
+namespace {
+
+bool isStored(qshort code) { return code == 0 || code >= 8; }
+
+// The common store rule: a piece read completely or softly ended is conditioned and stored.
+void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
+  if (!isStored(code)) return;
+  ConditionBuffer(ctx->g->buffer, ctx->fileSpecsP, stripping);
+  setStringField(fldRef, ctx->g->buffer, ctx->cb);
+}
+
+// Reads the format's entries from *pos on, storing each; returns the last code.
+qshort readEntries(cmdContext* ctx, qlong* pos, bool stripping) {
+  importFileSpec* rec = ctx->fileSpecsP;
+  qshort code = 0;
+  for (qshort i = 0; i < rec->fldCount; ++i) {
+    const fieldSpec* f = rec->fields + i;
+    code = ReadToDelimOrMax(rec, f, pos, ctx->g->buffer);
+    storeIfRead(ctx, code, f->fldRefNum, stripping);
+    if (code != 0) break;
+  }
+  return code;
+}
+
+// Reads count bytes of the source from start into the buffer, zero-terminated; returns the
+// bytes delivered (fewer when the source has fewer).
+qlong readWindow(importFileSpec* rec, qlong start, qlong count, char* buffer) {
+  qlong got = 0;
+  if (IsInMemorySource(rec)) {
+    fieldSpec whole{};
+    whole.fldMax = static_cast<qshort>(count);
+    qlong pos = start;
+    ReadToDelimOrMax(rec, &whole, &pos, buffer);
+    got = pos - start;
+  } else {
+    // A failed seek reads nothing; a failed read still delivers what it read. The search
+    // runs over what arrived.
+    rec->curPos = start;
+    if (SetPositionInFile(rec) == 0)
+      plat_file_read(rec->fileRef, &rec->fileBlock, buffer, count, &got);
+    if (got < 0 || got > count) got = 0;
+  }
+  buffer[got] = 0;
+  return got;
+}
+
+// Where the record that ends at the window's end begins, searching back for the last
+// entry's delimiter; -1 when there is none in the window.
+qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
+  if (len == 0) return -1; // a fixed-length last entry marks no boundary
+  bool endsWithDelim =
+      w >= len && std::memcmp(window + w - len, delim, static_cast<size_t>(len)) == 0;
+  qlong searchStart = w - 1 - (endsWithDelim ? len : 0);
+  for (qlong k = searchStart; k >= 0; --k) {
+    // An occurrence counts only when all of it lies at or before the search start.
+    if (k + len - 1 <= searchStart && std::memcmp(window + k, delim, static_cast<size_t>(len)) == 0)
+      return k + len;
+  }
+  return -1;
+}
+
+void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
+  importFileSpec* rec = ctx->fileSpecsP;
+  if (position < 2) {
+    ctx->errCd = 7;
+    return;
+  }
+  const qlong oldPos = position;
+  qlong bytesToRead = 2 * rec->maxTotal;
+  if (bytesToRead > rec->fileSize) bytesToRead = rec->fileSize;
+  if (bytesToRead < 0) bytesToRead = 0;
+  qlong windowStart = oldPos - bytesToRead;
+  if (windowStart < 0) {
+    windowStart = 0;
+    bytesToRead = oldPos;
+  }
+  if (bytesToRead > kMaxFieldBytes) {
+    bytesToRead = kMaxFieldBytes;
+    windowStart = oldPos - kMaxFieldBytes;
+  }
+  char* buffer = ctx->g->buffer;
+  qlong w = readWindow(rec, windowStart, bytesToRead, buffer);
+
+  const fieldSpec* last = rec->fields + (rec->fldCount - 1);
+  qlong len = static_cast<int8_t>(last->fldDelim[0]);
+  if (len < 0 || len > 3) len = 0;
+  qlong start = recordStart(buffer, w, last->fldDelim + 1, len);
+  if (start < 0) {
+    if (windowStart > 0) {
+      ctx->errCd = 11; // no record start within reach; the position stays
+      return;
+    }
+    start = 0; // the record runs from the source's first byte
+  }
+  const qlong recordLength = w - start;
+  XPHandle tempDataH = NewXPHandle(recordLength + 2);
+  if (!tempDataH) {
+    ctx->errCd = 4;
+    return;
+  }
+  std::memcpy(LockXPHandle(tempDataH), buffer + start, static_cast<size_t>(recordLength));
+  UnlockXPHandle(tempDataH);
+
+  // The record stands in for the source while the entries are read from it.
+  const qfileref realFileRef = rec->fileRef;
+  const qlong realFileSize = rec->fileSize;
+  const XPHandle realDataHandle = rec->dataHandle;
+  rec->fileRef = kClipboardRef;
+  rec->fileSize = recordLength;
+  rec->dataHandle = tempDataH;
+  qlong clipFilePos = 0;
+  buffer[0] = 0;
+  ctx->errCd = readEntries(ctx, &clipFilePos, stripping);
+  rec->fileRef = realFileRef;
+  rec->fileSize = realFileSize;
+  rec->dataHandle = realDataHandle;
+  DisposeXPHandle(tempDataH);
+
+  SetFldLong(paramField(2), windowStart + start, ctx->cb);
+}
+
+} // namespace
+
+void doReadRecord(cmdContext* ctx) {
+  if (ctx->paramCount < 2) {
+    ctx->errCd = 3;
+    return;
+  }
+  importFileSpec* rec = ctx->fileSpecsP;
+  qlong position = GetFldLong(paramField(2), ctx->cb);
+  bool stripping = ctx->paramCount >= 3 && GetFldInt(paramField(3), ctx->cb) != 0;
+  bool backwards = ctx->paramCount >= 4 && GetFldInt(paramField(4), ctx->cb) != 0;
+  if (position > rec->fileSize || (position == rec->fileSize && !backwards)) {
+    ctx->errCd = 7;
+    return;
+  }
+  if (backwards) {
+    readBackwards(ctx, position, stripping);
+    return;
+  }
+  rec->curPos = position;
+  qshort seek = SetPositionInFile(rec);
+  if (seek != 0) {
+    ctx->errCd = seek;
+    return;
+  }
+  qshort code = readEntries(ctx, &position, stripping);
+  if (code == 7) {
+    ctx->errCd = 7; // a position before an in-memory text: nothing was read
+    return;
+  }
+  SetFldLong(paramField(2), position, ctx->cb);
+  ctx->errCd = code;
+}
+
+namespace {
+// The shared part of ReadUpTo and ReadBytes: position, seek, one read, store. Returns false
+// when the command ended early (errCd set); *rawLength is the text length before conditioning.
+bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bool stripping,
+              qshort dataParam, qlong* rawLength) {
+  importFileSpec* rec = ctx->fileSpecsP;
+  rec->curPos = position;
+  qshort seek = SetPositionInFile(rec);
+  if (seek != 0) {
+    ctx->errCd = seek;
+    return false;
+  }
+  qshort code = ReadToDelimOrMax(rec, &oneShotField, &position, ctx->g->buffer);
+  if (code == 7) {
+    ctx->errCd = 7;
+    return false;
+  }
+  *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
+  storeIfRead(ctx, code, paramField(dataParam), stripping);
+  SetFldLong(paramField(2), position, ctx->cb);
+  ctx->errCd = code;
+  return true;
+}
+} // namespace
+
+void doReadUpTo(cmdContext* ctx) {
+  if (ctx->paramCount < 6) {
+    ctx->errCd = 3;
+    return;
+  }
+  qlong position = GetFldLong(paramField(2), ctx->cb);
+  if (position >= ctx->fileSpecsP->fileSize) {
+    ctx->errCd = 7;
+    return;
+  }
+  bool stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  qshort maxLength = GetFldInt(paramField(5), ctx->cb);
+  if (maxLength < 1) {
+    ctx->errCd = 3;
+    return;
+  }
+  char termChar[4];
+  getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
+  fieldSpec oneShotField{};
+  oneShotField.fldMax = maxLength;
+  oneShotField.fldDelim[0] = static_cast<qbyte>(std::strlen(termChar));
+  std::memcpy(oneShotField.fldDelim + 1, termChar, oneShotField.fldDelim[0]);
+  qlong rawLength = 0;
+  if (!readOnce(ctx, position, oneShotField, stripping, 6, &rawLength)) return;
+  if (ctx->paramCount >= 7)
+    SetFldLong(paramField(7), static_cast<qlong>(std::strlen(ctx->g->buffer)), ctx->cb);
+}
+
+void doReadBytes(cmdContext* ctx) {
+  if (ctx->paramCount < 5) {
+    ctx->errCd = 3;
+    return;
+  }
+  qlong position = GetFldLong(paramField(2), ctx->cb);
+  if (position >= ctx->fileSpecsP->fileSize) {
+    ctx->errCd = 7;
+    return;
+  }
+  bool stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  qshort count = GetFldInt(paramField(4), ctx->cb);
+  if (count < 1 || count > kMaxFieldBytes) {
+    ctx->errCd = 3;
+    return;
+  }
+  fieldSpec oneShotField{};
+  oneShotField.fldMax = count;
+  qlong rawLength = 0;
+  if (!readOnce(ctx, position, oneShotField, stripping, 5, &rawLength)) return;
+  if (ctx->paramCount >= 6) SetFldLong(paramField(6), rawLength, ctx->cb);
+}

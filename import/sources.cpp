@@ -1,0 +1,174 @@
+// OpenFile, CloseFile and About: import files come and go.
+//
+// A failed open leaves nothing behind: its record is dropped again, so no unreachable record
+// builds up and no record without text hides a later source of the same kind. The one
+// exception is a disk file that opened but whose size cannot be used (5): it stays
+// registered, so that the method can close it.
+#include "commands.h"
+
+#include "../glue/XPqUtil.h"
+#include "../glue/callback.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* kAboutText = "Quillomar 1.0";
+constexpr qlong kMaxPath = 255;
+
+// Re-finds the record just appended: a resize may have moved the table.
+importFileSpec* lastRecord(cmdContext* ctx) {
+  return ctx->table.firstP + (*ctx->table.fileSpecsBaseP - 1);
+}
+
+// Gives up an open: the record goes, parameter 2 says 0.
+qshort abandon(cmdContext* ctx, qshort result) {
+  SetFldLong(paramField(2), 0, ctx->cb);
+  if (!ctx->table.fileSpecsBaseP) LockFileSpecTable(ctx->g->fileSpecsH, &ctx->table);
+  importFileSpec* rec = lastRecord(ctx);
+  DisposeXPHandle(rec->dataHandle); // whatever text it took, should the drop fail
+  rec->dataHandle = nullptr;
+  rec->fileSize = 0;
+  qshort dropped = DropLastFileSpec(&ctx->g->fileSpecsH, &ctx->table);
+  return dropped != 0 ? dropped : result;
+}
+
+qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
+  if (!plat_has_clipboard()) return 3;
+  if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return 4;
+  qlong blockSize = 0;
+  qshort result = 0;
+  const void* text = plat_clipboard_lock_text(&blockSize);
+  if (!text) {
+    result = 3;
+  } else if (!(rec->dataHandle = NewXPHandle(blockSize > 0 ? blockSize : 1))) {
+    result = 4;
+  } else {
+    std::memcpy(LockXPHandle(rec->dataHandle), text, static_cast<size_t>(blockSize));
+    UnlockXPHandle(rec->dataHandle);
+    // The text ends at its first zero byte, or with the block if it has none.
+    const void* zero = std::memchr(text, 0, static_cast<size_t>(blockSize));
+    rec->fileSize =
+        zero ? static_cast<qlong>(static_cast<const char*>(zero) - static_cast<const char*>(text))
+             : blockSize;
+    rec->fileRef = kClipboardRef;
+  }
+  if (text) plat_clipboard_unlock_text();
+  plat_clipboard_close();
+  return result;
+}
+
+qshort openField(cmdContext* ctx, importFileSpec* rec, const char* name) {
+  qshort ref = getGlobalRef(name, ctx->cb);
+  if (ref == 0) return 1;
+  qlong length = 0;
+  GetFldVal(ref, fmtLength, 4, &length, ctx->cb);
+  if (length <= 0) return 3;
+  rec->dataHandle = NewXPHandle(4);
+  if (!rec->dataHandle) return 4;
+  GetFldVal(ref, fmtHandle, 0, &rec->dataHandle, ctx->cb);
+#if QM_UNICODE
+  if (!convertQHStrToAsciiHStr(&rec->dataHandle)) {
+    DisposeXPHandle(rec->dataHandle);
+    rec->dataHandle = nullptr;
+    return 4;
+  }
+#endif
+  // The size is the bytes held: in the Unicode builds the UTF-8 of characters beyond ASCII
+  // is longer than the host's count of characters, and reads stop at the size.
+  qlong bytes = 0;
+  std::memcpy(&bytes, LockXPHandle(rec->dataHandle), sizeof bytes);
+  UnlockXPHandle(rec->dataHandle);
+  rec->fileSize = bytes;
+  rec->fileRef = kFieldRef;
+  return 0;
+}
+
+// Opens a disk file into the appended record; 0, or the result of a failed open (after
+// which the record is gone).
+qshort openDisk(cmdContext* ctx, const uint8_t* pathP) {
+  importFileSpec* rec = lastRecord(ctx);
+  qfileref ref = 0;
+#if QM_MAC
+  PlatResult opened = plat_file_open(pathP, &ref, &rec->fileBlock);
+#elif QM_UNICODE
+  // The host's own characters, converted in place to the UTF-16 of the wide open call.
+  (void)pathP;
+  qchar wide[kMaxPath + 1] = {};
+  GetFldVal(paramField(1), fmtString, kMaxPath, wide, ctx->cb);
+  wide[kMaxPath] = 0;
+  CHRcharToOschar(wide, reinterpret_cast<oschar*>(wide));
+  PlatResult opened = plat_file_open(reinterpret_cast<oschar*>(wide), &ref, &rec->fileBlock);
+#else
+  PlatResult opened = plat_file_open(pathP + 1, &ref, &rec->fileBlock);
+#endif
+  if (opened != kPlatOk) return abandon(ctx, (QM_MAC && opened != kPlatNotFound) ? 5 : 2);
+  qshort result = 0;
+  if (plat_file_size(ref, &rec->fileBlock, &rec->fileSize) != kPlatOk || rec->fileSize < 0)
+    result = 5; // stays open and registered, so that it can be closed
+  rec->fileRef = ref;
+  SetFldLong(paramField(2), ref, ctx->cb);
+  if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
+  return result;
+}
+
+} // namespace
+
+void doAbout(cmdContext* ctx) {
+#if QM_UNICODE
+  qchar text[32];
+  CHRcopyAsciiStringToQchar(kAboutText, text, 1);
+  SetFldVal(kReturnCodeField, fmtString, text, ctx->cb);
+#else
+  SetFldVal(kReturnCodeField, fmtString, const_cast<char*>(kAboutText), ctx->cb);
+#endif
+}
+
+void doOpenFile(cmdContext* ctx) {
+  if (ctx->paramCount < 2) {
+    ctx->errCd = 3;
+    return;
+  }
+  SetFldLong(paramField(2), 0, ctx->cb);
+  if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
+  importFileSpec* rec = nullptr;
+  if (AppendFileSpec(&ctx->g->fileSpecsH, &ctx->table, &rec) != 0) {
+    ctx->errCd = 4;
+    return;
+  }
+  if (ctx->paramCount > 3) rec->stripEncQuotes = GetFldInt(paramField(4), ctx->cb);
+
+  // A length byte (the keyword test and the macOS open use it), the text and a zero.
+  char path[1 + kMaxPath + 1] = {};
+  getAsciiStringParm(paramField(1), kMaxPath, path + 1, ctx->cb);
+  path[0] = static_cast<char>(std::strlen(path + 1));
+  const char* text = path + 1;
+  if (path[0] == 0) {
+    ctx->errCd = abandon(ctx, 3);
+    return;
+  }
+  if (std::strcmp(text, "CLIPBOARD") == 0 || std::strncmp(text, "FIELD:", 6) == 0) {
+    bool clipboard = text[0] == 'C';
+    qshort result = clipboard ? openClipboard(ctx, rec) : openField(ctx, rec, text + 6);
+    if (result != 0) {
+      ctx->errCd = abandon(ctx, result);
+      if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
+      return;
+    }
+    SetFldLong(paramField(2), rec->fileRef, ctx->cb);
+    if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
+    return;
+  }
+  ctx->errCd = openDisk(ctx, reinterpret_cast<const uint8_t*>(path));
+}
+
+void doCloseFile(cmdContext* ctx) {
+  importFileSpec* rec = ctx->fileSpecsP;
+  if (CloseFileSpecSource(rec) != 0) {
+    ctx->errCd = 5; // still open and registered; the method's reference keeps its value
+    return;
+  }
+  SetFldInt(paramField(1), 0, ctx->cb);
+  FreeFileSpecDefinitions(rec);
+  ctx->errCd = RemoveFileSpec(&ctx->g->fileSpecsH, &ctx->table, ctx->filePosition);
+}
