@@ -1,0 +1,123 @@
+// The commands' failure paths that need the system to refuse something, through the real
+// dispatcher and the stand-in host.
+#include "harness.h"
+#include "import/filetable.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+using qtest::InProcess;
+using qtest::lit;
+using qtest::var;
+
+namespace {
+
+qhost::Value rc(InProcess& p) { return p.host().returnCode().value_or(qhost::Value::str(U"none")); }
+
+class Commands : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::ofstream("commands.txt", std::ios::binary) << "x,y\rp,q\r";
+    p.host().setVariable("ref", qhost::Value::num(0));
+    p.host().setVariable("pos", qhost::Value::num(0));
+    p.host().setVariable("a", qhost::Value::str(U""));
+    p.host().setVariable("b", qhost::Value::str(U""));
+    p.host().declareList("fmt", {"name", "size", "delim"});
+    p.host().addRow("fmt",
+                    {qhost::Value::str(U"a"), qhost::Value::num(10), qhost::Value::str(U"COMMA")});
+    p.host().addRow("fmt",
+                    {qhost::Value::str(U"b"), qhost::Value::num(10), qhost::Value::str(U"RETURN")});
+    p.send(kMsgLoad);
+    p.execute(kCmdOpenFile, {lit("commands.txt"), var("ref")});
+    ASSERT_EQ(rc(p), qhost::Value::num(0));
+    ref = p.host().variable("ref")->number;
+  }
+  void TearDown() override {
+    p.send(kMsgUnload);
+    std::remove("commands.txt");
+  }
+  void defineFormat() {
+    p.execute(kCmdDefineFormat, {lit(ref), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  }
+  qshort tableCount() {
+    auto* g = static_cast<globals*>(*p.slot());
+    fileTableView view;
+    LockFileSpecTable(g->fileSpecsH, &view);
+    qshort n = *view.fileSpecsBaseP;
+    UnlockFileSpecTable(g->fileSpecsH, &view);
+    return n;
+  }
+
+  InProcess p;
+  double ref = 0;
+};
+
+TEST_F(Commands, OpenThatCannotGrowTheTableAnswersFour) {
+  plat_fault_after(kFaultHandleResize, 1);
+  p.host().setVariable("other", qhost::Value::num(9));
+  p.execute(kCmdOpenFile, {lit("commands.txt"), var("other")});
+  EXPECT_EQ(rc(p), qhost::Value::num(4));
+  EXPECT_EQ(*p.host().variable("other"), qhost::Value::num(0));
+  EXPECT_EQ(tableCount(), 1);
+}
+
+TEST_F(Commands, FailedOpensLeaveNoRecordBehind) {
+  p.host().setVariable("other", qhost::Value::num(9));
+  for (const char* path : {"missing.txt", "", "FIELD:nothing"}) {
+    p.execute(kCmdOpenFile, {lit(path), var("other")});
+    EXPECT_NE(rc(p), qhost::Value::num(0)) << path;
+  }
+  EXPECT_EQ(tableCount(), 1);
+}
+
+TEST_F(Commands, CloseThatTheSystemRefusesKeepsTheFile) {
+  plat_fault_after(kFaultFileClose, 1);
+  p.execute(kCmdCloseFile, {var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(5));
+  EXPECT_EQ(*p.host().variable("ref"), qhost::Value::num(ref));
+  p.execute(kCmdCloseFile, {var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(tableCount(), 0);
+}
+
+TEST_F(Commands, DefinitionsWithoutMemoryLoseTheOldOne) {
+  defineFormat();
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  plat_fault_after(kFaultPtrNew, 1);
+  defineFormat();
+  EXPECT_EQ(rc(p), qhost::Value::num(4));
+  p.execute(kCmdReadRecord, {lit(ref), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(1)); // no format any more
+}
+
+TEST_F(Commands, BackwardReadWithoutMemoryWritesNothing) {
+  defineFormat();
+  p.host().setVariable("pos", qhost::Value::num(8));
+  plat_fault_after(kFaultHandleNew, 1);
+  p.execute(kCmdReadRecord, {lit(ref), var("pos"), lit(0.0), lit(1.0)});
+  EXPECT_EQ(rc(p), qhost::Value::num(4));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(8));
+  EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U""));
+  // The import file is itself again: a forward read works.
+  p.host().setVariable("pos", qhost::Value::num(4));
+  p.execute(kCmdReadRecord, {lit(ref), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U"p"));
+}
+
+TEST_F(Commands, AReadFailureStoresWhatCameBefore) {
+  defineFormat();
+  p.host().setVariable("b", qhost::Value::str(U"keep"));
+  // The first field takes two one-byte reads; the third read, in the second field, fails.
+  plat_fault_after(kFaultFileRead, 3);
+  p.execute(kCmdReadRecord, {lit(ref), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(5));
+  EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U"x"));
+  EXPECT_EQ(*p.host().variable("b"), qhost::Value::str(U"keep"));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(2));
+}
+
+} // namespace
