@@ -1,4 +1,5 @@
 // quillomar-host: the stand-in host program.
+#include "preview.h"
 #include "scenario.h"
 
 #include <cstring>
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr const char* kUsage = R"(usage: quillomar-host run --library PATH [--verbose] FILE...
+       quillomar-host preview --library PATH --field NAME:MAX:DELIMITER... [options] SOURCE
        quillomar-host --help
 
 The stand-in host for the Quillomar external command library. It loads a library build
@@ -29,14 +31,24 @@ Commands:
   run       Run each scenario FILE against the library. Every file is read and
             checked before anything runs.
 
+  preview   Import SOURCE (a file path, CLIPBOARD) through the library with the
+            record format given by the --field options, in order, and print each
+            record. DELIMITER is one of TAB COMMA SEMICO RETURN CRLF MAX or ASC
+            followed by one to three characters.
+
 Options:
   --library PATH   the library build to load (required)
-  --verbose        print each step as it runs, and each command's return code
+  --verbose        run: print each step as it runs, and each command's return code
+  --strip-quotes   preview: remove enclosing double quotes from fields
+  --strip          preview: remove control characters (tabs become blanks)
+  --backwards      preview: read the records from the last to the first
+  --limit N        preview: at most N records (1000)
   --help           show this text
 
-Exit status: 0 when every scenario passed (or was skipped for this flavour), 1 when an
-expectation failed (file:line, expected and actual are printed), 2 when a scenario is
-malformed, the library cannot be loaded or the command line is wrong.
+Exit status of run: 0 when every scenario passed (or was skipped for this flavour), 1 when
+an expectation failed (file:line, expected and actual are printed), 2 when a scenario is
+malformed, the library cannot be loaded or the command line is wrong. Of preview: 0 when
+the source was read to its end, 1 when a command failed or a read ended early, 2 as above.
 
 The scenario format is described in docs/scenarios.md.
 )";
@@ -128,5 +140,9 @@ int main(int argc, char** argv) {
   if (args.empty()) return usage("no command given");
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return usage(nullptr);
   if (args[0] == "run") return run(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (args[0] == "preview")
+    return qhost::runPreview(buildFlavour(),
+                             std::vector<std::string>(args.begin() + 1, args.end()), std::cout,
+                             std::cerr);
   return usage(("unknown command " + args[0]).c_str());
 }
