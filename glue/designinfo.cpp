@@ -33,7 +33,8 @@ qlong commandText(qchar* work, qshort cmdNumber, qshort rootID, void* inst) {
   CHRcopyAsciiStringToQchar(text, work, 1);
 #endif
   qlong n = OMstrlen(work);
-  for (qlong k = n; k > 0; --k) work[k] = work[k - 1];
+  for (qlong k = n; k > 0; --k)
+    work[k] = work[k - 1];
   work[0] = static_cast<qchar>(n);
   return n;
 #endif
@@ -52,9 +53,11 @@ void doDesignInfo(void* designinfo, qshort cmdNumber, qshort rootID, void* inst)
     qlong n = commandText(work, cmdNumber, rootID, inst);
     // The parameter list: from "(" up to the first ":" of the text.
     qlong i = 1;
-    while (i < n && work[i] != ':') ++i;
+    while (i < n && work[i] != ':')
+      ++i;
     qlong j = 1;
-    while (j < i && work[j] != '(') ++j;
+    while (j < i && work[j] != '(')
+      ++j;
     // The label holds 255 characters; keep room for the terminator that OMstrcat writes.
     if (i - j > 254 - kPrefixChars) i = j + 254 - kPrefixChars;
     work[i] = 0;

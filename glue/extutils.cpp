@@ -64,11 +64,13 @@ qchar* GetResourceStr(qchar* buf, qshort maxlen, qshort strid, qshort index, qsh
     return buf;
   }
   const qlong capacity = workUnits - 1 > INT16_MAX ? INT16_MAX : workUnits - 1;
+  work[0] = 0;
   GetResourceOstr(work, static_cast<qshort>(capacity), strid, index, isPstring, inst);
   const bool counted = QM_MAC && isPstring; // the Windows builds always terminate
   qlong n;
   if (counted) {
-    work[1 + work[0]] = 0; // convert only the counted units
+    const qlong count = work[0] < capacity ? work[0] : capacity - 1;
+    work[1 + count] = 0; // convert only the counted units
     n = CHRoscharToChar(work + 1, chars);
   } else {
     n = CHRoscharToChar(work, chars);

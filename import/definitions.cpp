@@ -130,8 +130,9 @@ void doDefineSubs(cmdContext* ctx) {
     char target[3], replacement[3];
     getAsciiListColumn(list, targetRef, line, 2, target, ctx->cb);
     getAsciiListColumn(list, replacementRef, line, 2, replacement, ctx->cb);
-    table[2 * line] = static_cast<qbyte>(target[0]); // an empty cell gives 0
-    table[2 * line + 1] = static_cast<qbyte>(replacement[0]);
+    qbyte* pair = table + 2 * static_cast<size_t>(line);
+    pair[0] = static_cast<qbyte>(target[0]); // an empty cell gives 0
+    pair[1] = static_cast<qbyte>(replacement[0]);
   }
   rec->transTable = table;
   ctx->errCd = 0;

@@ -91,8 +91,7 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
   qlong w = readWindow(rec, windowStart, bytesToRead, buffer);
 
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
-  qlong len = static_cast<int8_t>(last->fldDelim[0]);
-  if (len < 0 || len > 3) len = 0;
+  const qlong len = DelimiterLength(last);
   qlong start = recordStart(buffer, w, last->fldDelim + 1, len);
   if (start < 0) {
     if (windowStart > 0) {

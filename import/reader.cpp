@@ -17,12 +17,6 @@ qlong effectiveMax(qshort fldMax) {
   return fldMax > kMaxFieldBytes ? kMaxFieldBytes : fldMax;
 }
 
-qshort delimiterLength(const fieldSpec* f) {
-  auto len = static_cast<int8_t>(f->fldDelim[0]);
-  if (len < 0) return 0;
-  return len > 3 ? 3 : len;
-}
-
 // Where an in-memory source's text starts in its locked block, and how many of its bytes
 // may be read: never more than the block holds, whatever fileSize says.
 const char* memoryText(const importFileSpec* rec, const void* block, qlong* available) {
@@ -85,7 +79,7 @@ qshort readMemory(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char*
   const char* at = text + pos;
   qlong bytesLeft = available - pos;
   qlong maxBytes = effectiveMax(f->fldMax);
-  qshort len = delimiterLength(f);
+  qshort len = DelimiterLength(f);
   qshort result = 0;
 
   if (len == 0) {
@@ -122,7 +116,7 @@ qshort readMemory(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char*
 
 qshort readDisk(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* buffer) {
   qlong maxBytes = effectiveMax(f->fldMax);
-  qshort len = delimiterLength(f);
+  qshort len = DelimiterLength(f);
   qshort result = 0;
 
   if (len == 0) {
@@ -162,6 +156,12 @@ qshort readDisk(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* b
 }
 
 } // namespace
+
+qshort DelimiterLength(const fieldSpec* f) {
+  auto len = static_cast<int8_t>(f->fldDelim[0]); // a signed byte
+  if (len < 0) return 0;
+  return len > 3 ? 3 : len;
+}
 
 qshort SetPositionInFile(importFileSpec* fileSpecsP) {
   if (IsInMemorySource(fileSpecsP)) return 0;

@@ -9,6 +9,9 @@
 // Most bytes one read places in the buffer (a terminating zero follows them).
 constexpr qlong kMaxFieldBytes = 32000;
 
+// A field's delimiter length as the reader takes it: 0 (fixed length) to 3.
+qshort DelimiterLength(const fieldSpec* f);
+
 // Moves a disk file's system position to the record's curPos; nothing for the in-memory
 // sources. 0, or 7 when the system refuses the position.
 qshort SetPositionInFile(importFileSpec* fileSpecsP);
