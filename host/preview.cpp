@@ -21,32 +21,44 @@ struct FieldOption {
   std::string delim;
 };
 
-bool parseField(const std::string& spec, FieldOption* out) {
-  size_t a = spec.find(':');
-  size_t b = a == std::string::npos ? a : spec.find(':', a + 1);
+bool parseField(const std::string& text, FieldOption* out) {
+  size_t a = text.find(':');
+  size_t b = a == std::string::npos ? a : text.find(':', a + 1);
   if (b == std::string::npos || a == 0) return false;
-  out->name = spec.substr(0, a);
-  std::string max = spec.substr(a + 1, b - a - 1);
+  out->name = text.substr(0, a);
+  std::string max = text.substr(a + 1, b - a - 1);
   char* end = nullptr;
   out->max = std::strtod(max.c_str(), &end);
-  out->delim = spec.substr(b + 1);
+  out->delim = text.substr(b + 1);
   return !max.empty() && *end == 0 && !out->delim.empty();
 }
 
 std::string resultText(double rc) {
   switch (static_cast<int>(rc)) {
-  case 0: return "complete";
-  case 1: return "no record format";
-  case 2: return "the file cannot be opened";
-  case 3: return "a parameter is missing or out of range";
-  case 4: return "out of memory, or the clipboard cannot be opened";
-  case 5: return "input/output error";
-  case 6: return "no such import file";
-  case 7: return "end of the source";
-  case 8: return "the source ended within a fixed-length field";
-  case 9: return "the source ended before the delimiter";
-  case 11: return "a field longer than its maximum";
-  default: return "unknown result";
+  case 0:
+    return "complete";
+  case 1:
+    return "no record format";
+  case 2:
+    return "the file cannot be opened";
+  case 3:
+    return "a parameter is missing or out of range";
+  case 4:
+    return "out of memory, or the clipboard cannot be opened";
+  case 5:
+    return "input/output error";
+  case 6:
+    return "no such import file";
+  case 7:
+    return "end of the source";
+  case 8:
+    return "the source ended within a fixed-length field";
+  case 9:
+    return "the source ended before the delimiter";
+  case 11:
+    return "a field longer than its maximum";
+  default:
+    return "unknown result";
   }
 }
 
@@ -118,13 +130,13 @@ int runPreview(Flavour flavour, const std::vector<std::string>& args, std::ostre
   host.declareList("format", {"fieldName", "maxSize", "delimiter"});
   for (const auto& f : fields) {
     host.setVariable(f.name, Value::str(U""));
-    host.addRow("format", {Value::str(fromUtf8(f.name)), Value::num(f.max),
-                           Value::str(fromUtf8(f.delim))});
+    host.addRow("format",
+                {Value::str(fromUtf8(f.name)), Value::num(f.max), Value::str(fromUtf8(f.delim))});
   }
   auto code = [&host] { return host.returnCode() ? host.returnCode()->asNumber() : -1; };
   auto failed = [&](const char* step) {
-    err << "quillomar-host: " << step << " answered " << code() << " ("
-        << resultText(code()) << ")\n";
+    err << "quillomar-host: " << step << " answered " << code() << " (" << resultText(code())
+        << ")\n";
     host.send(*lib, kUnload);
     return 1;
   };
@@ -136,12 +148,14 @@ int runPreview(Flavour flavour, const std::vector<std::string>& args, std::ostre
   if (code() != 0) return failed("OpenFile");
   const double ref = host.variable("fileRef")->number;
   host.execute(*lib, kDefineFormat,
-               {Param{{}, Value::num(ref)}, Param{"format", {}}, Param{{}, Value::str(U"fieldName")},
-                Param{{}, Value::str(U"maxSize")}, Param{{}, Value::str(U"delimiter")}});
+               {Param{{}, Value::num(ref)}, Param{"format", {}},
+                Param{{}, Value::str(U"fieldName")}, Param{{}, Value::str(U"maxSize")},
+                Param{{}, Value::str(U"delimiter")}});
   if (code() != 0) return failed("DefineFormat");
 
   out << source << ": " << host.variable("fileSize")->number << " bytes\n";
-  for (const auto& f : fields) out << (&f == &fields.front() ? "" : " | ") << f.name;
+  for (const auto& f : fields)
+    out << (&f == &fields.front() ? "" : " | ") << f.name;
   out << "\n";
   if (backwards) host.setVariable("position", Value::num(host.variable("fileSize")->number));
   long records = 0;
@@ -149,7 +163,8 @@ int runPreview(Flavour flavour, const std::vector<std::string>& args, std::ostre
   while (records < limit) {
     host.execute(*lib, kReadRecord,
                  {Param{{}, Value::num(ref)}, Param{"position", {}},
-                  Param{{}, Value::num(stripping ? 1 : 0)}, Param{{}, Value::num(backwards ? 1 : 0)}});
+                  Param{{}, Value::num(stripping ? 1 : 0)},
+                  Param{{}, Value::num(backwards ? 1 : 0)}});
     last = code();
     if (last == 7 || (last >= 1 && last <= 6)) break;
     ++records;

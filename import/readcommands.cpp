@@ -186,17 +186,28 @@ bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bo
 }
 } // namespace
 
-void doReadUpTo(cmdContext* ctx) {
-  if (ctx->paramCount < 6) {
+namespace {
+// The checks ReadUpTo and ReadBytes share, in their order: the parameter count (3), then the
+// position (7: not below the size); then the strip flag. False when the command ends here.
+bool oneShotPrologue(cmdContext* ctx, qshort minParams, qlong* position, bool* stripping) {
+  if (ctx->paramCount < minParams) {
     ctx->errCd = 3;
-    return;
+    return false;
   }
-  qlong position = GetFldLong(paramField(2), ctx->cb);
-  if (position >= ctx->fileSpecsP->fileSize) {
+  *position = GetFldLong(paramField(2), ctx->cb);
+  if (*position >= ctx->fileSpecsP->fileSize) {
     ctx->errCd = 7;
-    return;
+    return false;
   }
-  bool stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  *stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  return true;
+}
+} // namespace
+
+void doReadUpTo(cmdContext* ctx) {
+  qlong position = 0;
+  bool stripping = false;
+  if (!oneShotPrologue(ctx, 6, &position, &stripping)) return;
   qshort maxLength = GetFldInt(paramField(5), ctx->cb);
   if (maxLength < 1) {
     ctx->errCd = 3;
@@ -210,21 +221,14 @@ void doReadUpTo(cmdContext* ctx) {
   std::memcpy(oneShotField.fldDelim + 1, termChar, oneShotField.fldDelim[0]);
   qlong rawLength = 0;
   if (!readOnce(ctx, position, oneShotField, stripping, 6, &rawLength)) return;
-  if (ctx->paramCount >= 7)
+  if (ctx->paramCount >= 7) // the length after conditioning
     SetFldLong(paramField(7), static_cast<qlong>(std::strlen(ctx->g->buffer)), ctx->cb);
 }
 
 void doReadBytes(cmdContext* ctx) {
-  if (ctx->paramCount < 5) {
-    ctx->errCd = 3;
-    return;
-  }
-  qlong position = GetFldLong(paramField(2), ctx->cb);
-  if (position >= ctx->fileSpecsP->fileSize) {
-    ctx->errCd = 7;
-    return;
-  }
-  bool stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  qlong position = 0;
+  bool stripping = false;
+  if (!oneShotPrologue(ctx, 5, &position, &stripping)) return;
   qshort count = GetFldInt(paramField(4), ctx->cb);
   if (count < 1 || count > kMaxFieldBytes) {
     ctx->errCd = 3;
@@ -234,5 +238,5 @@ void doReadBytes(cmdContext* ctx) {
   oneShotField.fldMax = count;
   qlong rawLength = 0;
   if (!readOnce(ctx, position, oneShotField, stripping, 5, &rawLength)) return;
-  if (ctx->paramCount >= 6) SetFldLong(paramField(6), rawLength, ctx->cb);
+  if (ctx->paramCount >= 6) SetFldLong(paramField(6), rawLength, ctx->cb); // before conditioning
 }
