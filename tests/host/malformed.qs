@@ -1,0 +1,3 @@
+# A malformed scenario: nothing may run.
+load
+frobnicate the library
