@@ -12,6 +12,11 @@ namespace {
 constexpr char kQuote = '"';
 
 // The field's maximum as the buffer can hold it.
+// How many bytes a delimited read may look at: the field and its delimiter, within 32000.
+qlong lookLimit(qshort len, qlong maxBytes) {
+  return len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
+}
+
 qlong effectiveMax(qshort fldMax) {
   if (fldMax < 0) return 0;
   return fldMax > kMaxFieldBytes ? kMaxFieldBytes : fldMax;
@@ -98,7 +103,7 @@ qshort readMemory(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char*
   delimitedState s{f->fldDelim + 1, len, rec->stripEncQuotes != 0, false};
   // A field that starts at the very end has no first byte to look at.
   if (s.stripQuotes && bytesLeft > 0) s.betweenQuotes = at[0] == kQuote;
-  qlong maxToRead = len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
+  const qlong maxToRead = lookLimit(len, maxBytes);
   qlong bytesRead = 0;
   bool found = false;
   while (!found && bytesRead < maxToRead) {
@@ -134,7 +139,7 @@ qshort readDisk(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* b
   }
 
   delimitedState s{f->fldDelim + 1, len, rec->stripEncQuotes != 0, false};
-  qlong maxToRead = len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
+  const qlong maxToRead = lookLimit(len, maxBytes);
   qlong bytesRead = 0;
   bool found = false;
   while (!found && bytesRead < maxToRead) {
