@@ -1,6 +1,7 @@
 // Throughput of the reader, conditioning and the field-text conversion.
 // Run: tools/bench.sh (a Release build without sanitizers).
 #include "glue/XPqUtil.h"
+#include "import/readahead.h"
 #include "import/reader.h"
 
 #include <benchmark/benchmark.h>
@@ -64,6 +65,7 @@ void BM_ReadMemoryDelimited(benchmark::State& state) {
 BENCHMARK(BM_ReadMemoryDelimited)->Unit(benchmark::kMillisecond);
 
 struct DiskFile {
+  std::unique_ptr<globals> g = std::make_unique<globals>(); // holds the read-ahead window
   importFileSpec rec{};
   explicit DiskFile(const std::string& bytes) {
     std::ofstream("bench-data.txt", std::ios::binary | std::ios::trunc) << bytes;
@@ -76,8 +78,10 @@ struct DiskFile {
     plat_file_open(path, &rec.fileRef, &rec.fileBlock);
     plat_file_size(rec.fileRef, &rec.fileBlock, &rec.fileSize);
     rec.stripEncQuotes = 1;
+    AttachReadAhead(g.get(), &rec);
   }
   ~DiskFile() {
+    ReleaseAllReadAhead(g.get());
     plat_file_close(rec.fileRef, &rec.fileBlock);
     std::remove("bench-data.txt");
   }

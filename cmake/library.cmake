@@ -5,6 +5,7 @@ set(QM_LIB_SOURCES
   entry/dispatch.cpp
   import/filetable.cpp
   import/reader.cpp
+  import/readahead.cpp
   import/condition.cpp
   import/sources.cpp
   import/definitions.cpp

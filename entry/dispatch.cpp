@@ -3,6 +3,7 @@
 #include "command.h"
 
 #include "../import/commands.h"
+#include "../import/readahead.h"
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
@@ -41,6 +42,7 @@ void doUnload(void** ref) {
   if (!ref || !*ref) return;
   auto* g = static_cast<globals*>(*ref);
   if (g->fileSpecsH) ReleaseAllFileSpecs(g->fileSpecsH);
+  ReleaseAllReadAhead(g);
   DisposeXPPointer(g);
   *ref = nullptr;
 }

@@ -11,6 +11,12 @@ constexpr uint32_t kSigReady = 0x434F4F4C;   // "COOL": block and table complete
 constexpr qlong kBufferSize = 32500; // no read places more than 32000 bytes plus a 0 here
 constexpr qshort kMaxFileSpecs = 32767;
 
+// Read-ahead windows of disk files (readahead.h): the size of one, and how many one load
+// keeps at most, which bounds their memory at 8 x 64 KiB whatever the number of open files.
+constexpr qlong kReadAheadBytes = 64 * 1024;
+constexpr qshort kReadAheadSlots = 8;
+struct readAheadWindow;
+
 // File references of the in-memory sources; anything else (but 0) is a disk file.
 constexpr qfileref kNoSourceRef = 0;
 constexpr qfileref kClipboardRef = 1;
@@ -33,12 +39,16 @@ struct importFileSpec {
   qfileref fileRef;        // what the record reads from; also the methods' name for it
   qshort stripEncQuotes;   // non-zero: strip enclosing quotes from pieces
   PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
+  readAheadWindow* window; // a disk file's read-ahead window for the current command, or null
 };
 
 struct globals {
   uint32_t sig;             // kSigLoading or kSigReady
   XPHandle fileSpecsH;      // the import file table
   char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
+  readAheadWindow* readAhead[kReadAheadSlots]; // disk files' windows (XP pointers) or null
+  uint32_t readAheadClock;                     // counts commands that used a window
+  XPHandle backwardH; // a backward read's record, standing in for the source; made once
 };
 
 inline bool IsInMemorySource(const importFileSpec* rec) {

@@ -3,6 +3,7 @@
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
+#include "readahead.h"
 #include "reader.h"
 
 #include <cstring>
@@ -31,26 +32,26 @@ qshort readEntries(cmdContext* ctx, qlong* pos, bool stripping) {
   return code;
 }
 
-// Reads count bytes of the source from start into the buffer, zero-terminated; returns the
-// bytes delivered (fewer when the source has fewer).
-qlong readWindow(importFileSpec* rec, qlong start, qlong count, char* buffer) {
-  qlong got = 0;
-  if (IsInMemorySource(rec)) {
-    fieldSpec whole{};
-    whole.fldMax = static_cast<qshort>(count);
-    qlong pos = start;
-    ReadToDelimOrMax(rec, &whole, &pos, buffer);
-    got = pos - start;
-  } else {
-    // A failed seek reads nothing; a failed read still delivers what it read. The search
-    // runs over what arrived.
-    rec->curPos = start;
-    if (SetPositionInFile(rec) == 0)
-      plat_file_read(rec->fileRef, &rec->fileBlock, buffer, count, &got);
-    if (got < 0 || got > count) got = 0;
+// The count bytes of the source that end at start + count, in place: from an in-memory
+// text (its block stays locked until releaseWindow) or from a disk file's read-ahead window.
+// *got is count, or fewer when the source has fewer; null when the system read failed.
+const char* lockWindow(importFileSpec* rec, qlong start, qlong count, qlong* got) {
+  *got = 0;
+  if (!IsInMemorySource(rec)) return ReadAheadBackward(rec, start, count, got);
+  const char* block = static_cast<const char*>(LockXPHandle(rec->dataHandle));
+  qlong available = rec->fileSize;
+  if (rec->fileRef == kFieldRef) {
+    qlong held = 0; // a field's text is bounded by its own count, whatever fileSize says
+    std::memcpy(&held, block, sizeof held);
+    if (held < available) available = held;
+    block += 4;
   }
-  buffer[got] = 0;
-  return got;
+  if (start >= 0 && start < available) *got = available - start < count ? available - start : count;
+  return block + start;
+}
+
+void releaseWindow(importFileSpec* rec) {
+  if (IsInMemorySource(rec)) UnlockXPHandle(rec->dataHandle);
 }
 
 // Where the record that ends at the window's end begins, searching back for the last
@@ -87,27 +88,37 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
     bytesToRead = kMaxFieldBytes;
     windowStart = oldPos - kMaxFieldBytes;
   }
-  char* buffer = ctx->g->buffer;
-  qlong w = readWindow(rec, windowStart, bytesToRead, buffer);
-
-  const fieldSpec* last = rec->fields + (rec->fldCount - 1);
-  const qlong len = DelimiterLength(last);
-  qlong start = recordStart(buffer, w, last->fldDelim + 1, len);
-  if (start < 0) {
-    if (windowStart > 0) {
-      ctx->errCd = 11; // no record start within reach; the position stays
-      return;
-    }
-    start = 0; // the record runs from the source's first byte
-  }
-  const qlong recordLength = w - start;
-  XPHandle tempDataH = NewXPHandle(recordLength + 2);
-  if (!tempDataH) {
+  if (!IsInMemorySource(rec) && AttachReadAhead(ctx->g, rec) != 0) {
     ctx->errCd = 4;
     return;
   }
-  std::memcpy(LockXPHandle(tempDataH), buffer + start, static_cast<size_t>(recordLength));
+  // One block, made at the first backward read and kept until unload, holds each record
+  // while it stands in for the source.
+  if (!ctx->g->backwardH && !(ctx->g->backwardH = NewXPHandle(kMaxFieldBytes + 2))) {
+    ctx->errCd = 4;
+    return;
+  }
+  qlong w = 0;
+  const char* window = lockWindow(rec, windowStart, bytesToRead, &w);
+  if (!window) {
+    ctx->errCd = 5; // the system read failed: nothing is known of the record, the position stays
+    return;
+  }
+  const fieldSpec* last = rec->fields + (rec->fldCount - 1);
+  const qlong len = DelimiterLength(last);
+  qlong start = recordStart(window, w, last->fldDelim + 1, len);
+  if (start < 0 && windowStart > 0) {
+    releaseWindow(rec);
+    ctx->errCd = 11; // no record start within reach; the position stays
+    return;
+  }
+  if (start < 0) start = 0; // the record runs from the source's first byte
+  const qlong recordLength = w - start;
+  XPHandle tempDataH = ctx->g->backwardH;
+  std::memcpy(LockXPHandle(tempDataH), window + start, static_cast<size_t>(recordLength));
   UnlockXPHandle(tempDataH);
+  releaseWindow(rec);
+  char* buffer = ctx->g->buffer;
 
   // The record stands in for the source while the entries are read from it.
   const qfileref realFileRef = rec->fileRef;
@@ -122,7 +133,6 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
   rec->fileRef = realFileRef;
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
-  DisposeXPHandle(tempDataH);
 
   SetFldLong(paramField(2), windowStart + start, ctx->cb);
 }
@@ -146,6 +156,10 @@ void doReadRecord(cmdContext* ctx) {
     readBackwards(ctx, position, stripping);
     return;
   }
+  if (AttachReadAhead(ctx->g, rec) != 0) {
+    ctx->errCd = 4;
+    return;
+  }
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != 0) {
@@ -167,6 +181,10 @@ namespace {
 bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bool stripping,
               qshort dataParam, qlong* rawLength) {
   importFileSpec* rec = ctx->fileSpecsP;
+  if (AttachReadAhead(ctx->g, rec) != 0) {
+    ctx->errCd = 4;
+    return false;
+  }
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != 0) {

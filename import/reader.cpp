@@ -1,9 +1,9 @@
-// The delimited reader: in-memory sources are scanned in place, disk files read through the
-// system (delimited fields one byte per call, so the system position never passes the
-// delimiter and the next field of a record needs no seek).
+// The delimited reader: in-memory sources are scanned in place, disk files through their
+// read-ahead window (readahead.h), with one algorithm over runs of bytes for both.
 #include "reader.h"
 
 #include "../glue/XPqUtil.h"
+#include "readahead.h"
 
 #include <cstring>
 
@@ -11,12 +11,12 @@ namespace {
 
 constexpr char kQuote = '"';
 
-// The field's maximum as the buffer can hold it.
 // How many bytes a delimited read may look at: the field and its delimiter, within 32000.
 qlong lookLimit(qshort len, qlong maxBytes) {
   return len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
 }
 
+// The field's maximum as the buffer can hold it.
 qlong effectiveMax(qshort fldMax) {
   if (fldMax < 0) return 0;
   return fldMax > kMaxFieldBytes ? kMaxFieldBytes : fldMax;
@@ -72,92 +72,88 @@ qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result,
   return 11;
 }
 
-qshort readMemory(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* buffer) {
-  void* block = LockXPHandle(rec->dataHandle);
-  qlong available = 0;
-  const char* text = memoryText(rec, block, &available);
-  qlong pos = *filePos;
-  if (pos < 0 || pos > available) {
-    UnlockXPHandle(rec->dataHandle);
-    return 7; // before the text or past its end: nothing there to read
-  }
-  const char* at = text + pos;
-  qlong bytesLeft = available - pos;
-  qlong maxBytes = effectiveMax(f->fldMax);
-  qshort len = DelimiterLength(f);
-  qshort result = 0;
+// Where the bytes of a source come from: an in-memory text (locked for the call) or a disk
+// file's read-ahead window. Either way the reader sees runs of bytes at a position.
+struct byteSource {
+  importFileSpec* rec;
+  const char* text; // in-memory text, or null for a disk file
+  qlong available;  // in-memory bytes that may be read
+};
 
-  if (len == 0) {
-    qlong n = maxBytes;
-    if (maxBytes > bytesLeft) {
-      n = bytesLeft;
-      result = 8;
-    }
-    std::memcpy(buffer, at, static_cast<size_t>(n));
-    buffer[n] = 0;
-    *filePos += n;
-    UnlockXPHandle(rec->dataHandle);
-    return result;
+// The run of bytes at pos and its length (> 0); null at the end of the data (*why kPlatEnd)
+// or when the system fails (kPlatIoError).
+const char* bytesAt(const byteSource& src, qlong pos, qlong* run, PlatResult* why) {
+  if (src.text) {
+    *run = src.available - pos;
+    *why = kPlatEnd;
+    return *run > 0 ? src.text + pos : nullptr;
   }
+  return ReadAheadBytes(src.rec, pos, run, why);
+}
 
-  delimitedState s{f->fldDelim + 1, len, rec->stripEncQuotes != 0, false};
-  // A field that starts at the very end has no first byte to look at.
-  if (s.stripQuotes && bytesLeft > 0) s.betweenQuotes = at[0] == kQuote;
-  const qlong maxToRead = lookLimit(len, maxBytes);
+// Exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing read (5).
+qshort readFixed(const byteSource& src, qlong maxBytes, qlong* filePos, char* buffer) {
   qlong bytesRead = 0;
-  bool found = false;
-  while (!found && bytesRead < maxToRead) {
-    if (bytesRead == bytesLeft) {
-      result = 9;
+  qshort result = 0;
+  while (bytesRead < maxBytes) {
+    qlong run = 0;
+    PlatResult why = kPlatOk;
+    const char* at = bytesAt(src, *filePos + bytesRead, &run, &why);
+    if (!at) {
+      result = why == kPlatEnd ? 8 : 5;
       break;
     }
-    buffer[bytesRead] = at[bytesRead];
-    ++bytesRead;
-    found = delimiterEnds(s, buffer, bytesRead);
+    if (run > maxBytes - bytesRead) run = maxBytes - bytesRead;
+    std::memcpy(buffer + bytesRead, at, static_cast<size_t>(run));
+    bytesRead += run;
   }
-  UnlockXPHandle(rec->dataHandle);
+  buffer[bytesRead] = 0;
+  *filePos += bytesRead;
+  return result;
+}
+
+// Up to the delimiter, looking at no more than the field and its delimiter. Only a byte
+// equal to the delimiter's last byte can complete it, so the bytes between such candidates
+// are found with memchr and copied as one run; the result is what a byte-by-byte test gives.
+qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
+                     char* buffer) {
+  const qshort len = DelimiterLength(f);
+  delimitedState s{f->fldDelim + 1, len, src.rec->stripEncQuotes != 0, false};
+  const qlong maxToRead = lookLimit(len, maxBytes);
+  const auto last = static_cast<char>(s.delim[len - 1]);
+  qlong bytesRead = 0;
+  qshort result = 0;
+  bool found = false;
+  while (!found && bytesRead < maxToRead) {
+    qlong run = 0;
+    PlatResult why = kPlatOk;
+    const char* at = bytesAt(src, *filePos + bytesRead, &run, &why);
+    if (!at) {
+      result = why == kPlatEnd ? 9 : 5;
+      break;
+    }
+    if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = at[0] == kQuote;
+    if (run > maxToRead - bytesRead) run = maxToRead - bytesRead;
+    while (run > 0) {
+      const void* hit = std::memchr(at, last, static_cast<size_t>(run));
+      qlong n = hit ? static_cast<const char*>(hit) - at + 1 : run;
+      std::memcpy(buffer + bytesRead, at, static_cast<size_t>(n));
+      bytesRead += n;
+      at += n;
+      run -= n;
+      if (hit && delimiterEnds(s, buffer, bytesRead)) {
+        found = true;
+        break;
+      }
+    }
+  }
   return finishDelimited(buffer, bytesRead, found, result, maxBytes, len, filePos);
 }
 
-qshort readDisk(importFileSpec* rec, const fieldSpec* f, qlong* filePos, char* buffer) {
-  qlong maxBytes = effectiveMax(f->fldMax);
-  qshort len = DelimiterLength(f);
-  qshort result = 0;
-
-  if (len == 0) {
-    qlong got = 0;
-    PlatResult r = plat_file_read(rec->fileRef, &rec->fileBlock, buffer, maxBytes, &got);
-    if (got < 0 || got > maxBytes) got = 0; // trust the system no further than we asked
-    if (r == kPlatEnd)
-      result = 8;
-    else if (r != kPlatOk)
-      result = 5;
-    buffer[got] = 0;
-    if (result == 0 && got != maxBytes) result = 8;
-    *filePos += got;
-    return result;
-  }
-
-  delimitedState s{f->fldDelim + 1, len, rec->stripEncQuotes != 0, false};
-  const qlong maxToRead = lookLimit(len, maxBytes);
-  qlong bytesRead = 0;
-  bool found = false;
-  while (!found && bytesRead < maxToRead) {
-    qlong got = 0;
-    PlatResult r = plat_file_read(rec->fileRef, &rec->fileBlock, buffer + bytesRead, 1, &got);
-    if (r != kPlatOk) {
-      result = r == kPlatEnd ? 9 : 5;
-      break;
-    }
-    if (got != 1) {
-      result = 9; // a successful read of nothing: the end of the file
-      break;
-    }
-    if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = buffer[0] == kQuote;
-    ++bytesRead;
-    found = delimiterEnds(s, buffer, bytesRead);
-  }
-  return finishDelimited(buffer, bytesRead, found, result, maxBytes, len, filePos);
+qshort readField(const byteSource& src, const fieldSpec* f, qlong* filePos, char* buffer) {
+  const qlong maxBytes = effectiveMax(f->fldMax);
+  if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
+  return readDelimited(src, f, maxBytes, filePos, buffer);
 }
 
 } // namespace
@@ -170,14 +166,23 @@ qshort DelimiterLength(const fieldSpec* f) {
 
 qshort SetPositionInFile(importFileSpec* fileSpecsP) {
   if (IsInMemorySource(fileSpecsP)) return 0;
-  return plat_file_seek(fileSpecsP->fileRef, &fileSpecsP->fileBlock, fileSpecsP->curPos) == kPlatOk
-             ? 0
-             : 7;
+  if (!fileSpecsP->window) return 4; // the read commands attach a window first
+  return ReadAheadSeek(fileSpecsP, fileSpecsP->curPos);
 }
 
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
                         char* buffer) {
   buffer[0] = 0;
-  if (IsInMemorySource(fileSpecsP)) return readMemory(fileSpecsP, fldSpecP, filePos, buffer);
-  return readDisk(fileSpecsP, fldSpecP, filePos, buffer);
+  if (!IsInMemorySource(fileSpecsP)) {
+    if (!fileSpecsP->window) return 4;
+    return readField(byteSource{fileSpecsP, nullptr, 0}, fldSpecP, filePos, buffer);
+  }
+  void* block = LockXPHandle(fileSpecsP->dataHandle);
+  qlong available = 0;
+  const char* text = memoryText(fileSpecsP, block, &available);
+  qshort result = 7; // before the text or past its end: nothing there to read
+  if (*filePos >= 0 && *filePos <= available)
+    result = readField(byteSource{fileSpecsP, text, available}, fldSpecP, filePos, buffer);
+  UnlockXPHandle(fileSpecsP->dataHandle);
+  return result;
 }

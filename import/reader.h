@@ -12,16 +12,18 @@ constexpr qlong kMaxFieldBytes = 32000;
 // A field's delimiter length as the reader takes it: 0 (fixed length) to 3.
 qshort DelimiterLength(const fieldSpec* f);
 
-// Moves a disk file's system position to the record's curPos; nothing for the in-memory
-// sources. 0, or 7 when the system refuses the position.
+// Moves a disk file's read position to the record's curPos (inside its read-ahead window no
+// system call is made); nothing for the in-memory sources. 0, or 7 when the system refuses
+// the position; 4 when no window was attached (AttachReadAhead).
 qshort SetPositionInFile(importFileSpec* fileSpecsP);
 
 // Reads one field at *filePos into buffer (always zero-terminated) and advances *filePos by
 // the bytes consumed. Results: 0 complete; 5 the system read failed; 7 the position lies
 // outside an in-memory source's text (nothing read); 8 a fixed-length field ended early;
 // 9 a delimited field reached the end of the data; 11 no delimiter within the maximum (the
-// first fldMax bytes are kept, *filePos advances by fldMax). A maximum below 0 counts as 0
-// and one above 32000 as 32000. For a disk file the system position must equal *filePos.
+// first fldMax bytes are kept, *filePos advances by fldMax); 4 a disk file without its
+// read-ahead window. A maximum below 0 counts as 0 and one above 32000 as 32000. A disk file
+// is read through its window at *filePos, never past the size seen at open.
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
                         char* buffer);
 

@@ -8,6 +8,7 @@
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
+#include "readahead.h"
 
 #include <cstring>
 
@@ -168,6 +169,7 @@ void doCloseFile(cmdContext* ctx) {
     ctx->errCd = 5; // still open and registered; the method's reference keeps its value
     return;
   }
+  ReleaseReadAhead(ctx->g, rec);
   SetFldInt(paramField(1), 0, ctx->cb);
   FreeFileSpecDefinitions(rec);
   ctx->errCd = RemoveFileSpec(&ctx->g->fileSpecsH, &ctx->table, ctx->filePosition);

@@ -98,6 +98,7 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock* block) {
 }
 
 PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+  if (plat_fault_hit(kFaultFileSeek)) return kPlatIoError;
   OSErr err = SetFPos(ref, fsFromStart, pos);
   if (err != noErr) {
     gLastError = err;
@@ -110,6 +111,7 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
   *got = 0;
   if (count < 0) return kPlatIoError;
   if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
+  if (count > 1 && plat_fault_hit(kFaultFileShortRead)) count = (count + 1) / 2;
   // The file's own parameter block, reading on from the mark.
   ParamBlockRec* pb = preparePb(block, ref);
   pb->ioBuffer = static_cast<Ptr>(buf);

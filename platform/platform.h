@@ -110,17 +110,20 @@ qlong plat_last_error(void);
 
 // ---- Fault injection (tests) -------------------------------------------------------------
 // Makes the n-th following call of a kind fail as if the system had refused it (n = 1: the
-// next one); n = 0 switches it off. Every implementation honours it, so one set of fault
-// tests serves every build.
+// next one); n = 0 switches it off. plat_fault_from makes the n-th and every later call fail.
+// Every implementation honours them, so one set of fault tests serves every build.
 enum PlatFault {
   kFaultPtrNew,
   kFaultHandleNew,
   kFaultHandleResize,
   kFaultFileClose,
   kFaultFileRead,
+  kFaultFileSeek,
+  kFaultFileShortRead, // the read succeeds with half the bytes asked for (at least one)
   kFaultKinds
 };
 void plat_fault_after(PlatFault kind, qlong n);
+void plat_fault_from(PlatFault kind, qlong n);
 bool plat_fault_hit(PlatFault kind);
 
 #endif

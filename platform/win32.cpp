@@ -93,6 +93,7 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock*) {
 }
 
 PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+  if (plat_fault_hit(kFaultFileSeek)) return kPlatIoError;
   SetLastError(ERROR_SUCCESS); // 0xFFFFFFFF is only a failure if the call says so
   DWORD at = SetFilePointer(handleOf(ref), pos, nullptr, FILE_BEGIN);
   if (at == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
@@ -107,6 +108,7 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, 
   *got = 0;
   if (count < 0) return kPlatIoError;
   if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
+  if (count > 1 && plat_fault_hit(kFaultFileShortRead)) count = (count + 1) / 2;
   SetLastError(ERROR_SUCCESS);
   if (!ReadFile(handleOf(ref), buf, static_cast<DWORD>(count), &delivered, nullptr)) {
     *got = static_cast<qlong>(delivered);

@@ -3,6 +3,7 @@
 #include "glue/XPqUtil.h"
 #include "glue/callback.h"
 #include "host/host.h"
+#include "import/readahead.h"
 #include "import/reader.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,7 @@ public:
     if (kind == Kind::Disk) {
       std::ofstream(fsPath(kFileName), std::ios::binary | std::ios::trunc) << bytes;
       EXPECT_EQ(openPath(kFileName, &rec_.fileRef, &rec_.fileBlock), kPlatOk);
+      EXPECT_EQ(AttachReadAhead(g_.get(), &rec_), 0);
       return;
     }
     // Clipboard text starts at byte 0; field text after its 4-byte count.
@@ -86,6 +88,7 @@ public:
   }
   ~Source() {
     if (kind_ == Kind::Disk) {
+      ReleaseAllReadAhead(g_.get());
       plat_file_close(rec_.fileRef, &rec_.fileBlock);
       std::error_code ec;
       std::filesystem::remove(fsPath(kFileName), ec);
@@ -114,6 +117,7 @@ public:
 
 private:
   Kind kind_;
+  std::unique_ptr<globals> g_ = std::make_unique<globals>(); // holds the disk file's window
   importFileSpec rec_{};
   std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kBufferSize);
 };
@@ -311,16 +315,47 @@ INSTANTIATE_TEST_SUITE_P(EverySource, Reader,
                          ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
 
 TEST(ReaderFaults, AFailingSystemReadGivesFiveWithWhatCameBefore) {
-  Source s(Kind::Disk, "abcdef", false);
+  // The field starts two bytes before the window's end: the window's next fill fails.
+  std::string data(kReadAheadBytes + 100, 'a');
+  Source s(Kind::Disk, data, false);
   qlong pos = 0;
-  plat_fault_after(kFaultFileRead, 3);
-  EXPECT_EQ(s.read(delimited(",", 10), &pos), 5);
-  EXPECT_EQ(s.text(), "ab");
-  EXPECT_EQ(pos, 2);
-  pos = 0;
+  EXPECT_EQ(s.read(fixed(10), &pos), 0);
+  pos = kReadAheadBytes - 2;
   plat_fault_after(kFaultFileRead, 1);
-  EXPECT_EQ(s.read(fixed(4), &pos), 5);
-  EXPECT_EQ(pos, 0);
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 5);
+  EXPECT_EQ(s.text(), "aa");
+  EXPECT_EQ(pos, kReadAheadBytes);
+  // The failure was transient: the same read now succeeds.
+  EXPECT_EQ(s.readOn(fixed(4), &pos), 0);
+  EXPECT_EQ(pos, kReadAheadBytes + 4);
+  // Inside the window no system read is made; outside it the fill fails at once.
+  pos = kReadAheadBytes + 50;
+  plat_fault_after(kFaultFileRead, 1);
+  EXPECT_EQ(s.read(fixed(4), &pos), 0);
+  pos = 5;
+  ASSERT_EQ(s.read(fixed(1), &pos), 5);
+  EXPECT_EQ(pos, 5);
+}
+
+TEST(ReaderFaults, ShortReadsChangeNothing) {
+  std::string data;
+  for (int i = 0; data.size() < 200000; ++i)
+    data += std::to_string(i) + (i % 7 ? "," : "\r\n");
+  auto readAll = [&](bool shortReads) {
+    Source s(Kind::Disk, data, false);
+    if (shortReads) plat_fault_from(kFaultFileShortRead, 1);
+    std::string all;
+    qlong pos = 0;
+    s.read(delimited(",", 100), &pos);
+    while (true) {
+      qshort code = s.readOn(delimited(",", 100), &pos);
+      all += s.text() + "|" + std::to_string(code) + "|";
+      if (code != 0) break;
+    }
+    plat_fault_after(kFaultFileShortRead, 0);
+    return all + std::to_string(pos);
+  };
+  EXPECT_EQ(readAll(true), readAll(false));
 }
 
 TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
