@@ -176,16 +176,27 @@ void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxl
 }
 
 void setStringField(qshort fldRef, const char* value, qcallback cb) {
-  size_t n = std::strlen(value);
-  auto* buf = static_cast<qchar*>(std::malloc((n + 2) * sizeof(qchar)));
-  if (!buf) {
-    qchar empty = 0;
-    SetFldVal(fldRef, fmtString, &empty, cb);
-    return;
+  setStringFieldN(fldRef, value, static_cast<qlong>(std::strlen(value)), cb);
+}
+
+void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb) {
+  // Most fields are short: they widen on the stack, without an allocation per field.
+  constexpr qlong kOnStack = 512;
+  qchar onStack[kOnStack];
+  qchar* buf = onStack;
+  if (length >= kOnStack) {
+    buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
+    if (!buf) {
+      qchar empty = 0;
+      SetFldVal(fldRef, fmtString, &empty, cb);
+      return;
+    }
   }
-  CHRcopyAsciiStringToQchar(value, buf, 1);
+  for (qlong i = 0; i < length; ++i)
+    buf[i] = static_cast<uint8_t>(value[i]); // never sign-extended
+  buf[length] = 0;
   SetFldVal(fldRef, fmtString, buf, cb);
-  std::free(buf);
+  if (buf != onStack) std::free(buf);
 }
 #else
 void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
@@ -205,5 +216,9 @@ void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxl
 
 void setStringField(qshort fldRef, const char* value, qcallback cb) {
   SetFldVal(fldRef, fmtString, const_cast<char*>(value), cb);
+}
+
+void setStringFieldN(qshort fldRef, const char* value, qlong, qcallback cb) {
+  SetFldVal(fldRef, fmtString, const_cast<char*>(value), cb); // 8-bit text goes as it is
 }
 #endif

@@ -13,10 +13,10 @@ void sthandle(const qchar* m, str255* str) {
 }
 
 qlong qrealToLong(qreal value) {
-  qreal t = std::trunc(value);
-  // Comparisons first: converting an out-of-range floating value is undefined behaviour.
-  if (!(t >= -2147483648.0 && t <= 2147483647.0)) return INT32_MIN;
-  return static_cast<qlong>(t);
+  // Comparisons first: converting an out-of-range floating value is undefined behaviour. The
+  // bounds are those of the truncated value (the conversion truncates towards zero).
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+  return static_cast<qlong>(value);
 }
 
 qshort qrealToShortSaturated(qreal value) {

@@ -9,10 +9,11 @@ namespace {
 constexpr char kBlank = ' ';
 constexpr char kQuote = '"';
 
-void substituteAndStrip(char* buffer, const qbyte* table, bool stripping) {
+// Returns the new length of the text (length bytes before its terminating zero).
+qlong substituteAndStrip(char* buffer, qlong length, const qbyte* table, bool stripping) {
   uint16_t pairs = 0;
   if (table) std::memcpy(&pairs, table, sizeof pairs);
-  if (pairs == 0 && !stripping) return;
+  if (pairs == 0 && !stripping) return length;
   const qbyte* pair = table ? table + 2 : nullptr;
   const qbyte* pairsEnd = pair ? pair + 2 * size_t{pairs} : nullptr;
   char* write = buffer;
@@ -36,10 +37,10 @@ void substituteAndStrip(char* buffer, const qbyte* table, bool stripping) {
     *write++ = static_cast<char>(c);
   }
   *write = 0;
+  return write - buffer;
 }
 
-void trim(char* buffer, bool stripQuotes) {
-  qlong n = static_cast<qlong>(std::strlen(buffer));
+qlong trim(char* buffer, qlong n, bool stripQuotes) {
   qlong start = 0;
   while (start < n && buffer[start] == kBlank)
     ++start;
@@ -55,17 +56,22 @@ void trim(char* buffer, bool stripQuotes) {
   }
   if (start >= end) {
     buffer[0] = 0;
-    return;
+    return 0;
   }
   while (end > start && buffer[end - 1] == kBlank)
     --end;
   if (start > 0 || unquoted) std::memmove(buffer, buffer + start, static_cast<size_t>(end - start));
   buffer[end - start] = 0;
+  return end - start;
 }
 
 } // namespace
 
+qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP, bool stripping) {
+  length = substituteAndStrip(buffer, length, fileSpecsP->transTable, stripping);
+  return trim(buffer, length, fileSpecsP->stripEncQuotes != 0);
+}
+
 void ConditionBuffer(char* buffer, const importFileSpec* fileSpecsP, bool stripping) {
-  substituteAndStrip(buffer, fileSpecsP->transTable, stripping);
-  trim(buffer, fileSpecsP->stripEncQuotes != 0);
+  ConditionText(buffer, static_cast<qlong>(std::strlen(buffer)), fileSpecsP, stripping);
 }

@@ -40,6 +40,7 @@ struct importFileSpec {
   qshort stripEncQuotes;   // non-zero: strip enclosing quotes from pieces
   PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
   readAheadWindow* window; // a disk file's read-ahead window for the current command, or null
+  const void* lockedBlock; // an in-memory source's block while a record read holds it locked
 };
 
 struct globals {

@@ -13,22 +13,26 @@ namespace {
 bool isStored(qshort code) { return code == 0 || code >= 8; }
 
 // The common store rule: a piece read completely or softly ended is conditioned and stored.
+// The text's length is taken once and carried through conditioning to the store.
 void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
   if (!isStored(code)) return;
-  ConditionBuffer(ctx->g->buffer, ctx->fileSpecsP, stripping);
-  setStringField(fldRef, ctx->g->buffer, ctx->cb);
+  char* text = ctx->g->buffer;
+  qlong length = ConditionText(text, static_cast<qlong>(std::strlen(text)), ctx->fileSpecsP, stripping);
+  setStringFieldN(fldRef, text, length, ctx->cb);
 }
 
 // Reads the format's entries from *pos on, storing each; returns the last code.
 qshort readEntries(cmdContext* ctx, qlong* pos, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   qshort code = 0;
+  HoldSourceText(rec);
   for (qshort i = 0; i < rec->fldCount; ++i) {
     const fieldSpec* f = rec->fields + i;
     code = ReadToDelimOrMax(rec, f, pos, ctx->g->buffer);
     storeIfRead(ctx, code, f->fldRefNum, stripping);
     if (code != 0) break;
   }
+  ReleaseSourceText(rec);
   return code;
 }
 

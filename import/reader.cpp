@@ -43,17 +43,6 @@ struct delimitedState {
   bool betweenQuotes; // the field opened with a quote: only a delimiter after a quote counts
 };
 
-// Whether the last len bytes read are the delimiter, by the quote rule.
-bool delimiterEnds(const delimitedState& s, const char* buffer, qlong bytesRead) {
-  if (bytesRead < s.len) return false;
-  const char* tail = buffer + bytesRead - s.len;
-  for (qshort k = 0; k < s.len; ++k) {
-    if (static_cast<qbyte>(tail[k]) != s.delim[k]) return false;
-  }
-  if (s.stripQuotes && s.betweenQuotes) return bytesRead > s.len && tail[-1] == kQuote;
-  return true;
-}
-
 qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result, qlong maxBytes,
                        qshort len, qlong* filePos) {
   if (found) {
@@ -112,9 +101,33 @@ qshort readFixed(const byteSource& src, qlong maxBytes, qlong* filePos, char* bu
   return result;
 }
 
+// The first byte c in [p, end), or null. Most fields are short: a plain loop finds their end
+// before a call to memchr would have started; longer runs go to memchr.
+inline const char* findByte(const char* p, const char* end, char c) {
+  const char* quick = end - p > 24 ? p + 24 : end;
+  for (; p < quick; ++p)
+    if (*p == c) return p;
+  if (p == end) return nullptr;
+  return static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)));
+}
+
+// Whether the field's bytes 0..n-1 end with the delimiter, by the quote rule; the first
+// inBuffer bytes are in the buffer, the rest at run.
+bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer, const char* run,
+                     qlong n) {
+  if (n < s.len) return false;
+  auto byteAt = [&](qlong j) { return j < inBuffer ? buffer[j] : run[j - inBuffer]; };
+  for (qshort k = 0; k < s.len; ++k) {
+    if (static_cast<qbyte>(byteAt(n - s.len + k)) != s.delim[k]) return false;
+  }
+  if (s.stripQuotes && s.betweenQuotes) return n > s.len && byteAt(n - s.len - 1) == kQuote;
+  return true;
+}
+
 // Up to the delimiter, looking at no more than the field and its delimiter. Only a byte
-// equal to the delimiter's last byte can complete it, so the bytes between such candidates
-// are found with memchr and copied as one run; the result is what a byte-by-byte test gives.
+// equal to the delimiter's last byte can complete it, so candidates are found with memchr
+// in the run of source bytes and each run is copied once; the result is what a byte-by-byte
+// test gives.
 qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
                      char* buffer) {
   const qshort len = DelimiterLength(f);
@@ -134,18 +147,20 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
     }
     if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = at[0] == kQuote;
     if (run > maxToRead - bytesRead) run = maxToRead - bytesRead;
-    while (run > 0) {
-      const void* hit = std::memchr(at, last, static_cast<size_t>(run));
-      qlong n = hit ? static_cast<const char*>(hit) - at + 1 : run;
-      std::memcpy(buffer + bytesRead, at, static_cast<size_t>(n));
-      bytesRead += n;
-      at += n;
-      run -= n;
-      if (hit && delimiterEnds(s, buffer, bytesRead)) {
+    qlong take = run;
+    // A one-byte delimiter outside quotes ends the field wherever memchr finds it.
+    const bool anyHit = len == 1 && !(s.stripQuotes && s.betweenQuotes);
+    for (const char* p = at; p < at + run; ++p) {
+      p = findByte(p, at + run, last);
+      if (!p) break;
+      if (anyHit || delimiterEndsAt(s, buffer, bytesRead, at, bytesRead + (p - at) + 1)) {
+        take = p - at + 1;
         found = true;
         break;
       }
     }
+    std::memcpy(buffer + bytesRead, at, static_cast<size_t>(take));
+    bytesRead += take;
   }
   return finishDelimited(buffer, bytesRead, found, result, maxBytes, len, filePos);
 }
@@ -177,12 +192,24 @@ qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, q
     if (!fileSpecsP->window) return 4;
     return readField(byteSource{fileSpecsP, nullptr, 0}, fldSpecP, filePos, buffer);
   }
-  void* block = LockXPHandle(fileSpecsP->dataHandle);
+  const bool held = fileSpecsP->lockedBlock != nullptr;
+  const void* block = held ? fileSpecsP->lockedBlock : LockXPHandle(fileSpecsP->dataHandle);
   qlong available = 0;
   const char* text = memoryText(fileSpecsP, block, &available);
   qshort result = 7; // before the text or past its end: nothing there to read
   if (*filePos >= 0 && *filePos <= available)
     result = readField(byteSource{fileSpecsP, text, available}, fldSpecP, filePos, buffer);
-  UnlockXPHandle(fileSpecsP->dataHandle);
+  if (!held) UnlockXPHandle(fileSpecsP->dataHandle);
   return result;
+}
+
+void HoldSourceText(importFileSpec* fileSpecsP) {
+  if (IsInMemorySource(fileSpecsP) && !fileSpecsP->lockedBlock)
+    fileSpecsP->lockedBlock = LockXPHandle(fileSpecsP->dataHandle);
+}
+
+void ReleaseSourceText(importFileSpec* fileSpecsP) {
+  if (!fileSpecsP->lockedBlock) return;
+  fileSpecsP->lockedBlock = nullptr;
+  UnlockXPHandle(fileSpecsP->dataHandle);
 }

@@ -27,9 +27,18 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
                         char* buffer);
 
+// A record's fields are read under one lock of an in-memory source's block rather than one
+// per field: between HoldSourceText and ReleaseSourceText, ReadToDelimOrMax reads the held
+// block. Nothing happens for a disk file.
+void HoldSourceText(importFileSpec* fileSpecsP);
+void ReleaseSourceText(importFileSpec* fileSpecsP);
+
 // Cleans the zero-terminated text in buffer in place: the record's substitutions and, when
 // stripping, removal of control characters (tab becomes a blank, carriage return stays);
 // then blank trimming and, when the record strips enclosing quotes, removal of one pair.
 void ConditionBuffer(char* buffer, const importFileSpec* fileSpecsP, bool stripping);
+// The same for a text whose length (up to its first zero byte) the caller knows; returns the
+// length after conditioning.
+qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP, bool stripping);
 
 #endif

@@ -1,10 +1,46 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release, no sanitizers) and runs them. Extra arguments go to the
-# benchmark program, e.g. --benchmark_filter=Memory.
+# The import benchmark: builds the library in Release (no sanitizers) natively and, unless
+# --no-wine, the 64-bit QuillomarU.dll; writes the benchmark's files once (build/bench-data:
+# one million records as CSV and TSV, and a 10 MB slice); then measures the library beside
+# its peers and prints one table (docs/performance.md explains it).
+#
+# Usage: tools/bench.sh [--no-wine] [--micro [ARGS...]]
+#   --micro runs the reader's micro benchmarks (Google Benchmark) instead, with ARGS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh native
+
+wine=1
+if [[ ${1:-} == --no-wine ]]; then wine=0; shift; fi
+bash tools/setup.sh "$([[ $wine == 1 ]] && echo all || echo native)"
+if ! dpkg-query -W -f='${Status}' libcsv-dev 2>/dev/null | grep -q 'install ok installed'; then
+  if [[ $(id -u) -eq 0 ]]; then
+    echo "bench: installing libcsv-dev (the libcsv peer)"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libcsv-dev >/dev/null
+  else
+    echo "bench: libcsv-dev is missing, the libcsv peer is left out (apt-get install libcsv-dev)" >&2
+  fi
+fi
+
 cmake --preset linux-bench >/dev/null
 cmake --build --preset linux-bench >/dev/null
-cd build/linux-bench
-exec ./bench/quillomar-bench "$@"
+if [[ ${1:-} == --micro ]]; then
+  shift
+  cd build/linux-bench
+  exec ./bench/quillomar-bench "$@"
+fi
+
+data=build/bench-data
+if [[ ! -f $data/customers.tsv ]]; then
+  echo "bench: writing the benchmark's files to $data (once)"
+  python3 tools/bench_data.py "$data"
+fi
+[[ -f $data/customers-10mb.csv ]] || head -n 100000 "$data/customers.csv" >"$data/customers-10mb.csv"
+
+args=("$data" build/linux-bench --results "$data/results.txt")
+if [[ $wine == 1 ]]; then
+  cmake --preset win64-unicode >/dev/null
+  cmake --build --preset win64-unicode >/dev/null
+  bash tools/wine-prefix.sh >/dev/null
+  args+=(--wine build/win64-unicode)
+fi
+python3 tools/bench.py "${args[@]}"

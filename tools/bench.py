@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Runs the import benchmark and prints one table (tools/bench.sh builds what it needs).
+
+Every measurement runs in a process of its own, so its peak memory (getrusage) is its own.
+Figures: MB/s (10^6 bytes of the file per second), records/s, the ratio to libcsv and to the
+memchr limit measured in the same run, and peak resident memory.
+
+Usage: bench.py DATA_DIR BUILD_DIR [--wine WIN_BUILD_DIR] [--results FILE]"""
+import argparse
+import os
+import subprocess
+import sys
+
+PYTHON_CSV = r"""
+import csv, resource, sys, time
+delim = "\t" if sys.argv[2] == "tsv" else ","
+t0 = time.perf_counter()
+n = 0
+with open(sys.argv[1], newline="", encoding="utf-8") as f:
+    for row in csv.reader(f, delimiter=delim):
+        n += 1
+dt = time.perf_counter() - t0
+import os
+print("python-csv", os.path.getsize(sys.argv[1]), n, "%.6f" % dt,
+      resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+"""
+
+
+def run(cmd, label, env=None):
+    out = subprocess.run(cmd, capture_output=True, text=True, env=env)
+    if out.returncode != 0:
+        sys.exit(f"bench: {label} failed ({out.returncode}): {out.stderr.strip()}")
+    line = [l for l in out.stdout.splitlines() if l.strip()][-1].split()
+    _, nbytes, records, seconds, peak = line
+    return {"label": label, "bytes": int(nbytes), "records": int(records),
+            "seconds": float(seconds), "peak_kib": int(peak)}
+
+
+def table(title, rows, libcsv, limit):
+    print(f"\n{title}")
+    head = f"{'measurement':<44} {'MB/s':>8} {'records/s':>11} {'x libcsv':>9} {'x memchr':>9} {'peak MiB':>9}"
+    print(head)
+    print("-" * len(head))
+    for r in rows:
+        mbs = r["bytes"] / r["seconds"] / 1e6 if r["seconds"] > 0 else 0.0
+        rps = r["records"] / r["seconds"] if r["seconds"] > 0 else 0.0
+        r["mbs"], r["rps"] = mbs, rps
+        vs_csv = f"{mbs / libcsv:9.2f}" if libcsv else f"{'-':>9}"
+        vs_lim = f"{mbs / limit:9.3f}" if limit else f"{'-':>9}"
+        print(f"{r['label']:<44} {mbs:8.1f} {rps:11.0f} {vs_csv} {vs_lim} {r['peak_kib'] / 1024:9.1f}")
+
+
+def mbs(r):
+    return r["bytes"] / r["seconds"] / 1e6
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("data")
+    ap.add_argument("build")
+    ap.add_argument("--wine")
+    ap.add_argument("--results")
+    a = ap.parse_args()
+    csv_file = os.path.join(a.data, "customers.csv")
+    tsv_file = os.path.join(a.data, "customers.tsv")
+    slice_file = os.path.join(a.data, "customers-10mb.csv")
+    bench = os.path.join(a.build, "bench", "quillomar-import-bench")
+    peer = os.path.join(a.build, "bench", "quillomar-libcsv-peer")
+    lib = os.path.join(a.build, "QuillomarU.so")
+
+    def library(read, source, minimal, fmt="csv", path=None):
+        cmd = [bench, "library", lib, path or (tsv_file if fmt == "tsv" else csv_file),
+               "--source", source, "--read", read]
+        if minimal:
+            cmd.append("--minimal")
+        if fmt == "tsv":
+            cmd.append("--tsv")
+        host = "minimal host" if minimal else "stand-in host"
+        return run(cmd, f"{read} {source} {fmt}, {host}")
+
+    rows = []
+    limit = run([bench, "memchr", csv_file], "memchr limit (1 MiB reads) csv")
+    libcsv = run([peer, csv_file], "libcsv csv") if os.path.exists(peer) else None
+    rows += [limit] + ([libcsv] if libcsv else [])
+    rows.append(run([sys.executable, "-c", PYTHON_CSV, csv_file, "csv"], "python csv.reader csv"))
+    rows.append(run([bench, "onebyte", slice_file], "one read() per byte (10 MB slice)"))
+    for source in ("disk", "field", "clipboard"):
+        rows.append(library("forwards", source, True))
+        rows.append(library("backwards", source, True))
+        rows.append(library("forwards", source, False))
+    rows.append(library("backwards", "disk", False))
+    rows.append(library("upto", "disk", True))
+    rows.append(library("bytes", "disk", True))
+    rows.append(run([bench, "memchr", tsv_file, "--tsv"], "memchr limit (1 MiB reads) tsv"))
+    if os.path.exists(peer):
+        rows.append(run([peer, tsv_file, "--tsv"], "libcsv tsv"))
+    rows.append(run([sys.executable, "-c", PYTHON_CSV, tsv_file, "tsv"], "python csv.reader tsv"))
+    rows.append(library("forwards", "disk", True, "tsv"))
+    rows.append(library("backwards", "disk", True, "tsv"))
+    table(f"Native ({os.path.getsize(csv_file) / 1e6:.0f} MB, 1,000,000 records)", rows,
+          mbs(libcsv) if libcsv else None, mbs(limit))
+
+    wine_rows = []
+    if a.wine:
+        wexe = os.path.join(a.wine, "bench", "quillomar-import-bench.exe")
+        wlib = os.path.join(a.wine, "QuillomarU.dll")
+        wrap = [os.path.join(os.path.dirname(__file__), "wine-run.sh"), wexe]
+        wlimit = run(wrap + ["memchr", slice_file], "wine: memchr limit (1 MiB reads)")
+        wine_rows.append(wlimit)
+        wine_rows.append(run(wrap + ["onebyte", slice_file], "wine: one ReadFile per byte"))
+        for read, minimal in (("forwards", True), ("backwards", True), ("forwards", False)):
+            cmd = wrap + ["library", wlib, slice_file, "--source", "disk", "--read", read]
+            if minimal:
+                cmd.append("--minimal")
+            host = "minimal host" if minimal else "stand-in host"
+            wine_rows.append(run(cmd, f"wine: QuillomarU.dll {read} disk, {host}"))
+        table(f"Under Wine, {os.path.basename(a.wine)} ({os.path.getsize(slice_file) / 1e6:.0f} MB slice)",
+              wine_rows, None, mbs(wlimit))
+
+    if a.results:
+        with open(a.results, "w") as f:
+            for r in rows + wine_rows:
+                f.write(f"\"{r['label']}\" {r['mbs']:.2f} {r['rps']:.0f} {r['peak_kib'] / 1024:.1f}\n")
+
+
+if __name__ == "__main__":
+    main()
