@@ -43,9 +43,20 @@ long peakKiB() {
   GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
   return static_cast<long>(pmc.PeakWorkingSetSize / 1024);
 #else
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_maxrss;
+  // VmHWM, not getrusage: Linux carries ru_maxrss over exec, so a child would report the
+  // peak of the process that started it whenever that was larger.
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  long kib = -1;
+  char line[256];
+  while (f && std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  if (f) std::fclose(f);
+  if (kib < 0) {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    kib = ru.ru_maxrss;
+  }
+  return kib;
 #endif
 }
 
