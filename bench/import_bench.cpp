@@ -80,15 +80,17 @@ MinimalHost* gMinimal = nullptr;
 enum : int32_t { kGetFldNum = 29, kSetFldVal = 30, kSetFldNum = 31, kGetFldVal = 38, kGetId = 48 };
 
 int16_t QHOST_CDECL minimalCallback(int32_t op, ...) {
-  MinimalHost& h = *gMinimal;
   va_list ap;
   va_start(ap, op);
+  MinimalHost& h = *gMinimal;
   switch (op) {
   case kGetFldNum: {
     auto ref = static_cast<int16_t>(va_arg(ap, int32_t));
     auto* d = va_arg(ap, double*);
-    if (ref == qhost::kParamCount) *d = static_cast<double>(h.params.size());
-    else if (ref > qhost::kParamCount && ref - qhost::kParamCount <= static_cast<int>(h.params.size()))
+    if (ref == qhost::kParamCount)
+      *d = static_cast<double>(h.params.size());
+    else if (ref > qhost::kParamCount &&
+             ref - qhost::kParamCount <= static_cast<int>(h.params.size()))
       *d = h.params[static_cast<size_t>(ref - qhost::kFirstParam)];
     break;
   }
@@ -102,8 +104,10 @@ int16_t QHOST_CDECL minimalCallback(int32_t op, ...) {
   case kSetFldNum: {
     auto ref = static_cast<int16_t>(va_arg(ap, int32_t));
     double v = *va_arg(ap, double*);
-    if (ref == qhost::kReturnCode) h.returnCode = v;
-    else if (ref > qhost::kParamCount) h.params[static_cast<size_t>(ref - qhost::kFirstParam)] = v;
+    if (ref == qhost::kReturnCode)
+      h.returnCode = v;
+    else if (ref > qhost::kParamCount)
+      h.params[static_cast<size_t>(ref - qhost::kFirstParam)] = v;
     break;
   }
   case kGetFldVal: {
@@ -138,7 +142,14 @@ std::string readAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-enum Cmd : int16_t { kCloseFile = 2, kReadBytes = 3, kReadUpTo = 4, kReadRecord = 5, kDefineFormat = 7, kOpenFile = 8 };
+enum Cmd : int16_t {
+  kCloseFile = 2,
+  kReadBytes = 3,
+  kReadUpTo = 4,
+  kReadRecord = 5,
+  kDefineFormat = 7,
+  kOpenFile = 8
+};
 
 struct Options {
   std::string library, file, source = "disk", read = "forwards";
@@ -169,7 +180,9 @@ int runLibrary(const Options& o) {
   }
   host.setVariable("ref", Value::num(0));
   host.setVariable("size", Value::num(0));
-  host.execute(*lib, kOpenFile, {{{}, Value::str(qhost::fromUtf8(path))}, {"ref", {}}, {"size", {}}, {{}, Value::num(1)}});
+  host.execute(
+      *lib, kOpenFile,
+      {{{}, Value::str(qhost::fromUtf8(path))}, {"ref", {}}, {"size", {}}, {{}, Value::num(1)}});
   if (host.returnCode() != Value::num(0)) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
     return 1;
@@ -178,15 +191,22 @@ int runLibrary(const Options& o) {
   const double size = host.variable("size")->number;
   if (fileBytes == 0) fileBytes = static_cast<long long>(size);
 
-  static const char* const kNames[] = {"id", "first", "last", "email", "city", "date", "amount", "note"};
+  static const char* const kNames[] = {"id",   "first", "last",   "email",
+                                       "city", "date",  "amount", "note"};
   static const int kMax[] = {10, 40, 40, 80, 40, 10, 12, 400};
   host.declareList("fmt", {"name", "size", "delim"});
   for (int i = 0; i < 8; ++i) {
     host.setVariable(kNames[i], Value::str(U""));
     const char32_t* delim = i == 7 ? U"CRLF" : (o.tsv ? U"TAB" : U"COMMA");
-    host.addRow("fmt", {Value::str(qhost::fromUtf8(kNames[i])), Value::num(kMax[i]), Value::str(delim)});
+    host.addRow("fmt",
+                {Value::str(qhost::fromUtf8(kNames[i])), Value::num(kMax[i]), Value::str(delim)});
   }
-  host.execute(*lib, kDefineFormat, {{{}, Value::num(ref)}, {"fmt", {}}, {{}, Value::str(U"name")}, {{}, Value::str(U"size")}, {{}, Value::str(U"delim")}});
+  host.execute(*lib, kDefineFormat,
+               {{{}, Value::num(ref)},
+                {"fmt", {}},
+                {{}, Value::str(U"name")},
+                {{}, Value::str(U"size")},
+                {{}, Value::str(U"delim")}});
 
   // One command of the loop: its parameters and the command number.
   const bool backwards = o.read == "backwards";
@@ -247,7 +267,8 @@ int runOneByte(const std::string& file) {
   long long bytes = 0, lines = 0;
   const auto t0 = Clock::now();
 #if defined(_WIN32)
-  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 1;
   char c = 0;
   DWORD got = 0;
@@ -300,16 +321,21 @@ int runMemchr(const std::string& file, bool tsv) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 2 && args[0] == "onebyte") return runOneByte(args[1]);
-  if (args.size() >= 2 && args[0] == "memchr") return runMemchr(args[1], args.size() > 2 && args[2] == "--tsv");
+  if (args.size() >= 2 && args[0] == "memchr")
+    return runMemchr(args[1], args.size() > 2 && args[2] == "--tsv");
   if (args.size() >= 3 && args[0] == "library") {
     Options o;
     o.library = args[1];
     o.file = args[2];
     for (size_t i = 3; i < args.size(); ++i) {
-      if (args[i] == "--minimal") o.minimal = true;
-      else if (args[i] == "--tsv") o.tsv = true;
-      else if (args[i] == "--source" && i + 1 < args.size()) o.source = args[++i];
-      else if (args[i] == "--read" && i + 1 < args.size()) o.read = args[++i];
+      if (args[i] == "--minimal")
+        o.minimal = true;
+      else if (args[i] == "--tsv")
+        o.tsv = true;
+      else if (args[i] == "--source" && i + 1 < args.size())
+        o.source = args[++i];
+      else if (args[i] == "--read" && i + 1 < args.size())
+        o.read = args[++i];
       else {
         std::fprintf(stderr, "unknown option %s\n", args[i].c_str());
         return 2;
@@ -317,8 +343,9 @@ int main(int argc, char** argv) {
     }
     return runLibrary(o);
   }
-  std::fprintf(stderr, "usage: quillomar-import-bench library LIB FILE [--source disk|field|clipboard]\n"
-                       "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv]\n"
-                       "       quillomar-import-bench onebyte FILE | memchr FILE [--tsv]\n");
+  std::fprintf(stderr,
+               "usage: quillomar-import-bench library LIB FILE [--source disk|field|clipboard]\n"
+               "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv]\n"
+               "       quillomar-import-bench onebyte FILE | memchr FILE [--tsv]\n");
   return 2;
 }

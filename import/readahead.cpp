@@ -60,8 +60,7 @@ qshort AttachReadAhead(globals* g, importFileSpec* rec) {
       rec->window = w;
       return 0;
     }
-    if (!oldest || g->readAheadClock - w->lastUse > g->readAheadClock - oldest->lastUse)
-      oldest = w;
+    if (!oldest || g->readAheadClock - w->lastUse > g->readAheadClock - oldest->lastUse) oldest = w;
   }
   // Memory stays bounded: a new window only while fewer than kReadAheadSlots exist; after
   // that (or when memory runs out) the file takes over the window used longest ago, whose

@@ -17,7 +17,8 @@ bool isStored(qshort code) { return code == 0 || code >= 8; }
 void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
   if (!isStored(code)) return;
   char* text = ctx->g->buffer;
-  qlong length = ConditionText(text, static_cast<qlong>(std::strlen(text)), ctx->fileSpecsP, stripping);
+  qlong length =
+      ConditionText(text, static_cast<qlong>(std::strlen(text)), ctx->fileSpecsP, stripping);
   setStringFieldN(fldRef, text, length, ctx->cb);
 }
 

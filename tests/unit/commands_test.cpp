@@ -2,6 +2,7 @@
 // dispatcher and the stand-in host.
 #include "harness.h"
 #include "import/filetable.h"
+#include "import/readahead.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 using qtest::InProcess;
 using qtest::lit;
@@ -133,6 +135,54 @@ TEST_F(Commands, AReadFailureStoresWhatCameBefore) {
   p.execute(kCmdReadRecord, {lit(ref), var("pos")});
   EXPECT_EQ(rc(p), qhost::Value::num(9)); // "y" and the return, as field a: no comma
   EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U"y\r"));
+}
+
+} // namespace
+
+namespace {
+
+// More disk files in use than a load keeps windows: each file still reads its own bytes, and
+// the windows never number more than the bound.
+TEST(ReadAheadPool, ManyFilesShareABoundedPool) {
+  InProcess p;
+  p.send(kMsgLoad);
+  constexpr int kFiles = kReadAheadSlots + 4;
+  std::vector<double> refs;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "pool-" + std::to_string(i) + ".txt";
+    std::ofstream(name, std::ios::binary | std::ios::trunc)
+        << "file" << i << ",a\rfile" << i << ",b\r";
+    p.host().setVariable("ref", qhost::Value::num(0));
+    p.execute(kCmdOpenFile, {lit(name.c_str()), var("ref")});
+    ASSERT_EQ(rc(p), qhost::Value::num(0));
+    refs.push_back(p.host().variable("ref")->number);
+  }
+  auto liveWindows = [&] {
+    auto* g = static_cast<globals*>(*p.slot());
+    int n = 0;
+    for (readAheadWindow* w : g->readAhead)
+      n += w != nullptr;
+    return n;
+  };
+  // Round after round over every file: each read lands on its own file's record.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kFiles; ++i) {
+      p.host().setVariable("pos", qhost::Value::num(round == 0 ? 0 : 8 + (i >= 10)));
+      p.host().setVariable("text", qhost::Value::str(U""));
+      p.execute(kCmdReadUpTo, {lit(refs[static_cast<size_t>(i)]), var("pos"), lit(0.0), lit("\r"),
+                               lit(100.0), var("text")});
+      ASSERT_EQ(rc(p), qhost::Value::num(0));
+      const std::string want = "file" + std::to_string(i) + (round == 0 ? ",a" : ",b");
+      EXPECT_EQ(p.host().variable("text")->text, qhost::fromUtf8(want));
+      EXPECT_LE(liveWindows(), kReadAheadSlots);
+    }
+  }
+  for (double ref : refs)
+    p.execute(kCmdCloseFile, {lit(ref)});
+  EXPECT_EQ(liveWindows(), 0); // each close gave its window back
+  p.send(kMsgUnload);
+  for (int i = 0; i < kFiles; ++i)
+    std::remove(("pool-" + std::to_string(i) + ".txt").c_str());
 }
 
 } // namespace

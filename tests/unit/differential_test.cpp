@@ -83,7 +83,8 @@ int refReadField(NextByte next, const RefField& f, bool stripQuotes, std::string
     buf += *b;
     const auto n = static_cast<qlong>(buf.size());
     if (n == 1 && stripQuotes) quoted = *b == '"';
-    if (n >= len && buf.compare(static_cast<size_t>(n - len), static_cast<size_t>(len), f.delim) == 0 &&
+    if (n >= len &&
+        buf.compare(static_cast<size_t>(n - len), static_cast<size_t>(len), f.delim) == 0 &&
         (!(stripQuotes && quoted) || (n > len && buf[static_cast<size_t>(n - len - 1)] == '"'))) {
       *text = buf.substr(0, static_cast<size_t>(n - len));
       *consumed = n;
@@ -157,16 +158,19 @@ public:
       bytesToRead = 32000;
       start = oldPos - 32000;
     }
-    const std::string window = f.bytes.substr(static_cast<size_t>(start), static_cast<size_t>(bytesToRead));
+    const std::string window =
+        f.bytes.substr(static_cast<size_t>(start), static_cast<size_t>(bytesToRead));
     const std::string& delim = f.format.back().delim;
     const auto w = static_cast<qlong>(window.size());
     const auto len = static_cast<qlong>(delim.size());
     qlong recStart = -1;
     if (len > 0) {
-      bool ends = w >= len && window.compare(static_cast<size_t>(w - len), static_cast<size_t>(len), delim) == 0;
+      bool ends = w >= len && window.compare(static_cast<size_t>(w - len), static_cast<size_t>(len),
+                                             delim) == 0;
       qlong from = w - 1 - (ends ? len : 0);
       for (qlong k = from; k >= 0 && recStart < 0; --k) {
-        if (k + len - 1 <= from && window.compare(static_cast<size_t>(k), static_cast<size_t>(len), delim) == 0)
+        if (k + len - 1 <= from &&
+            window.compare(static_cast<size_t>(k), static_cast<size_t>(len), delim) == 0)
           recStart = k + len;
       }
     }
@@ -200,7 +204,7 @@ public:
     std::string text;
     qlong consumed = 0;
     o.code = refReadField([&] { return diskByte(f); }, oneShot, f.stripQuotes, &text, &consumed);
-    const std::string raw = text.c_str();
+    const std::string raw = text.substr(0, text.find('\0')); // stored text ends at a zero byte
     std::string kept = raw;
     if (storedCode(o.code)) {
       kept = condition(f, text, strip);
@@ -371,11 +375,13 @@ private:
       auto [cell, bytes] = randomDelim();
       field.delim = bytes;
       p_.host().setVariable(field.name, qhost::Value::str(U""));
-      p_.host().addRow(list, {qhost::Value::str(qhost::fromUtf8(field.name)),
-                              qhost::Value::num(field.max), qhost::Value::str(qhost::fromUtf8(cell))});
+      p_.host().addRow(list,
+                       {qhost::Value::str(qhost::fromUtf8(field.name)),
+                        qhost::Value::num(field.max), qhost::Value::str(qhost::fromUtf8(cell))});
       f.format.push_back(field);
     }
-    p_.execute(kCmdDefineFormat, {lit(f.ref), var(list.c_str()), lit("name"), lit("size"), lit("delim")});
+    p_.execute(kCmdDefineFormat,
+               {lit(f.ref), var(list.c_str()), lit("name"), lit("size"), lit("delim")});
   }
 
   void defineSubs(RefFile& f, int index) {
@@ -388,8 +394,10 @@ private:
     f.subs = {static_cast<qbyte>(n), 0};
     for (int i = 0; i < n; ++i) {
       std::string target(1, kChars[pick(static_cast<int>(sizeof kChars) - 1)]);
-      std::string repl = pick(4) == 0 ? "" : std::string(1, kChars[pick(static_cast<int>(sizeof kChars) - 1)]);
-      p_.host().addRow(list, {qhost::Value::str(qhost::fromUtf8(target)), qhost::Value::str(qhost::fromUtf8(repl))});
+      std::string repl =
+          pick(4) == 0 ? "" : std::string(1, kChars[pick(static_cast<int>(sizeof kChars) - 1)]);
+      p_.host().addRow(list, {qhost::Value::str(qhost::fromUtf8(target)),
+                              qhost::Value::str(qhost::fromUtf8(repl))});
       f.subs.push_back(static_cast<qbyte>(target[0]));
       f.subs.push_back(static_cast<qbyte>(repl.empty() ? 0 : repl[0]));
     }
@@ -432,7 +440,8 @@ private:
       backwardsCmd = backwards;
       want = Reference::readRecord(f, pos, strip, backwards);
       armFault();
-      p_.execute(kCmdReadRecord, {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0), lit(backwards ? 1.0 : 0.0)});
+      p_.execute(kCmdReadRecord,
+                 {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0), lit(backwards ? 1.0 : 0.0)});
       for (const RefField& field : f.format)
         watched.push_back(field.name);
       what = std::string("ReadRecord ") + (backwards ? "backwards" : "forwards");
@@ -449,11 +458,12 @@ private:
       want = Reference::readOne(f, pos, strip, oneShot, upTo);
       armFault();
       if (upTo) {
-        p_.execute(kCmdReadUpTo, {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0),
-                                  lit(oneShot.delim.c_str()), lit(oneShot.max), var("data"), var("count")});
+        p_.execute(kCmdReadUpTo,
+                   {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0), lit(oneShot.delim.c_str()),
+                    lit(oneShot.max), var("data"), var("count")});
       } else {
-        p_.execute(kCmdReadBytes, {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0),
-                                   lit(oneShot.max), var("data"), var("count")});
+        p_.execute(kCmdReadBytes, {lit(f.ref), var("pos"), lit(strip ? 1.0 : 0.0), lit(oneShot.max),
+                                   var("data"), var("count")});
       }
       watched.push_back("data");
       hasCount = want.code != 7;
@@ -484,9 +494,12 @@ private:
       for (const auto& [storedName, text] : want.stored)
         if (storedName == name) expect = widen(text);
       const std::u32string& got = p_.host().variable(name)->text;
-      if (got != expect && !(cut && got == kUnset))
-        return what + ": " + name + " = " + p_.host().variable(name)->describe() + ", reference " +
-               qhost::Value::str(expect).describe();
+      if (got != expect && !(cut && got == kUnset)) {
+        std::string msg = what;
+        msg += ": " + name + " = " + p_.host().variable(name)->describe();
+        msg += ", reference " + qhost::Value::str(expect).describe();
+        return msg;
+      }
     }
     if (!cut && hasCount &&
         p_.host().variable("count")->number != static_cast<double>(want.count.value_or(-99)))
