@@ -485,7 +485,10 @@ private:
     const double gotPos = p_.host().variable("pos")->number;
     // Cut short, a backward read leaves the position; a forward one moves it no further.
     const double lowest = static_cast<double>(pos);
-    const double highest = backwardsCmd ? lowest : static_cast<double>(expectPos);
+    // An over-long field looks up to a delimiter's length past its maximum: a read that
+    // fails there has consumed those bytes.
+    const double highest =
+        backwardsCmd ? lowest : static_cast<double>(expectPos + (want.code == 11 ? 3 : 0));
     if (cut ? (gotPos < lowest || gotPos > highest) : gotPos != static_cast<double>(expectPos))
       return what + ": position " + p_.host().variable("pos")->describe() + ", reference " +
              std::to_string(expectPos);
