@@ -76,7 +76,9 @@ struct DiskFile {
     const oschar path[] = {'b', 'e', 'n', 'c', 'h', '-', 'd', 'a', 't', 'a', '.', 't', 'x', 't', 0};
 #endif
     plat_file_open(path, &rec.fileRef, &rec.fileBlock);
-    plat_file_size(rec.fileRef, &rec.fileBlock, &rec.fileSize);
+    int64_t size = 0;
+    plat_file_size(rec.fileRef, &rec.fileBlock, &size);
+    rec.fileSize = static_cast<qlong>(size);
     rec.stripEncQuotes = 1;
     AttachReadAhead(g.get(), &rec);
   }

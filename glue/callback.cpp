@@ -19,6 +19,13 @@ qlong qrealToLong(qreal value) {
   return static_cast<qlong>(value);
 }
 
+bool qrealInRange(qreal value, qlong lo, qlong hi, qlong* out) {
+  qreal t = std::trunc(value);
+  if (!(t >= static_cast<qreal>(lo) && t <= static_cast<qreal>(hi))) return false;
+  *out = static_cast<qlong>(t);
+  return true;
+}
+
 qshort qrealToShortSaturated(qreal value) {
   qreal t = std::trunc(value);
   if (!(t >= -32768.0 && t <= 32767.0)) return INT16_MIN;

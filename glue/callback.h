@@ -58,6 +58,10 @@ void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void* val, qcallback cb)
 void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void* val,
                qcallback cb);
 qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, qcallback cb);
+// A field's or list cell's number at its full width, as the host holds it; the commands
+// range-check it themselves instead of letting it wrap to 16 bits.
+qreal GetFldReal(qshort fldref, qcallback cb);
+qreal GetLstReal(qshort listno, qlong lineno, qshort fldref, qcallback cb);
 qbyte ShowMessage(qshort mty, qbyte high, qbyte large, qbyte bell, const qchar* message,
                   qcallback cb);
 qshort GetPackageId(qcallback cb);
@@ -70,6 +74,9 @@ void sthandle(const qchar* m, str255* str);
 // most negative value, as the x86 conversion does; the Windows 16-bit reads keep the low 16
 // bits of the 32-bit result instead.
 qlong qrealToLong(qreal value);
+// Whether value, truncated towards zero, lies within lo to hi; *out then holds it. False for
+// anything else, a value that is not a number included.
+bool qrealInRange(qreal value, qlong lo, qlong hi, qlong* out);
 qshort qrealToShortSaturated(qreal value);
 
 // ---- Host-character strings and conversions ----------------------------------------------

@@ -39,6 +39,8 @@ qshort GetFldInt(qshort fldref, qcallback rec) {
 
 qlong GetFldLong(qshort fldref, qcallback rec) { return qrealToLong(readNumber(fldref, rec)); }
 
+qreal GetFldReal(qshort fldref, qcallback rec) { return readNumber(fldref, rec); }
+
 void SetFldVal(qshort fldref, qshort fmt, void* val, qcallback rec) {
   qx80 x{};
   if (fmt == fmtNumber) {
@@ -75,6 +77,12 @@ void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong max
   qx80 x{};
   slot<SlotGetLstVal>(rec, slotGetLstVal)(listno, lineno, fldref, fmt, maxlen, &x, rec);
   *static_cast<qreal*>(val) = plat_x80_to_real(&x);
+}
+
+qreal GetLstReal(qshort listno, qlong lineno, qshort fldref, qcallback rec) {
+  qreal v = 0;
+  GetLstVal(listno, lineno, fldref, fmtNumber, 10, &v, rec);
+  return v;
 }
 
 qshort GetLstInt(qshort listno, qlong lineno, qshort fldref, qcallback rec) {

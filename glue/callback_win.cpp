@@ -14,6 +14,18 @@ qshort GetFldInt(qshort fldref, qcallback cb) {
   return static_cast<qshort>(static_cast<uint16_t>(qrealToLong(v)));
 }
 
+qreal GetFldReal(qshort fldref, qcallback cb) {
+  double v = 0;
+  cb(opGetFldNum, static_cast<qlong>(fldref), &v);
+  return v;
+}
+
+qreal GetLstReal(qshort listno, qlong lineno, qshort fldref, qcallback cb) {
+  double v = 0;
+  cb(opGetLstNum, static_cast<qlong>(listno), lineno, static_cast<qlong>(fldref), &v);
+  return v;
+}
+
 qlong GetFldLong(qshort fldref, qcallback cb) {
   double v = 0;
   cb(opGetFldNum, static_cast<qlong>(fldref), &v);

@@ -110,7 +110,17 @@ int run(const std::vector<std::string>& args) {
   }
 
   namespace fs = std::filesystem;
-  fs::path root = fs::temp_directory_path() / ("quillomar-host-" + std::to_string(QHOST_GETPID()));
+  // Each scenario runs in a folder of its own under the temporary folder; where the
+  // environment names none that exists (TMPDIR), under the current folder.
+  std::error_code tec;
+  fs::path base = fs::temp_directory_path(tec);
+  if (tec) base = fs::current_path(tec);
+  fs::path root = base / ("quillomar-host-" + std::to_string(QHOST_GETPID()));
+  if (tec || (fs::create_directories(root, tec), tec)) {
+    std::cerr << "quillomar-host: no folder to run scenarios in (" << root.string()
+              << "): " << tec.message() << "\n";
+    return 2;
+  }
   opt.workRoot = root.string();
   int passed = 0, failed = 0, skipped = 0;
   for (auto& sc : scenarios) {
@@ -141,8 +151,7 @@ int main(int argc, char** argv) {
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return usage(nullptr);
   if (args[0] == "run") return run(std::vector<std::string>(args.begin() + 1, args.end()));
   if (args[0] == "preview")
-    return qhost::runPreview(buildFlavour(),
-                             std::vector<std::string>(args.begin() + 1, args.end()), std::cout,
-                             std::cerr);
+    return qhost::runPreview(buildFlavour(), std::vector<std::string>(args.begin() + 1, args.end()),
+                             std::cout, std::cerr);
   return usage(("unknown command " + args[0]).c_str());
 }

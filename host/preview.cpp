@@ -4,6 +4,7 @@
 #include "host.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -95,7 +96,15 @@ int runPreview(Flavour flavour, const std::vector<std::string>& args, std::ostre
     } else if (a == "--limit") {
       const std::string* v = value("a number of records");
       if (!v) return 2;
-      limit = std::strtol(v->c_str(), nullptr, 10);
+      // Digits only: "-5", "abc" or "12x" are mistakes, not limits.
+      const char* first = v->data();
+      const char* last = first + v->size();
+      auto [end, ec] = std::from_chars(first, last, limit);
+      if (v->empty() || ec != std::errc() || end != last || limit < 0) {
+        err << "quillomar-host: --limit takes a number of records, 0 or more (0: all), not \"" << *v
+            << "\"\n";
+        return 2;
+      }
     } else if (a == "--strip-quotes") {
       stripQuotes = true;
     } else if (a == "--strip") {
@@ -160,7 +169,7 @@ int runPreview(Flavour flavour, const std::vector<std::string>& args, std::ostre
   if (backwards) host.setVariable("position", Value::num(host.variable("fileSize")->number));
   long records = 0;
   double last = 0;
-  while (records < limit) {
+  while (limit == 0 || records < limit) {
     host.execute(*lib, kReadRecord,
                  {Param{{}, Value::num(ref)}, Param{"position", {}},
                   Param{{}, Value::num(stripping ? 1 : 0)},

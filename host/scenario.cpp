@@ -586,10 +586,17 @@ private:
 Outcome runScenario(const Scenario& s, const Library& lib, Flavour flavour, const RunOptions& opt,
                     std::ostream& out, std::ostream& err) {
   static int counter = 0;
-  fs::path root = opt.workRoot.empty() ? fs::temp_directory_path() : fs::path(opt.workRoot);
-  WorkDir wd(root / ("scenario-" + std::to_string(++counter)));
-  Runner r(s, lib, flavour, opt, out, err);
-  return r.run();
+  std::error_code ec;
+  fs::path root = opt.workRoot.empty() ? fs::temp_directory_path(ec) : fs::path(opt.workRoot);
+  if (ec) root = fs::current_path(ec);
+  try {
+    WorkDir wd(root / ("scenario-" + std::to_string(++counter)));
+    Runner r(s, lib, flavour, opt, out, err);
+    return r.run();
+  } catch (const fs::filesystem_error& e) {
+    err << s.path << ": no folder to run in: " << e.what() << "\n";
+    return Outcome::Failed;
+  }
 }
 
 } // namespace qhost

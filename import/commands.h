@@ -18,4 +18,8 @@ void doReadBytes(cmdContext* ctx);
 // Parameter n's field.
 inline qshort paramField(qshort n) { return static_cast<qshort>(kParamCountField + n); }
 
+// Parameter n as a flag: true for any nonzero value, at the number's full width; false when
+// the method left the parameter out.
+bool FlagParam(const cmdContext* ctx, qshort n);
+
 #endif

@@ -3,6 +3,7 @@
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
+#include "reader.h"
 
 #include <cstring>
 
@@ -10,13 +11,16 @@ namespace {
 
 constexpr qlong kMaxName = 255;
 constexpr qshort kListParam = 2;
+constexpr qlong kMaxListLines = 32767;
 
-// The list's line count: line 0 in the "#LN" column, truncated to 16 bits.
+// The list's line count: line 0 in the "#LN" column, taken whole; 0 when it is below 1 or
+// above the 32767 lines a definition can hold (a count must never wrap to a small one).
 qshort lineCount(cmdContext* ctx) {
   qreal lines = 0;
   qshort lnRef = getGlobalRef("#LN", ctx->cb);
   GetLstVal(paramField(kListParam), 0, lnRef, fmtNumber, 10, &lines, ctx->cb);
-  return static_cast<qshort>(static_cast<uint16_t>(qrealToLong(lines)));
+  qlong n = 0;
+  return qrealInRange(lines, 1, kMaxListLines, &n) ? static_cast<qshort>(n) : 0;
 }
 
 // The field reference of the name held in parameter n; 0 for an empty or unknown name.
@@ -86,7 +90,12 @@ void doDefineFormat(cmdContext* ctx) {
     GetLstVal(list, line, nameRef, fmtString, kMaxName, name, ctx->cb);
     name[kMaxName] = 0;
     if (name[0]) f->fldRefNum = GetFldRef(name, ctx->cb);
-    f->fldMax = GetLstInt(list, line, maxRef, ctx->cb);
+    qlong fldMax = 0;
+    if (!qrealInRange(GetLstReal(list, line, maxRef, ctx->cb), 0, kMaxFieldBytes, &fldMax)) {
+      result = 3; // a maximum no read can hold: refused, never cut
+      break;
+    }
+    f->fldMax = static_cast<qshort>(fldMax);
     maxTotal += f->fldMax + 1;
     char cell[11];
     getAsciiListColumn(list, delimRef, line, 10, cell, ctx->cb);

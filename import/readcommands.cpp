@@ -81,8 +81,9 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
     return;
   }
   const qlong oldPos = position;
-  qlong bytesToRead = 2 * rec->maxTotal;
-  if (bytesToRead > rec->fileSize) bytesToRead = rec->fileSize;
+  // In 64 bits: twice the largest format's total would not fit 32.
+  int64_t twice = 2 * int64_t{rec->maxTotal};
+  qlong bytesToRead = twice > rec->fileSize ? rec->fileSize : static_cast<qlong>(twice);
   if (bytesToRead < 0) bytesToRead = 0;
   qlong windowStart = oldPos - bytesToRead;
   if (windowStart < 0) {
@@ -144,6 +145,10 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
 
 } // namespace
 
+bool FlagParam(const cmdContext* ctx, qshort n) {
+  return ctx->paramCount >= n && GetFldReal(paramField(n), ctx->cb) != 0;
+}
+
 void doReadRecord(cmdContext* ctx) {
   if (ctx->paramCount < 2) {
     ctx->errCd = 3;
@@ -151,8 +156,8 @@ void doReadRecord(cmdContext* ctx) {
   }
   importFileSpec* rec = ctx->fileSpecsP;
   qlong position = GetFldLong(paramField(2), ctx->cb);
-  bool stripping = ctx->paramCount >= 3 && GetFldInt(paramField(3), ctx->cb) != 0;
-  bool backwards = ctx->paramCount >= 4 && GetFldInt(paramField(4), ctx->cb) != 0;
+  bool stripping = FlagParam(ctx, 3);
+  bool backwards = FlagParam(ctx, 4);
   if (position > rec->fileSize || (position == rec->fileSize && !backwards)) {
     ctx->errCd = 7;
     return;
@@ -222,7 +227,7 @@ bool oneShotPrologue(cmdContext* ctx, qshort minParams, qlong* position, bool* s
     ctx->errCd = 7;
     return false;
   }
-  *stripping = GetFldInt(paramField(3), ctx->cb) != 0;
+  *stripping = FlagParam(ctx, 3);
   return true;
 }
 } // namespace
@@ -231,15 +236,17 @@ void doReadUpTo(cmdContext* ctx) {
   qlong position = 0;
   bool stripping = false;
   if (!oneShotPrologue(ctx, 6, &position, &stripping)) return;
-  qshort maxLength = GetFldInt(paramField(5), ctx->cb);
-  if (maxLength < 1) {
+  // Taken whole: a maximum beyond what one read holds is refused rather than cut, which
+  // would report a cut text as complete.
+  qlong maxLength = 0;
+  if (!qrealInRange(GetFldReal(paramField(5), ctx->cb), 1, kMaxFieldBytes, &maxLength)) {
     ctx->errCd = 3;
     return;
   }
   char termChar[4];
   getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
   fieldSpec oneShotField{};
-  oneShotField.fldMax = maxLength;
+  oneShotField.fldMax = static_cast<qshort>(maxLength);
   oneShotField.fldDelim[0] = static_cast<qbyte>(std::strlen(termChar));
   std::memcpy(oneShotField.fldDelim + 1, termChar, oneShotField.fldDelim[0]);
   qlong rawLength = 0;
@@ -252,13 +259,13 @@ void doReadBytes(cmdContext* ctx) {
   qlong position = 0;
   bool stripping = false;
   if (!oneShotPrologue(ctx, 5, &position, &stripping)) return;
-  qshort count = GetFldInt(paramField(4), ctx->cb);
-  if (count < 1 || count > kMaxFieldBytes) {
+  qlong count = 0;
+  if (!qrealInRange(GetFldReal(paramField(4), ctx->cb), 1, kMaxFieldBytes, &count)) {
     ctx->errCd = 3;
     return;
   }
   fieldSpec oneShotField{};
-  oneShotField.fldMax = count;
+  oneShotField.fldMax = static_cast<qshort>(count);
   qlong rawLength = 0;
   if (!readOnce(ctx, position, oneShotField, stripping, 5, &rawLength)) return;
   if (ctx->paramCount >= 6) SetFldLong(paramField(6), rawLength, ctx->cb); // before conditioning

@@ -59,8 +59,8 @@ qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
   return result;
 }
 
-qshort openField(cmdContext* ctx, importFileSpec* rec, const char* name) {
-  qshort ref = getGlobalRef(name, ctx->cb);
+qshort openField(cmdContext* ctx, importFileSpec* rec, const qchar* name) {
+  qshort ref = GetFldRef(name, ctx->cb); // the name in the host's own characters
   if (ref == 0) return 1;
   qlong length = 0;
   GetFldVal(ref, fmtLength, 4, &length, ctx->cb);
@@ -86,31 +86,54 @@ qshort openField(cmdContext* ctx, importFileSpec* rec, const char* name) {
 }
 
 // Opens a disk file into the appended record; 0, or the result of a failed open (after
-// which the record is gone).
-qshort openDisk(cmdContext* ctx, const uint8_t* pathP) {
+// which the record is gone). path holds n host characters.
+qshort openDisk(cmdContext* ctx, const qchar* path, qlong n) {
   importFileSpec* rec = lastRecord(ctx);
   qfileref ref = 0;
 #if QM_MAC
-  PlatResult opened = plat_file_open(pathP, &ref, &rec->fileBlock);
+  // The File Manager takes a length-prefixed 8-bit name: a character beyond 8 bits cannot
+  // be named there, and cutting it to its low byte would name another file.
+  uint8_t name[1 + kMaxPath + 1] = {static_cast<uint8_t>(n)};
+  for (qlong i = 0; i < n; ++i) {
+    if (path[i] > 0xFF) return abandon(ctx, 2);
+    name[i + 1] = static_cast<uint8_t>(path[i]);
+  }
+  PlatResult opened = plat_file_open(name, &ref, &rec->fileBlock);
 #elif QM_UNICODE
   // The host's own characters, converted in place to the UTF-16 of the wide open call.
-  (void)pathP;
   qchar wide[kMaxPath + 1] = {};
-  GetFldVal(paramField(1), fmtString, kMaxPath, wide, ctx->cb);
-  wide[kMaxPath] = 0;
+  std::memcpy(wide, path, static_cast<size_t>(n) * sizeof(qchar));
   CHRcharToOschar(wide, reinterpret_cast<oschar*>(wide));
   PlatResult opened = plat_file_open(reinterpret_cast<oschar*>(wide), &ref, &rec->fileBlock);
 #else
-  PlatResult opened = plat_file_open(pathP + 1, &ref, &rec->fileBlock);
+  (void)n;
+  PlatResult opened = plat_file_open(path, &ref, &rec->fileBlock);
 #endif
-  if (opened != kPlatOk) return abandon(ctx, (QM_MAC && opened != kPlatNotFound) ? 5 : 2);
+  if (opened != kPlatOk) {
+    bool other = QM_MAC && opened != kPlatNotFound && opened != kPlatNotAFile;
+    return abandon(ctx, other ? 5 : 2);
+  }
   qshort result = 0;
-  if (plat_file_size(ref, &rec->fileBlock, &rec->fileSize) != kPlatOk || rec->fileSize < 0)
-    result = 5; // stays open and registered, so that it can be closed
+  int64_t size = 0;
+  rec->fileSize = 0;
+  // A size that positions cannot reach (2 GiB and more), or none at all, reads nothing: the
+  // file stays open and registered, so that it can be closed.
+  if (plat_file_size(ref, &rec->fileBlock, &size) != kPlatOk || size > INT32_MAX || size < 0)
+    result = 5;
+  else
+    rec->fileSize = static_cast<qlong>(size);
   rec->fileRef = ref;
   SetFldLong(paramField(2), ref, ctx->cb);
   if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
   return result;
+}
+
+// Whether the n host characters at text are the ASCII keyword's.
+bool sameChars(const qchar* text, const char* keyword, qlong n) {
+  for (qlong i = 0; i < n; ++i) {
+    if (text[i] != static_cast<qchar>(static_cast<uint8_t>(keyword[i]))) return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -137,20 +160,29 @@ void doOpenFile(cmdContext* ctx) {
     ctx->errCd = 4;
     return;
   }
-  if (ctx->paramCount > 3) rec->stripEncQuotes = GetFldInt(paramField(4), ctx->cb);
+  if (ctx->paramCount > 3) rec->stripEncQuotes = FlagParam(ctx, 4) ? 1 : 0;
 
-  // A length byte (the keyword test and the macOS open use it), the text and a zero.
-  char path[1 + kMaxPath + 1] = {};
-  getAsciiStringParm(paramField(1), kMaxPath, path + 1, ctx->cb);
-  path[0] = static_cast<char>(std::strlen(path + 1));
-  const char* text = path + 1;
-  if (path[0] == 0) {
+  // The path in the host's own characters: keywords, emptiness and length are judged on
+  // them, never on bytes narrowed from them.
+  qlong length = 0;
+  GetFldVal(paramField(1), fmtLength, 4, &length, ctx->cb);
+  if (length > kMaxPath) {
+    ctx->errCd = abandon(ctx, 2); // rather than open the file its first 255 characters name
+    return;
+  }
+  qchar path[kMaxPath + 1] = {};
+  if (length > 0) GetFldVal(paramField(1), fmtString, kMaxPath, path, ctx->cb);
+  path[kMaxPath] = 0;
+  qlong n = 0;
+  while (n < length && path[n])
+    ++n;
+  if (n == 0) {
     ctx->errCd = abandon(ctx, 3);
     return;
   }
-  if (std::strcmp(text, "CLIPBOARD") == 0 || std::strncmp(text, "FIELD:", 6) == 0) {
-    bool clipboard = text[0] == 'C';
-    qshort result = clipboard ? openClipboard(ctx, rec) : openField(ctx, rec, text + 6);
+  const bool clipboard = n == 9 && sameChars(path, "CLIPBOARD", 9);
+  if (clipboard || (n >= 6 && sameChars(path, "FIELD:", 6))) {
+    qshort result = clipboard ? openClipboard(ctx, rec) : openField(ctx, rec, path + 6);
     if (result != 0) {
       ctx->errCd = abandon(ctx, result);
       if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
@@ -160,7 +192,7 @@ void doOpenFile(cmdContext* ctx) {
     if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
     return;
   }
-  ctx->errCd = openDisk(ctx, reinterpret_cast<const uint8_t*>(path));
+  ctx->errCd = openDisk(ctx, path, n);
 }
 
 void doCloseFile(cmdContext* ctx) {

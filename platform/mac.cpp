@@ -60,10 +60,20 @@ void plat_handle_dispose(XPHandle h) {
 PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block) {
   FSIORefNum refNum = 0;
   *ref = 0;
+  if (plat_fault_hit(kFaultFileOpen)) return kPlatIoError;
   OSErr err = HOpen(0, 0, path, fsRdPerm, &refNum);
   if (err != noErr) {
     gLastError = err;
+    if (err == notAFileErr) return kPlatNotAFile;
     return err == fnfErr ? kPlatNotFound : kPlatIoError;
+  }
+  if (refNum >= 0 && refNum <= 2) {
+    // Methods would take such a reference for no file or for a keyword source.
+    ParamBlockRec pb{};
+    pb.ioRefNum = refNum;
+    PBCloseSync(&pb);
+    gLastError = rfNumErr;
+    return kPlatIoError;
   }
   ParamBlockRec* pb = pbOf(block);
   std::memset(pb, 0, sizeof *pb);
@@ -75,15 +85,18 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block) {
   return kPlatOk;
 }
 
-PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, qlong* size) {
-  ParamBlockRec* pb = preparePb(block, ref);
-  OSErr err = PBGetEOFSync(pb);
+PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, int64_t* size) {
   *size = 0;
+  if (plat_fault_hit(kFaultFileSize)) return kPlatIoError;
+  // The fork's size in 64 bits: the parameter block's end-of-file is a 32-bit value and would
+  // cut larger files short.
+  preparePb(block, ref);
+  OSErr err = FSGetForkSize(ref, size);
   if (err != noErr) {
     gLastError = err;
+    *size = 0;
     return kPlatIoError;
   }
-  *size = static_cast<qlong>(reinterpret_cast<intptr_t>(pb->ioMisc));
   return kPlatOk;
 }
 

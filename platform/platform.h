@@ -15,6 +15,7 @@ enum PlatResult : qshort {
   kPlatNotFound = 1, // the file does not exist
   kPlatIoError = 2,  // any other failure of the system call
   kPlatEnd = 3,      // a read stopped at the end of the file
+  kPlatNotAFile = 4, // the path names a folder, pipe, device or anything but a plain file
 };
 
 // ---- Memory ------------------------------------------------------------------------------
@@ -47,11 +48,12 @@ struct PlatFileBlock {
   alignas(8) unsigned char opaque[QM_MAC ? 96 : 8];
 };
 
-// Opens an existing file for reading, shared for reading with others. On success *ref is a
-// file reference other than 0, 1 and 2 that no other open file has.
+// Opens an existing plain file for reading, shared for reading with others, without ever
+// waiting (a pipe or device is refused with kPlatNotAFile). On success *ref is a file
+// reference other than 0, 1 and 2 that no other open file has.
 PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block);
-// The file's size; sizes of 2 GiB and more come back negative, as the 32-bit count does.
-PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, qlong* size);
+// The file's size, whole (64 bits on every build).
+PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, int64_t* size);
 PlatResult plat_file_close(qfileref ref, PlatFileBlock* block);
 // Moves the system read position to pos bytes from the start.
 PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qlong pos);
@@ -120,6 +122,9 @@ enum PlatFault {
   kFaultFileRead,
   kFaultFileSeek,
   kFaultFileShortRead, // the read succeeds with half the bytes asked for (at least one)
+  kFaultFileOpen,
+  kFaultFileSize,
+  kFaultClipboard, // opening the clipboard or taking its text
   kFaultKinds
 };
 void plat_fault_after(PlatFault kind, qlong n);

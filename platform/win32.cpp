@@ -50,6 +50,7 @@ void plat_handle_dispose(XPHandle h) {
 
 PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock*) {
   *ref = 0;
+  if (plat_fault_hit(kFaultFileOpen)) return kPlatIoError;
 #if QM_UNICODE
   HANDLE h = CreateFileW(reinterpret_cast<LPCWSTR>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -60,6 +61,11 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock*) {
   if (h == INVALID_HANDLE_VALUE) {
     gLastError = GetLastError();
     return kPlatIoError; // every open failure reads as "cannot be opened" on Windows
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h); // a pipe, console or device: reading it could wait for ever
+    gLastError = ERROR_ACCESS_DENIED;
+    return kPlatNotAFile;
   }
   auto value = reinterpret_cast<intptr_t>(h);
   auto narrow = static_cast<qlong>(value);
@@ -72,14 +78,17 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock*) {
   return kPlatOk;
 }
 
-PlatResult plat_file_size(qfileref ref, PlatFileBlock*, qlong* size) {
+PlatResult plat_file_size(qfileref ref, PlatFileBlock*, int64_t* size) {
   SetLastError(ERROR_SUCCESS); // a size of 0xFFFFFFFF is only a failure if the call says so
-  DWORD low = GetFileSize(handleOf(ref), nullptr);
-  *size = static_cast<qlong>(low); // 2 GiB and more, and INVALID_FILE_SIZE, read negative
+  DWORD high = 0;
+  *size = 0;
+  if (plat_fault_hit(kFaultFileSize)) return kPlatIoError;
+  DWORD low = GetFileSize(handleOf(ref), &high);
   if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
     gLastError = GetLastError();
     return kPlatIoError;
   }
+  *size = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low); // never cut to 32 bits
   return kPlatOk;
 }
 
@@ -128,6 +137,7 @@ HANDLE gClipText = nullptr; // the clipboard's text block while it is locked
 } // namespace
 
 PlatResult plat_clipboard_open(void* owner) {
+  if (plat_fault_hit(kFaultClipboard)) return kPlatIoError;
   if (!OpenClipboard(static_cast<HWND>(owner))) {
     gLastError = GetLastError();
     return kPlatIoError;
@@ -137,6 +147,7 @@ PlatResult plat_clipboard_open(void* owner) {
 
 const void* plat_clipboard_lock_text(qlong* size) {
   *size = 0;
+  if (plat_fault_hit(kFaultClipboard)) return nullptr;
   gClipText = GetClipboardData(CF_TEXT);
   if (!gClipText) return nullptr;
   const void* text = GlobalLock(gClipText);

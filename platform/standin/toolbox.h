@@ -46,6 +46,7 @@ enum : OSErr {
   memFullErr = -108,
   nilHandleErr = -109,
   memLockedErr = -117,
+  notAFileErr = -1302,
 };
 
 enum : int16_t { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
@@ -91,6 +92,7 @@ TOOLBOX_API OSErr MemError(void);
 TOOLBOX_API OSErr HOpen(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, int8_t perm,
                         FSIORefNum* refNum);
 TOOLBOX_API OSErr PBGetEOFSync(ParmBlkPtr pb);
+TOOLBOX_API OSErr FSGetForkSize(FSIORefNum forkRefNum, int64_t* forkSize);
 TOOLBOX_API OSErr PBReadSync(ParmBlkPtr pb);
 TOOLBOX_API OSErr SetFPos(FSIORefNum refNum, int16_t posMode, int32_t posOff);
 TOOLBOX_API OSErr PBCloseSync(ParmBlkPtr pb);

@@ -42,6 +42,10 @@ typedef const char* LPCSTR;
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define FILE_TYPE_UNKNOWN 0u
+#define FILE_TYPE_DISK 1u
+#define FILE_TYPE_CHAR 2u
+#define FILE_TYPE_PIPE 3u
 
 #define GMEM_FIXED 0x0000
 #define GMEM_MOVEABLE 0x0002
@@ -88,6 +92,7 @@ STANDIN_API HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURIT
 STANDIN_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, DWORD* read, void* overlapped);
 STANDIN_API DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 STANDIN_API DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+STANDIN_API DWORD GetFileType(HANDLE file);
 STANDIN_API BOOL CloseHandle(HANDLE object);
 STANDIN_API DWORD GetLastError(void);
 STANDIN_API void SetLastError(DWORD code);

@@ -90,7 +90,9 @@ HANDLE openUtf8(const char* path, DWORD access, DWORD disposition) {
     tLastError = ERROR_INVALID_PARAMETER; // the stand-in only opens existing files to read
     return INVALID_HANDLE_VALUE;
   }
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Windows opens pipes and devices at once, so this does not wait for a pipe's writer;
+  // plain files then read as usual.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     tLastError = errorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
@@ -101,6 +103,7 @@ HANDLE openUtf8(const char* path, DWORD access, DWORD disposition) {
     tLastError = ERROR_ACCESS_DENIED; // Windows refuses to open a directory this way
     return INVALID_HANDLE_VALUE;
   }
+  if (S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::lock_guard<std::mutex> g(gLock);
   for (size_t i = 0; i < gFiles.size(); ++i) {
     if (gFiles[i] < 0) {
@@ -352,6 +355,24 @@ DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
   if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
   tLastError = ERROR_SUCCESS;
   return static_cast<DWORD>(size);
+}
+
+DWORD GetFileType(HANDLE file) {
+  int fd;
+  {
+    std::lock_guard<std::mutex> g(gLock);
+    fd = fdOf(file);
+  }
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    tLastError = ERROR_INVALID_HANDLE;
+    return FILE_TYPE_UNKNOWN;
+  }
+  tLastError = ERROR_SUCCESS;
+  if (S_ISREG(st.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+  return FILE_TYPE_UNKNOWN;
 }
 
 BOOL CloseHandle(HANDLE object) {

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -183,6 +188,117 @@ TEST(ReadAheadPool, ManyFilesShareABoundedPool) {
   p.send(kMsgUnload);
   for (int i = 0; i < kFiles; ++i)
     std::remove(("pool-" + std::to_string(i) + ".txt").c_str());
+}
+
+} // namespace
+
+namespace {
+
+// Inputs a hostile method or system could hand the commands.
+class Hostile : public ::testing::Test {
+protected:
+  void SetUp() override {
+    p.send(kMsgLoad);
+    p.host().setVariable("ref", qhost::Value::num(0));
+    p.host().setVariable("size", qhost::Value::num(-1));
+    p.host().setVariable("pos", qhost::Value::num(0));
+    p.host().setVariable("data", qhost::Value::str(U"unset"));
+  }
+  void TearDown() override {
+    p.send(kMsgUnload);
+    std::remove("hostile.bin");
+  }
+  qhost::Value open(const char* path) {
+    p.execute(kCmdOpenFile, {lit(path), var("ref"), var("size")});
+    return rc(p);
+  }
+  InProcess p;
+};
+
+TEST_F(Hostile, SizesAreTakenWhole) {
+  namespace fs = std::filesystem;
+  std::ofstream("hostile.bin", std::ios::binary) << "x";
+  // 4 GiB and 10 bytes: the low half of the size alone would say 10.
+  std::error_code ec;
+  fs::resize_file("hostile.bin", (uint64_t{1} << 32) + 10, ec);
+  if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
+  EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
+  EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(0));
+  const double ref = p.host().variable("ref")->number;
+  EXPECT_NE(ref, 0); // registered, so that it can be closed
+  p.execute(kCmdReadBytes, {lit(ref), var("pos"), lit(0.0), lit(10.0), var("data")});
+  EXPECT_EQ(rc(p), qhost::Value::num(7)); // nothing can be read from it
+  p.execute(kCmdCloseFile, {var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+
+  // Exactly 2 GiB is beyond every position; one byte less is the largest file that opens.
+  fs::resize_file("hostile.bin", uint64_t{1} << 31, ec);
+  EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
+  p.execute(kCmdCloseFile, {var("ref")});
+  fs::resize_file("hostile.bin", (uint64_t{1} << 31) - 1, ec);
+  {
+    std::fstream last("hostile.bin", std::ios::binary | std::ios::in | std::ios::out);
+    last.seekp((std::streamoff{1} << 31) - 2);
+    last.put('z');
+  }
+  ASSERT_EQ(open("hostile.bin"), qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(2147483647.0));
+  // The last byte reads, and the position stops at the size.
+  p.host().setVariable("pos", qhost::Value::num(2147483646.0));
+  p.execute(kCmdReadBytes,
+            {var("ref"), var("pos"), lit(0.0), lit(32000.0), var("data"), var("size")});
+  EXPECT_EQ(rc(p), qhost::Value::num(8));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(2147483647.0));
+  EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(1));
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"z"));
+  p.execute(kCmdReadBytes, {var("ref"), var("pos"), lit(0.0), lit(1.0), var("data")});
+  EXPECT_EQ(rc(p), qhost::Value::num(7));
+  p.execute(kCmdCloseFile, {var("ref")});
+}
+
+#if !defined(_WIN32)
+TEST_F(Hostile, SpecialFilesAreRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo("hostile.fifo", 0600), 0);
+  EXPECT_EQ(open("hostile.fifo"), qhost::Value::num(2)); // a blocking open would hang here
+  EXPECT_EQ(*p.host().variable("ref"), qhost::Value::num(0));
+  std::remove("hostile.fifo");
+  EXPECT_EQ(open("/dev/null"), qhost::Value::num(2));
+}
+#endif
+
+TEST_F(Hostile, ListsBeyond32767LinesAreRefused) {
+  std::ofstream("hostile.bin", std::ios::binary) << "a,b\r\n";
+  ASSERT_EQ(open("hostile.bin"), qhost::Value::num(0));
+  p.host().declareList("fmt", {"name", "size", "delim"});
+  for (int i = 0; i < 65537; ++i)
+    p.host().addRow("fmt",
+                    {qhost::Value::str(U""), qhost::Value::num(1), qhost::Value::str(U"COMMA")});
+  // 65537 lines would wrap to 1 as a 16-bit count.
+  p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  EXPECT_EQ(rc(p), qhost::Value::num(3));
+  p.execute(kCmdDefineSubs, {var("ref"), var("fmt"), lit("name"), lit("delim")});
+  EXPECT_EQ(rc(p), qhost::Value::num(3));
+}
+
+TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
+  std::ofstream("hostile.bin", std::ios::binary) << "a,b\r\nc,d\r\n";
+  ASSERT_EQ(open("hostile.bin"), qhost::Value::num(0));
+  p.host().declareList("fmt", {"name", "size", "delim"});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"data"), qhost::Value::num(5), qhost::Value::str(U"COMMA")});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U""), qhost::Value::num(5), qhost::Value::str(U"CRLF")});
+  p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  p.host().setVariable("pos", qhost::Value::num(10));
+  plat_fault_after(kFaultFileRead, 1);
+  p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
+  EXPECT_EQ(rc(p), qhost::Value::num(5));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(10)); // not 0: nothing is skipped
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"unset"));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"c"));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(5));
 }
 
 } // namespace

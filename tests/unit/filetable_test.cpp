@@ -177,7 +177,7 @@ TEST_F(FileTable, DiskFilesGetDistinctReferencesAndUnloadClosesThem) {
     auto path = platformPath(*name);
     ASSERT_EQ(plat_file_open(path.c_str(), &rec->fileRef, &rec->fileBlock), kPlatOk);
     EXPECT_FALSE(rec->fileRef == 0 || rec->fileRef == 1 || rec->fileRef == 2) << rec->fileRef;
-    qlong size = -1;
+    int64_t size = -1;
     EXPECT_EQ(plat_file_size(rec->fileRef, &rec->fileBlock, &size), kPlatOk);
     EXPECT_EQ(size, 10);
     rec->fields = static_cast<fieldSpec*>(NewXPPointer(sizeof(fieldSpec)));
