@@ -4,7 +4,9 @@
 
 #include "host.h"
 
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,6 +69,10 @@ enum class Outcome { Passed, Failed, Skipped };
 struct RunOptions {
   bool verbose = false;
   std::string workRoot; // a folder of its own is made below it for each scenario
+  // Fault walks: injected faults change results, so expectations are skipped; afterCall, if
+  // set, sees every executed command's number and return code instead.
+  bool skipExpectations = false;
+  std::function<void(const Step&, int16_t cmdNumber, const std::optional<Value>& rc)> afterCall;
 };
 
 // Runs one scenario against a loaded library; failures are written to err as

@@ -116,7 +116,9 @@ void ReleaseAllFileSpecs(XPHandle tableH) {
   for (qshort i = 0; i < count; ++i) {
     importFileSpec* rec = view.firstP + i;
     FreeFileSpecDefinitions(rec);
-    CloseFileSpecSource(rec); // unload goes on whatever the system says
+    // Unload goes on whatever the system says; a close refused once is tried once more, so
+    // that a passing failure does not keep the file open after the library is gone.
+    if (CloseFileSpecSource(rec) != 0) CloseFileSpecSource(rec);
   }
   UnlockFileSpecTable(tableH, &view);
   DisposeXPHandle(tableH);

@@ -124,7 +124,7 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
   *got = 0;
   if (count < 0) return kPlatIoError;
   if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
-  if (count > 1 && plat_fault_hit(kFaultFileShortRead)) count = (count + 1) / 2;
+  if (plat_fault_hit(kFaultFileShortRead) && count > 1) count = (count + 1) / 2;
   // The file's own parameter block, reading on from the mark.
   ParamBlockRec* pb = preparePb(block, ref);
   pb->ioBuffer = static_cast<Ptr>(buf);

@@ -130,5 +130,9 @@ enum PlatFault {
 void plat_fault_after(PlatFault kind, qlong n);
 void plat_fault_from(PlatFault kind, qlong n);
 bool plat_fault_hit(PlatFault kind);
+// How many calls of a kind were made, and how many of them were failed, since the last reset.
+qlong plat_fault_calls(PlatFault kind);
+qlong plat_fault_fired(PlatFault kind);
+void plat_fault_reset_counts(void);
 
 #endif

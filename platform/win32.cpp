@@ -117,7 +117,7 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, 
   *got = 0;
   if (count < 0) return kPlatIoError;
   if (plat_fault_hit(kFaultFileRead)) return kPlatIoError;
-  if (count > 1 && plat_fault_hit(kFaultFileShortRead)) count = (count + 1) / 2;
+  if (plat_fault_hit(kFaultFileShortRead) && count > 1) count = (count + 1) / 2;
   SetLastError(ERROR_SUCCESS);
   if (!ReadFile(handleOf(ref), buf, static_cast<DWORD>(count), &delivered, nullptr)) {
     *got = static_cast<qlong>(delivered);

@@ -36,6 +36,10 @@ qhost::Flavour buildFlavour() {
 #endif
 }
 
+std::unique_ptr<qhost::Library> linkedLibrary() {
+  return qhost::Library::fromEntry(reinterpret_cast<void*>(&testEntry), buildFlavour());
+}
+
 InProcess::InProcess()
     : host_(buildFlavour()),
       lib_(qhost::Library::fromEntry(reinterpret_cast<void*>(&testEntry), buildFlavour())) {}

@@ -13,6 +13,9 @@ namespace qtest {
 
 qhost::Flavour buildFlavour();
 
+// The library linked into this test program, as the stand-in host loads a build.
+std::unique_ptr<qhost::Library> linkedLibrary();
+
 class InProcess {
 public:
   InProcess();
