@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -302,3 +304,25 @@ TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
 }
 
 } // namespace
+
+#if defined(_WIN32)
+namespace {
+// Another program that holds a file open for writing keeps it from being opened to read.
+TEST(HostileWindows, AFileHeldForWritingAnswersTwo) {
+  InProcess p;
+  p.send(kMsgLoad);
+  HANDLE writer = CreateFileW(L"held.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  p.host().setVariable("ref", qhost::Value::num(9));
+  p.execute(kCmdOpenFile, {lit("held.txt"), var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(2));
+  EXPECT_EQ(*p.host().variable("ref"), qhost::Value::num(0));
+  CloseHandle(writer);
+  p.execute(kCmdOpenFile, {lit("held.txt"), var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  p.send(kMsgUnload);
+  DeleteFileW(L"held.txt");
+}
+} // namespace
+#endif
