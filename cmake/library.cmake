@@ -48,7 +48,8 @@ endif()
 
 add_library(qm_objects OBJECT ${QM_LIB_SOURCES})
 target_compile_definitions(qm_objects PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
-target_compile_options(qm_objects PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden)
+target_compile_options(qm_objects PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden
+                                          -Wconversion -Wsign-conversion)
 target_include_directories(qm_objects PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_library(quillomar_core STATIC $<TARGET_OBJECTS:qm_objects>)
@@ -70,5 +71,8 @@ if(WIN32)
   target_link_options(quillomar PRIVATE -Wl,--enable-stdcall-fixup)
 else()
   set_target_properties(quillomar PROPERTIES SUFFIX ".so" BUILD_RPATH "$ORIGIN")
-  target_link_options(quillomar PRIVATE -Wl,--no-undefined)
+  # clang leaves the sanitizer runtime to the program that loads the library.
+  if(NOT (QM_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    target_link_options(quillomar PRIVATE -Wl,--no-undefined)
+  endif()
 endif()

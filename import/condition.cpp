@@ -37,7 +37,7 @@ qlong substituteAndStrip(char* buffer, qlong length, const qbyte* table, bool st
     *write++ = static_cast<char>(c);
   }
   *write = 0;
-  return write - buffer;
+  return static_cast<qlong>(write - buffer); // within the 32000-byte text
 }
 
 qlong trim(char* buffer, qlong n, bool stripQuotes) {

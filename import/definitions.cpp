@@ -75,7 +75,7 @@ void doDefineFormat(cmdContext* ctx) {
     rec->fields = nullptr;
     rec->fldCount = 0;
   }
-  auto* fields = static_cast<fieldSpec*>(NewXPPointer(static_cast<qlong>(n * sizeof(fieldSpec))));
+  auto* fields = static_cast<fieldSpec*>(NewXPPointer(static_cast<qlong>(static_cast<size_t>(n) * sizeof(fieldSpec))));
   if (!fields) {
     ctx->errCd = 4; // the old format is gone already
     return;

@@ -59,7 +59,7 @@ qshort RemoveFileSpec(XPHandle* tableH, fileTableView* view, qshort position) {
   qshort count = *view->fileSpecsBaseP;
   importFileSpec* rec = view->firstP + (position - 1);
   qlong following = count - position;
-  if (following > 0) std::memmove(rec, rec + 1, following * sizeof *rec);
+  if (following > 0) std::memmove(rec, rec + 1, static_cast<size_t>(following) * sizeof *rec);
   *view->fileSpecsBaseP = static_cast<qshort>(count - 1);
   UnlockFileSpecTable(*tableH, view);
   // One spare record: the next append reuses it without growing.

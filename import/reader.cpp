@@ -153,8 +153,9 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
     for (const char* p = at; p < at + run; ++p) {
       p = findByte(p, at + run, last);
       if (!p) break;
-      if (anyHit || delimiterEndsAt(s, buffer, bytesRead, at, bytesRead + (p - at) + 1)) {
-        take = p - at + 1;
+      const auto upTo = static_cast<qlong>(p - at) + 1; // within one run of at most 64 KiB
+      if (anyHit || delimiterEndsAt(s, buffer, bytesRead, at, bytesRead + upTo)) {
+        take = upTo;
         found = true;
         break;
       }

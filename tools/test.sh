@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds every preset and runs the whole suite: the three native builds, then the three
-# Windows builds under Wine. Installs what is missing first (as root; otherwise it prints
+# Builds every preset and runs the whole suite: the three native builds and the Unicode one
+# again under clang's implicit-conversion sanitizer, then the three Windows builds under Wine. Installs what is missing first (as root; otherwise it prints
 # the command to run). Usage: tools/test.sh [PRESET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[[ ${#presets[@]} -eq 0 ]] && presets=(linux-unicode linux-8bit linux-mac win32-unicode win32-8bit win64-unicode)
+[[ ${#presets[@]} -eq 0 ]] && presets=(linux-unicode linux-8bit linux-mac linux-clang win32-unicode win32-8bit win64-unicode)
 
 need=native
 for p in "${presets[@]}"; do [[ $p == win* ]] && need=all; done

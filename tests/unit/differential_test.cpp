@@ -218,8 +218,8 @@ public:
 
 std::u32string widen(const std::string& bytes) {
   std::u32string out;
-  for (unsigned char c : bytes)
-    out += static_cast<char32_t>(c);
+  for (char c : bytes)
+    out += static_cast<char32_t>(static_cast<unsigned char>(c));
   return out;
 }
 
