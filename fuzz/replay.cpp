@@ -16,8 +16,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::vector<fs::path> files;
     if (fs::is_directory(argv[i])) {
-      for (const auto& e : fs::directory_iterator(argv[i]))
-        if (e.is_regular_file()) files.push_back(e.path());
+      // Regression inputs are kept per target, in a folder named after its corpus.
+      const std::string own = fs::path(argv[1]).filename().string();
+      for (const auto& e : fs::recursive_directory_iterator(argv[i]))
+        if (e.is_regular_file() && e.path().filename() != "README.md" &&
+            (i == 1 || e.path().parent_path().filename() == own))
+          files.push_back(e.path());
     } else {
       files.emplace_back(argv[i]);
     }

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Fuzzes the reader and conditioning with libFuzzer for a while (default 60 seconds),
-# starting from fuzz/corpus. Usage: tools/fuzz.sh [SECONDS]
+# Fuzzes with libFuzzer (clang, AddressSanitizer and UBSan) for a while, starting from each
+# target's corpus in fuzz/corpus: the reader and conditioning, whole command sequences, and
+# the character conversions. A crash is written to build/linux-fuzz/crashes/TARGET; keep it
+# in fuzz/regressions/TARGET once it is fixed, and the test suite replays it.
+# Usage: tools/fuzz.sh [SECONDS [TARGET...]]   (default 60 seconds, every target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+shift || true
+targets=("$@")
+[[ ${#targets[@]} -eq 0 ]] && targets=(reader commands conversion)
 bash tools/setup.sh native
 if ! dpkg-query -W -f='${Status}' clang libclang-rt-14-dev 2>/dev/null | grep -q 'install ok installed'; then
   if [[ $(id -u) -eq 0 ]]; then
@@ -15,8 +21,22 @@ if ! dpkg-query -W -f='${Status}' clang libclang-rt-14-dev 2>/dev/null | grep -q
   fi
 fi
 cmake --preset linux-fuzz >/dev/null
-cmake --build --preset linux-fuzz --target quillomar-fuzz >/dev/null
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp fuzz/corpus/* "$work"/
-exec build/linux-fuzz/fuzz/quillomar-fuzz -max_total_time="$seconds" -max_len=40000 "$work"
+for t in "${targets[@]}"; do
+  cmake --build --preset linux-fuzz --target "quillomar-fuzz-$t" >/dev/null
+done
+for t in "${targets[@]}"; do
+  work=build/linux-fuzz/work/$t
+  crashes=build/linux-fuzz/crashes/$t
+  rm -rf "$work"
+  mkdir -p "$work" "$crashes"
+  cp fuzz/corpus/"$t"/* "$work"/
+  echo "== fuzz $t for ${seconds}s"
+  # The command fuzzer writes its files in the folder it runs in.
+  (cd "$work" && "../../fuzz/quillomar-fuzz-$t" -max_total_time="$seconds" -max_len=40000 \
+      -artifact_prefix="../../crashes/$t/" -print_final_stats=1 . 2>&1 |
+      grep -E "^(#[0-9]+ +DONE|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)" || true)
+  if compgen -G "$crashes/*" >/dev/null; then
+    echo "fuzz: $t found inputs that fail, kept in $crashes" >&2
+    exit 1
+  fi
+done

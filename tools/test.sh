@@ -23,6 +23,15 @@ for p in "${presets[@]}"; do
   fi
 done
 
+# A short run of each fuzz target (clang, natively), when the native builds were asked for.
+for p in "${presets[@]}"; do
+  if [[ $p == linux-unicode ]]; then
+    echo "== fuzz"
+    bash tools/fuzz.sh "${QM_FUZZ_SECONDS:-15}" || failed+=(fuzz)
+    break
+  fi
+done
+
 if [[ ${#failed[@]} -ne 0 ]]; then
   echo "test: FAILED on ${failed[*]}"
   exit 1
