@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Branch coverage of the library (entry/, import/, glue/, platform/) over the native suite of
+# all three flavours: build/coverage/cov-FLAVOUR.html each, and one table merged across
+# them here. Usage: tools/coverage.sh [--missed]   (--missed lists every branch not taken)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh native
+if ! command -v gcovr >/dev/null; then
+  if [[ $(id -u) -eq 0 ]]; then
+    echo "coverage: installing gcovr"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gcovr >/dev/null
+  else
+    echo "coverage: run as root: apt-get install -y gcovr" >&2
+    exit 1
+  fi
+fi
+for p in cov-unicode cov-8bit cov-mac; do
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" >/dev/null
+  find "build/coverage/$p" -name '*.gcda' -delete
+  ctest --preset "$p" >/dev/null
+  # Only the library's own objects: each source compiled once per flavour.
+  gcovr --root . --object-directory "build/coverage/$p/CMakeFiles/qm_objects.dir" \
+    --filter 'entry/' --filter 'import/' --filter 'glue/' --filter 'platform/' \
+    --exclude 'platform/standin/' --exclude-unreachable-branches --exclude-throw-branches \
+    --json "build/coverage/$p.json" "build/coverage/$p/CMakeFiles/qm_objects.dir" >/dev/null
+done
+# Per flavour in HTML; merged across flavours here.
+for p in cov-unicode cov-8bit cov-mac; do
+  gcovr --add-tracefile "build/coverage/$p.json" --html-details "build/coverage/$p.html" >/dev/null
+done
+python3 tools/coverage_merge.py build/coverage/cov-*.json "$@"
