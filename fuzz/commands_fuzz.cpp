@@ -66,11 +66,11 @@ struct Input {
 
 double number(Input& in) {
   static const double kInteresting[] = {
-      0,           1,           -1,          2,          3,          7,           8,
-      9,           11,          0.5,         -0.5,       1.9,        255,         256,
-      32000,       32001,       32767,       32768,      -32768,     -32769,      65535,
-      65536,       65537,       65538,       2147483647, 2147483648, -2147483648, -2147483649.0,
-      4294967296,  4294967306,  1e300,       -1e300,     40000,      -40000};
+      0,          1,          -1,    2,          3,          7,           8,
+      9,          11,         0.5,   -0.5,       1.9,        255,         256,
+      32000,      32001,      32767, 32768,      -32768,     -32769,      65535,
+      65536,      65537,      65538, 2147483647, 2147483648, -2147483648, -2147483649.0,
+      4294967296, 4294967306, 1e300, -1e300,     40000,      -40000};
   uint8_t b = in.byte();
   if (b < 200) return kInteresting[b % (sizeof kInteresting / sizeof kInteresting[0])];
   if (b < 220) return std::numeric_limits<double>::quiet_NaN();
@@ -81,11 +81,12 @@ double number(Input& in) {
 
 std::u32string text(Input& in) {
   static const char32_t* const kTexts[] = {
-      U"",       U"a.txt",     U"b.txt",    U"CLIPBOARD", U"clipboard", U"CLIPBOARD ",
-      U"FIELD:v", U"FIELD:",   U"FIELD:nope", U"\u0146IELD:v", U"\u4E00.txt", U"COMMA",
-      U"CRLF",   U"TAB",       U"MAX",      U"ASC|",      U"ASC",       U"ASC1234",
-      U"\r\n",   U",",         U"\"",       U"x",         U".",         U"/dev/null",
-      U"name",   U"size",      U"delim"};
+      U"",           U"a.txt",   U"b.txt",   U"CLIPBOARD",  U"clipboard",
+      U"CLIPBOARD ", U"FIELD:v", U"FIELD:",  U"FIELD:nope", U"\u0146IELD:v",
+      U"\u4E00.txt", U"COMMA",   U"CRLF",    U"TAB",        U"MAX",
+      U"ASC|",       U"ASC",     U"ASC1234", U"\r\n",       U",",
+      U"\"",         U"x",       U".",       U"/dev/null",  U"name",
+      U"size",       U"delim"};
   uint8_t b = in.byte();
   if (b < 200) return kTexts[b % (sizeof kTexts / sizeof kTexts[0])];
   std::u32string s;
@@ -103,8 +104,8 @@ void makeList(qhost::Host& host, Input& in) {
   int lines = in.byte() % 6;
   for (int i = 0; i < lines; ++i) {
     std::u32string name = in.byte() % 3 ? U"v" : U"";
-    host.addRow("L", {qhost::Value::str(name), qhost::Value::num(number(in)),
-                      qhost::Value::str(text(in))});
+    host.addRow(
+        "L", {qhost::Value::str(name), qhost::Value::num(number(in)), qhost::Value::str(text(in))});
   }
 }
 

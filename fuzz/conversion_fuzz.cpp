@@ -23,7 +23,14 @@ void check(bool ok, const char* what) {
 bool decodeUtf8(const unsigned char* s, size_t n, std::vector<uint32_t>* out) {
   for (size_t i = 0; i < n;) {
     unsigned char b = s[i];
-    size_t len = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : b < 0xFC ? 5 : b < 0xFE ? 6 : 0;
+    size_t len = b < 0x80   ? 1
+                 : b < 0xC0 ? 0
+                 : b < 0xE0 ? 2
+                 : b < 0xF0 ? 3
+                 : b < 0xF8 ? 4
+                 : b < 0xFC ? 5
+                 : b < 0xFE ? 6
+                            : 0;
     if (len == 0 || i + len > n) return false;
     uint32_t c = len == 1 ? b : b & (0x7F >> len);
     for (size_t k = 1; k < len; ++k) {
@@ -61,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i + 4 <= size && chars.size() < 4096; i += 4) {
     uint32_t c = 0;
     std::memcpy(&c, data + i, 4);
-    c &= 0x7FFFFFFF; // host characters are 31-bit values
+    c &= 0x7FFFFFFF;   // host characters are 31-bit values
     if (c == 0) break; // a 0 ends the text
     chars.push_back(c);
   }

@@ -62,17 +62,17 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock*) {
     gLastError = GetLastError();
     return kPlatIoError; // every open failure reads as "cannot be opened" on Windows
   }
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h); // a pipe, console or device: reading it could wait for ever
-    gLastError = ERROR_ACCESS_DENIED;
-    return kPlatNotAFile;
-  }
   auto value = reinterpret_cast<intptr_t>(h);
   auto narrow = static_cast<qlong>(value);
   if (static_cast<intptr_t>(narrow) != value || (narrow >= 0 && narrow <= 2)) {
     CloseHandle(h); // a value methods could not hold, or would mistake for a keyword source
     gLastError = ERROR_INVALID_HANDLE;
     return kPlatIoError;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h); // a pipe, console or device: reading it could wait for ever
+    gLastError = ERROR_ACCESS_DENIED;
+    return kPlatNotAFile;
   }
   *ref = narrow;
   return kPlatOk;

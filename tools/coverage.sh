@@ -18,7 +18,7 @@ for p in cov-unicode cov-8bit cov-mac; do
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" >/dev/null
   find "build/coverage/$p" -name '*.gcda' -delete
-  ctest --preset "$p" >/dev/null
+  ctest --preset "$p" >"build/coverage/$p.log" || { tail -40 "build/coverage/$p.log"; exit 1; }
   # Only the library's own objects: each source compiled once per flavour.
   gcovr --root . --object-directory "build/coverage/$p/CMakeFiles/qm_objects.dir" \
     --filter 'entry/' --filter 'import/' --filter 'glue/' --filter 'platform/' \

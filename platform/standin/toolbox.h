@@ -130,6 +130,9 @@ TOOLBOX_API OSStatus TECFlushText(TECObjectRef converter, uint8_t* outputBuffer,
 // Stand-in only: what a test needs to observe the "system".
 TOOLBOX_API unsigned ToolboxBeepCount(void);
 TOOLBOX_API unsigned ToolboxOpenFileCount(void);
+// Tests: the next file that opens comes back as this reference number (its descriptor is
+// closed at once, so the number reaches nothing).
+TOOLBOX_API void ToolboxForceNextRefNum(FSIORefNum refNum);
 TOOLBOX_API unsigned ToolboxLiveBlockCount(void);
 // The stand-in's resource file: a library registers its STR# lists (Mac OS Roman bytes).
 TOOLBOX_API void ToolboxRegisterStringList(int16_t strListID, const char* const* items,

@@ -199,6 +199,10 @@ void DisposeHandle(Handle h) {
 OSErr MemError(void) { return tMemErr; }
 
 // ---- 2. File Manager --------------------------------------------------------------------
+namespace {
+FSIORefNum gForcedRefNum = -1; // ToolboxForceNextRefNum
+} // namespace
+
 OSErr HOpen(int16_t, int32_t, ConstStr255Param fileName, int8_t perm, FSIORefNum* refNum) {
   if (refNum) *refNum = 0;
   if (!fileName || !refNum || fileName[0] == 0) return fnfErr;
@@ -215,6 +219,12 @@ OSErr HOpen(int16_t, int32_t, ConstStr255Param fileName, int8_t perm, FSIORefNum
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::lock_guard<std::recursive_mutex> g(gLock);
+  if (gForcedRefNum >= 0) {
+    *refNum = gForcedRefNum;
+    gForcedRefNum = -1;
+    ::close(fd);
+    return noErr;
+  }
   size_t slot = 0;
   while (slot < gFiles.size() && gFiles[slot] >= 0)
     ++slot;
@@ -481,6 +491,11 @@ void ToolboxFailConverterCreation(unsigned count) {
 unsigned ToolboxBeepCount(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gBeeps;
+}
+
+void ToolboxForceNextRefNum(FSIORefNum refNum) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  gForcedRefNum = refNum;
 }
 
 unsigned ToolboxOpenFileCount(void) {

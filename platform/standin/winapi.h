@@ -112,6 +112,9 @@ STANDIN_API int LoadStringA(HINSTANCE inst, UINT id, char* buffer, int bufferMax
 // Stand-in only: what a test needs to observe the "system".
 STANDIN_API unsigned StandinBeepCount(void);
 STANDIN_API unsigned StandinOpenFileCount(void);
+// Tests: the next file that opens comes back as this handle value, as some system could hand
+// out (its descriptor is closed at once, so the handle reaches nothing).
+STANDIN_API void StandinForceNextFileHandle(HANDLE h);
 STANDIN_API unsigned StandinLiveBlockCount(void);
 
 // String resources have no file format on Linux: a library registers its table, keyed by

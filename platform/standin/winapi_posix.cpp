@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,8 @@ DWORD errorFromErrno(int e) {
   }
 }
 
+std::optional<HANDLE> gForcedHandle; // StandinForceNextFileHandle
+
 HANDLE openUtf8(const char* path, DWORD access, DWORD disposition) {
   if (access != GENERIC_READ || disposition != OPEN_EXISTING) {
     tLastError = ERROR_INVALID_PARAMETER; // the stand-in only opens existing files to read
@@ -105,6 +108,12 @@ HANDLE openUtf8(const char* path, DWORD access, DWORD disposition) {
   }
   if (S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::lock_guard<std::mutex> g(gLock);
+  if (gForcedHandle) {
+    HANDLE forced = *gForcedHandle;
+    gForcedHandle.reset();
+    ::close(fd);
+    return forced;
+  }
   for (size_t i = 0; i < gFiles.size(); ++i) {
     if (gFiles[i] < 0) {
       gFiles[i] = fd;
@@ -509,6 +518,11 @@ int LoadStringA(HINSTANCE inst, UINT id, char* buffer, int bufferMax) {
 unsigned StandinBeepCount(void) {
   std::lock_guard<std::mutex> g(gLock);
   return gBeeps;
+}
+
+void StandinForceNextFileHandle(HANDLE h) {
+  std::lock_guard<std::mutex> g(gLock);
+  gForcedHandle = h;
 }
 
 unsigned StandinOpenFileCount(void) {

@@ -81,8 +81,8 @@ call ReadRecord ref huge 0 1
 expect rc 7
 
 # Keywords match whole host characters: U+0146 is not "F", so this is a disk path.
-char fake "\u{146}IELD:data"
-call OpenFile fake n
+@unicode char fake "\u{146}IELD:data"
+@unicode call OpenFile fake n
 @unicode expect rc 2
 @unicode expect n = 0
 
@@ -105,3 +105,39 @@ expect rc 2
 @windows @unicode expect rc 0
 @windows @unicode expect size = 3
 @mac expect rc 2
+
+# Definitions that name what is not there change nothing.
+list subs target repl
+row subs "a" "b"
+call DefineFormat ref fmt "name" "nope" "delim"
+expect rc 3
+call DefineSubs ref subs "target"
+expect rc 3
+call DefineSubs ref subs "target" "nope"
+expect rc 3
+call DefineSubs ref subs "target" "repl"
+expect rc 0
+call DefineSubs ref subs "target" "repl"
+expect rc 0
+number s0 0
+call ReadRecord ref s0
+expect rc 0
+expect a = "bb\x01c"
+
+# A field source read backwards, and read before its text.
+char v "x,y\r\np,q\r\n"
+number f 0
+number fsize 0
+call OpenFile "FIELD:v" f fsize
+expect rc 0
+call DefineFormat f fmt "name" "size" "delim"
+number back 10
+call ReadRecord f back 0 1
+expect rc 0
+expect a = "p"
+expect back = 5
+number neg -3
+call ReadUpTo f neg 0 "," 10 data
+expect rc 7
+call ReadBytes f neg 0 10 data
+expect rc 7

@@ -268,6 +268,43 @@ TEST_F(Hostile, SpecialFilesAreRefusedWithoutWaiting) {
 }
 #endif
 
+#if !defined(_WIN32)
+// Windows lets nobody shorten a file held open here; other systems do. Reads then end where
+// the bytes end, with the codes for the end of the data, and never reach past them.
+TEST_F(Hostile, AFileThatShrinksEndsEarly) {
+  std::string data;
+  for (int i = 0; data.size() < 200000; ++i)
+    data += "r" + std::to_string(i) + ",x\r\n";
+  std::ofstream("hostile.bin", std::ios::binary) << data;
+  ASSERT_EQ(open("hostile.bin"), qhost::Value::num(0));
+  p.host().declareList("fmt", {"name", "size", "delim"});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"data"), qhost::Value::num(20), qhost::Value::str(U"COMMA")});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U""), qhost::Value::num(20), qhost::Value::str(U"CRLF")});
+  p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  std::filesystem::resize_file("hostile.bin", 1000);
+  // Beyond the new end: a delimited field ends at once, a fixed-length read too. The File
+  // Manager refuses a position past the end outright (7).
+  p.host().setVariable("pos", qhost::Value::num(150000));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(QM_MAC ? 7 : 9));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(150000));
+  p.execute(kCmdReadBytes, {var("ref"), var("pos"), lit(0.0), lit(100.0), var("data")});
+  EXPECT_EQ(rc(p), qhost::Value::num(QM_MAC ? 7 : 8));
+  // Backwards from the size seen at open: there is nothing there any more, so no record
+  // start is found (11); the File Manager refuses the seek, which is a failed read (5).
+  p.host().setVariable("pos", qhost::Value::num(static_cast<double>(data.size())));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
+  EXPECT_EQ(rc(p), qhost::Value::num(QM_MAC ? 5 : 11));
+  // Within what is left, records read as before.
+  p.host().setVariable("pos", qhost::Value::num(0));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"r0"));
+}
+#endif
+
 TEST_F(Hostile, ListsBeyond32767LinesAreRefused) {
   std::ofstream("hostile.bin", std::ios::binary) << "a,b\r\n";
   ASSERT_EQ(open("hostile.bin"), qhost::Value::num(0));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -96,6 +97,43 @@ TEST(Resources, MacRomanBecomesUnicode) {
   // The output limit cuts the text to maxlen - 1 units.
   GetResourceOstr(units, 5, 4000, 2, 0, nullptr);
   EXPECT_EQ(std::u16string(units, units + 5), std::u16string(u"0123\0", 5));
+}
+#endif
+
+#if QM_UNICODE
+// Sizes at the edges: nothing to write into, room for the terminator only, and a maxlen
+// beyond 8191, whose work size would go negative in 16 bits.
+TEST(Resources, MaximaAtTheirEdges) {
+#if QM_MAC
+  const char* items[] = {"abc"};
+  ToolboxRegisterStringList(4001, items, 1);
+  const qshort list = 4001, item = 1;
+  void* inst = nullptr;
+#else
+  const qshort list = 1273, item = 0;
+  void* inst = instance();
+#endif
+  qchar one[2] = {'x', 'y'};
+  GetResourceStr(one, 0, list, item, 0, inst);
+  EXPECT_EQ(one[0], 'x'); // maxlen 0: nothing written
+  GetResourceStr(one, 1, list, item, 0, inst);
+  EXPECT_EQ(one[0], 0); // room for the terminator only
+  std::vector<qchar> big(9000, 'z');
+  GetResourceStr(big.data(), 9000, list, item, 0, inst);
+  EXPECT_GT(text(big.data()).size(), 0u);
+  oschar units[4] = {'x', 'x', 'x', 'x'};
+  GetResourceOstr(units, 0, list, item, 0, inst);
+  EXPECT_EQ(units[0], 'x');
+  GetResourceOstr(units, 1, list, item, 0, inst);
+  EXPECT_EQ(units[0], 0);
+#if QM_MAC
+  qchar counted[8] = {};
+  GetResourceStr(counted, 8, list, item, 1, nullptr);
+  EXPECT_EQ(counted[0], 3u); // the counted form: a count, then the characters
+  EXPECT_EQ(counted[1], 'a');
+  GetResourceStr(counted, 8, list, 9, 1, nullptr); // no such item: empty
+  EXPECT_EQ(counted[0], 0u);
+#endif
 }
 #endif
 
