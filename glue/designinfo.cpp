@@ -17,6 +17,7 @@ constexpr qshort kParamLine = 5;
 constexpr qshort kReturnCodeLine = 6;
 constexpr qlong kWorkChars = 1024;
 constexpr qlong kPrefixChars = 7; // "Parms: "
+constexpr qlong kLabelChars = 255;
 
 // The command's text as a length-prefixed host string in work; returns its length.
 qlong commandText(qchar* work, qshort cmdNumber, qshort rootID, void* inst) {
@@ -58,11 +59,11 @@ void doDesignInfo(void* designinfo, qshort cmdNumber, qshort rootID, void* inst)
     qlong j = 1;
     while (j < i && work[j] != '(')
       ++j;
-    // The label holds 255 characters; keep room for the terminator that OMstrcat writes.
-    if (i - j > 254 - kPrefixChars) i = j + 254 - kPrefixChars;
-    work[i] = 0;
-    OMstrcat(label.content, work + j);
-    label.len = static_cast<decltype(label.len)>(i - j + kPrefixChars);
+    // The label holds 255 characters and no terminator: all of them can be used.
+    qlong keep = i - j;
+    if (keep > kLabelChars - kPrefixChars) keep = kLabelChars - kPrefixChars;
+    std::memcpy(label.content + kPrefixChars, work + j, static_cast<size_t>(keep) * sizeof(qchar));
+    label.len = static_cast<decltype(label.len)>(kPrefixChars + keep);
   } else if (item == kReturnCodeLine) {
     CHRcopyAsciiStringToQchar("Return Code :", label.content, 1);
     label.len = 13;

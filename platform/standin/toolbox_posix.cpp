@@ -200,7 +200,8 @@ OSErr MemError(void) { return tMemErr; }
 
 // ---- 2. File Manager --------------------------------------------------------------------
 namespace {
-FSIORefNum gForcedRefNum = -1; // ToolboxForceNextRefNum
+bool gForceRefNum = false; // ToolboxForceNextRefNum
+FSIORefNum gForcedRefNum = 0;
 } // namespace
 
 OSErr HOpen(int16_t, int32_t, ConstStr255Param fileName, int8_t perm, FSIORefNum* refNum) {
@@ -219,9 +220,9 @@ OSErr HOpen(int16_t, int32_t, ConstStr255Param fileName, int8_t perm, FSIORefNum
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (gForcedRefNum >= 0) {
+  if (gForceRefNum) {
     *refNum = gForcedRefNum;
-    gForcedRefNum = -1;
+    gForceRefNum = false;
     ::close(fd);
     return noErr;
   }
@@ -496,6 +497,7 @@ unsigned ToolboxBeepCount(void) {
 void ToolboxForceNextRefNum(FSIORefNum refNum) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   gForcedRefNum = refNum;
+  gForceRefNum = true;
 }
 
 unsigned ToolboxOpenFileCount(void) {

@@ -77,4 +77,11 @@ TEST(Condition, EnclosingQuotes) {
   EXPECT_EQ(condition("'x'", false, true, table({{'\'', '"'}})), "x");
 }
 
+TEST(Condition, QuotesAtTheEdgesOfWhatIsLeft) {
+  EXPECT_EQ(condition("", false, true), "");
+  EXPECT_EQ(condition("\"abc  \"", false, true), "abc"); // blanks before the closing quote
+  EXPECT_EQ(condition("ab\"", false, true), "ab\"");     // a closing quote alone stays
+  EXPECT_EQ(condition("abc", false, true), "abc");
+}
+
 } // namespace

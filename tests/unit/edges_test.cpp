@@ -3,6 +3,9 @@
 #include "harness.h"
 #include "glue/XPqUtil.h"
 #include "glue/callback.h"
+#if !QM_MAC
+#include "entry/export_win.h"
+#endif
 #include "import/readahead.h"
 #include "import/reader.h"
 #include "platform/platform.h"
@@ -17,11 +20,16 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 using qtest::InProcess;
 using qtest::lit;
@@ -102,6 +110,38 @@ TEST(PlatformEdges, ReferencesZeroToTwoAreRefused) {
     EXPECT_EQ(f.opened, kPlatIoError) << value;
     EXPECT_EQ(f.ref, 0);
   }
+#if !QM_MAC
+  // Nor can a method hold a handle beyond 32 bits; a negative one it can.
+  if (sizeof(void*) > 4) {
+    StandinForceNextFileHandle(reinterpret_cast<HANDLE>(intptr_t{1} << 32 | 0x104));
+    PlatFile wide("abc");
+    EXPECT_EQ(wide.opened, kPlatIoError);
+  }
+  StandinForceNextFileHandle(reinterpret_cast<HANDLE>(intptr_t{-8}));
+  PlatFile negative("abc");
+  EXPECT_EQ(negative.opened, kPlatNotAFile); // the stand-in knows no such handle's type
+#else
+  ToolboxForceNextRefNum(-5);
+  PlatFile negative("abc");
+  EXPECT_EQ(negative.opened, kPlatOk);
+  EXPECT_EQ(negative.ref, -5);
+#endif
+}
+
+// A name the system cannot resolve (a link to itself) is no file to open.
+TEST(PlatformEdges, UnresolvableNamesFail) {
+  std::remove("edges.txt");
+  ASSERT_EQ(::symlink("edges.txt", "edges.txt"), 0);
+#if QM_MAC
+  const uint8_t name[] = "\x09"
+                         "edges.txt";
+#else
+  const oschar name[] = {'e', 'd', 'g', 'e', 's', '.', 't', 'x', 't', 0};
+#endif
+  qfileref ref = 0;
+  PlatFileBlock block{};
+  EXPECT_EQ(plat_file_open(name, &ref, &block), kPlatIoError);
+  std::remove("edges.txt");
 }
 #endif
 
@@ -190,6 +230,166 @@ TEST(GlueEdges, NumbersOutsideTheirRange) {
   EXPECT_EQ(qrealToLong(2147483648.0), INT32_MIN);
   EXPECT_EQ(qrealToLong(-2147483648.9), INT32_MIN);
   EXPECT_EQ(qrealToLong(2147483647.9), INT32_MAX);
+}
+
+#if QM_UNICODE
+TEST(GlueEdges, StringHelpersTakeNullAndEdges) {
+  qchar dest[8] = {'a', 0};
+  const qchar more[] = {'b', 0};
+  EXPECT_EQ(OMstrcat(nullptr, more), nullptr);
+  EXPECT_EQ(OMstrcat(dest, nullptr), dest);
+  EXPECT_EQ(OMstrcpy(nullptr, more), nullptr);
+  EXPECT_EQ(OMstrcpy(dest, nullptr), dest);
+  EXPECT_EQ(OMstrlen(nullptr), 0);
+  // Without the terminator the destination keeps what followed.
+  qchar wide[4] = {'x', 'x', 'x', 'x'};
+  CHRcopyAsciiStringToQchar("ab", wide, 0);
+  EXPECT_EQ(wide[2], 'x');
+  char narrow[4] = {'y', 'y', 'y', 'y'};
+  const qchar ab[] = {'a', 'b', 0};
+  CHRcopyQcharStringToAscii(ab, narrow, 0);
+  EXPECT_EQ(narrow[2], 'y');
+  // A high surrogate followed by something else than a low one is not a pair.
+  const oschar units[] = {0xD800, 'a', 0xDC00, 0xDC00, 0xD800, 0xE000, 0};
+  qchar chars[8];
+  EXPECT_EQ(CHRoscharToChar(units, chars), 3);
+  EXPECT_EQ(chars[0], 2u);
+  EXPECT_EQ(chars[1], 2u);
+  EXPECT_EQ(chars[2], 2u);
+}
+#endif
+
+#if QM_MAC
+TEST(GlueEdges, MacHandleConversionRefusesNothingToConvert) {
+  EXPECT_EQ(convertAsciiHStrToQHStr(nullptr), 0);
+  XPHandle none = nullptr;
+  EXPECT_EQ(convertAsciiHStrToQHStr(&none), 0);
+  XPHandle h = NewXPHandle(8);
+  qlong four = 4;
+  std::memcpy(LockXPHandle(h), &four, 4);
+  UnlockXPHandle(h);
+  plat_fault_after(kFaultHandleNew, 1);
+  EXPECT_EQ(convertAsciiHStrToQHStr(&h), 0); // no memory: the handle stays as it was
+  EXPECT_NE(h, nullptr);
+  DisposeXPHandle(h);
+}
+#elif !defined(_WIN32)
+// Natively the library attached itself when it was loaded, as Windows would have.
+TEST(EntryEdges, DllMainKeepsTheFirstInstance) {
+  void* first = LibraryInstance();
+  int dummy = 0;
+  DllMain(&dummy, 1, nullptr); // a second attach keeps the instance it has
+  EXPECT_EQ(LibraryInstance(), first);
+  DllMain(&dummy, 2, nullptr); // thread notices change nothing
+  EXPECT_EQ(LibraryInstance(), first);
+}
+#endif
+
+#if !QM_UNICODE
+TEST(GlueEdges, NegativeMaximaReadNothing) {
+  InProcess p;
+  p.send(kMsgLoad);
+  p.inside(kCmdAbout, {lit("text")}, [&](qcallback cb) {
+    char value[4] = {'x', 0};
+    getAsciiStringParm(kFirstParamField, -1, value, cb);
+    EXPECT_EQ(value[0], 0);
+    value[0] = 'x';
+    getAsciiListColumn(kFirstParamField, 1, 1, -1, value, cb);
+    EXPECT_EQ(value[0], 0);
+  });
+  p.send(kMsgUnload);
+}
+#endif
+
+TEST(EntryEdges, DesignAndSetupWithoutTheirRecords) {
+  InProcess p;
+  p.send(kMsgLoad);
+  // A callback that hands out no design record: nothing is written anywhere.
+  p.inside(kCmdAbout, {}, [&](qcallback cb) {
+    EXPECT_EQ(GetDesignPtr(cb), nullptr);
+    QuillomarMessage(kMsgDesignInfo, p.slot(), nullptr, cb);
+    QuillomarMessage(kMsgSetupInfo, p.slot(), nullptr, cb);
+  });
+  EXPECT_TRUE(p.host().protocolErrors().empty());
+  p.send(kMsgUnload);
+}
+
+#if QM_UNICODE && !defined(_WIN32)
+// A parameter list longer than the label holds fills all 255 characters of the host's
+// length-prefixed string, and no more.
+TEST(GlueEdges, DesignLabelsUseAll255Characters) {
+  const std::string text = "Quillomar.Long(" + std::string(300, 'p') + "):rc";
+#if QM_MAC
+  const char* items[] = {text.c_str()};
+  ToolboxRegisterStringList(5000, items, 1);
+  void* inst = nullptr;
+#else
+  static char tag;
+  const StandinString table[] = {{5000, text.c_str()}};
+  StandinRegisterStrings(&tag, table, 1);
+  void* inst = &tag;
+#endif
+  std::vector<unsigned char> record(1034, 0);
+  const qshort item = 5;
+  std::memcpy(record.data() + 6, &item, 2);
+  doDesignInfo(record.data(), 1, 5000, inst);
+  uint32_t len = 0;
+  std::memcpy(&len, record.data() + 10, 4);
+#if QM_MAC
+  // A string list item holds 255 bytes: the text itself ends after 240 of the p's.
+  EXPECT_EQ(len, 7u + 255 - 15);
+#else
+  EXPECT_EQ(len, 255u);
+#endif
+  uint32_t last = 0;
+  std::memcpy(&last, record.data() + 14 + 4 * (len - 1), 4);
+  EXPECT_TRUE(last == 'p' || last == '(') << last;
+}
+#endif
+
+#if !QM_MAC && !defined(_WIN32)
+TEST(PlatformEdges, ClipboardHeldElsewhereOrEmpty) {
+  InProcess p;
+  p.send(kMsgLoad);
+  p.host().setClipboard("abc");
+  ASSERT_TRUE(OpenClipboard(nullptr)); // another owner holds it
+  p.host().setVariable("ref", qhost::Value::num(9));
+  p.execute(kCmdOpenFile, {lit("CLIPBOARD"), var("ref")});
+  EXPECT_EQ(rc(p), qhost::Value::num(4));
+  CloseClipboard();
+  plat_clipboard_unlock_text(); // nothing locked: harmless
+  p.send(kMsgUnload);
+}
+
+TEST(EntryEdges, ExecuteWithoutASlotAnswersNotLoaded) {
+  InProcess p;
+  p.send(kMsgLoad);
+  p.inside(kCmdAbout, {}, [&](qcallback cb) {
+    QuillomarMessage(kMsgExecute, nullptr, nullptr, cb);
+    auto* g = static_cast<globals*>(*p.slot());
+    XPHandle table = g->fileSpecsH;
+    g->fileSpecsH = nullptr; // a block without its table is not a loaded library
+    QuillomarMessage(kMsgExecute, p.slot(), nullptr, cb);
+    g->fileSpecsH = table;
+  });
+  EXPECT_EQ(rc(p), qhost::Value::num(-1));
+  p.send(kMsgUnload);
+}
+#endif
+
+TEST(ReaderEdges, OnlyDiskFilesTakeAWindow) {
+  auto g = std::make_unique<globals>();
+  importFileSpec none{}; // a record left without a source
+  EXPECT_EQ(AttachReadAhead(g.get(), &none), 0);
+  EXPECT_EQ(none.window, nullptr);
+  importFileSpec text{};
+  text.fileRef = kClipboardRef;
+  EXPECT_EQ(AttachReadAhead(g.get(), &text), 0);
+  EXPECT_EQ(text.window, nullptr);
+  ReleaseReadAhead(g.get(), &none);
+  ReleaseReadAhead(g.get(), &text);
+  for (readAheadWindow* w : g->readAhead)
+    EXPECT_EQ(w, nullptr);
 }
 
 } // namespace
