@@ -1,10 +1,9 @@
-// The host's messages, its field numbers, the command numbers and what one execute message
-// hands a command's handler.
+// The host's messages, the dispatch of commands to their handlers (import/commands.h) and
+// the exported entry point shared by every build.
 #ifndef QUILLOMAR_COMMAND_H
 #define QUILLOMAR_COMMAND_H
 
-#include "../import/filetable.h"
-#include "../import/globals.h"
+#include "../import/commands.h"
 
 enum : qshort {
   kMsgLoad = 0,
@@ -12,38 +11,6 @@ enum : qshort {
   kMsgUnload = 2,
   kMsgDesignInfo = 3,
   kMsgSetupInfo = 4,
-};
-
-enum : qshort {
-  kReturnCodeField = 200,
-  kParamCountField = 210,
-  kFirstParamField = 211, // parameter n is field 210 + n
-};
-
-enum : qshort {
-  kCmdAbout = 1,
-  kCmdCloseFile = 2,
-  kCmdReadBytes = 3,
-  kCmdReadUpTo = 4,
-  kCmdReadRecord = 5,
-  kCmdDefineSubs = 6,
-  kCmdDefineFormat = 7,
-  kCmdOpenFile = 8,
-  kCmdLast = 8,
-};
-
-// The working values of one execute message, handed to the command's handler.
-struct cmdContext {
-  globals* g;
-  qshort paramCount;
-  qshort cmdNumber;
-  qshort errCd;               // the return code the epilogue writes
-  fileTableView table;        // the locked import file table
-  qshort numFileSpecs;        // its record count when the command started
-  importFileSpec* fileSpecsP; // the located import file, or null
-  qshort filePosition;        // its 1-based position in the table
-  void* hwnd;                 // the host window (clipboard owner)
-  qcallback cb;
 };
 
 typedef void (*commandHandler)(cmdContext* ctx);

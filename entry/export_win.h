@@ -3,7 +3,7 @@
 #ifndef QUILLOMAR_EXPORT_WIN_H
 #define QUILLOMAR_EXPORT_WIN_H
 
-#include "../glue/qtypes.h"
+#include "../base/qtypes.h"
 
 #if defined(_WIN32)
 #define QM_EXPORT

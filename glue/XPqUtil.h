@@ -3,7 +3,7 @@
 #ifndef QUILLOMAR_XPQUTIL_H
 #define QUILLOMAR_XPQUTIL_H
 
-#include "qtypes.h"
+#include "../base/qtypes.h"
 
 // Largest movable block that comes back zero-filled; larger ones are left uninitialised.
 constexpr qlong kXPZeroFillLimit = 8192;

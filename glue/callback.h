@@ -4,7 +4,7 @@
 #ifndef QUILLOMAR_CALLBACK_H
 #define QUILLOMAR_CALLBACK_H
 
-#include "qtypes.h"
+#include "../base/qtypes.h"
 
 // Value formats of field and list reads and writes.
 enum : qshort {

@@ -2,7 +2,7 @@
 #ifndef QUILLOMAR_EXTUTILS_H
 #define QUILLOMAR_EXTUTILS_H
 
-#include "qtypes.h"
+#include "../base/qtypes.h"
 
 // String strid + index (Windows) or item index of string list strid (macOS) into buf of
 // maxlen units, in system characters: terminated, or on macOS with isPstring set

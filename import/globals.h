@@ -2,7 +2,7 @@
 #ifndef QUILLOMAR_GLOBALS_H
 #define QUILLOMAR_GLOBALS_H
 
-#include "../glue/qtypes.h"
+#include "../base/qtypes.h"
 #include "../platform/platform.h"
 
 constexpr uint32_t kSigLoading = 0x4C4F4144; // "LOAD": being built, never published

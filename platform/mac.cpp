@@ -4,8 +4,6 @@
 
 #include "platform.h"
 
-#include "../resources/command_strings.h"
-
 #include <cstring>
 
 static_assert(sizeof(ParamBlockRec) <= sizeof(PlatFileBlock), "parameter block must fit");
@@ -181,14 +179,16 @@ bool plat_roman_flush(PlatConverter c, void* out, qlong outMax, qlong* outLen) {
 
 // The bundle's resource file, as the Toolbox stand-in serves it: STR# 1273, item k holding
 // the text of command number k.
-namespace {
-#define QM_MAC_STRING(id, text) text,
-const char* const kCommandTexts[] = {QM_COMMAND_STRINGS(QM_MAC_STRING)};
-#undef QM_MAC_STRING
-__attribute__((constructor)) void registerResources() {
-  ToolboxRegisterStringList(1273, kCommandTexts, sizeof kCommandTexts / sizeof kCommandTexts[0]);
+void plat_register_strings(void*, const PlatString* table, qlong count) {
+  // The Resource Manager's string list: the stand-in keeps the texts it is handed.
+  constexpr qlong kMost = 64;
+  static const char* texts[kMost];
+  qlong n = count < kMost ? count : kMost;
+  for (qlong i = 0; i < n; ++i)
+    texts[i] = table[i].utf8;
+  if (n > 0)
+    ToolboxRegisterStringList(static_cast<int16_t>(table[0].id), texts, static_cast<size_t>(n));
 }
-} // namespace
 
 qreal plat_x80_to_real(const qx80* x) {
   static_assert(sizeof(qx80) == sizeof(extended80), "the host's number is the Toolbox's");

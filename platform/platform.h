@@ -8,7 +8,7 @@
 #ifndef QUILLOMAR_PLATFORM_H
 #define QUILLOMAR_PLATFORM_H
 
-#include "../glue/qtypes.h"
+#include "../base/qtypes.h"
 
 enum PlatResult : qshort {
   kPlatOk = 0,
@@ -75,6 +75,16 @@ void plat_clipboard_unlock_text(void);
 void plat_clipboard_close(void);
 
 // ---- String resources --------------------------------------------------------------------
+// The library's own string resources, handed to the system by the layers above where it
+// cannot read them from the library's file (the stand-ins): inst is the module they belong
+// to (Windows) and the texts are a string list whose id is the first entry's (macOS). A
+// real Windows DLL carries them as resources, and there this does nothing.
+struct PlatString {
+  qlong id;
+  const char* utf8;
+};
+void plat_register_strings(void* inst, const PlatString* table, qlong count);
+
 #if QM_MAC
 // Item index (from 1) of the library's string list listId, as a length-prefixed Mac OS Roman
 // string; empty (length 0) when there is none.

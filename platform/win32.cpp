@@ -184,23 +184,17 @@ void plat_beep_failure(void) { Beep(1500, 2); }
 
 qlong plat_last_error(void) { return static_cast<qlong>(gLastError); }
 
-#if !defined(_WIN32)
-// No Windows loader calls DllMain in the native Linux builds: do what it would, with a
-// unique address of this library standing for its instance handle, and hand the stand-in
-// the string table that a DLL carries as resources.
-#include "../entry/export_win.h"
-#include "../resources/command_strings.h"
-
-namespace {
-char gInstanceTag;
-#define QM_STANDIN_STRING(id, text) {id, text},
-const StandinString kStrings[] = {QM_COMMAND_STRINGS(QM_STANDIN_STRING)};
-#undef QM_STANDIN_STRING
-
-__attribute__((constructor)) void attachLibrary() {
-  StandinRegisterStrings(&gInstanceTag, kStrings, sizeof kStrings / sizeof kStrings[0]);
-  DllMain(&gInstanceTag, 1, nullptr);
-}
-__attribute__((destructor)) void detachLibrary() { DllMain(&gInstanceTag, 0, nullptr); }
-} // namespace
+void plat_register_strings(void* inst, const PlatString* table, qlong count) {
+#if defined(_WIN32)
+  (void)inst; // the DLL's string table holds them already
+  (void)table;
+  (void)count;
+#else
+  constexpr qlong kMost = 64;
+  StandinString strings[kMost];
+  qlong n = count < kMost ? count : kMost;
+  for (qlong i = 0; i < n; ++i)
+    strings[i] = StandinString{static_cast<UINT>(table[i].id), table[i].utf8};
+  StandinRegisterStrings(static_cast<HINSTANCE>(inst), strings, static_cast<size_t>(n));
 #endif
+}

@@ -1,7 +1,7 @@
 // The system calls the library relies on, as the build has them: real Windows under Wine,
 // or the stand-ins natively. The same expectations run against both, so a stand-in that
 // drifts from the real thing fails here first.
-#include "glue/qtypes.h"
+#include "base/qtypes.h"
 
 #include <gtest/gtest.h>
 
