@@ -46,8 +46,14 @@ else()
   set(QM_SYSTEM_LIBS kernel32 user32)
 endif()
 
+# The version, as a header both the code and the resources include (windres would lose the
+# quotes of a string given on its command line).
+configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in
+               ${CMAKE_BINARY_DIR}/generated/quillomar_version.h @ONLY)
+
 add_library(qm_objects OBJECT ${QM_LIB_SOURCES})
 target_compile_definitions(qm_objects PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
+target_include_directories(qm_objects PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(qm_objects PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden
                                           -Wconversion -Wsign-conversion)
 target_include_directories(qm_objects PUBLIC ${CMAKE_SOURCE_DIR})
@@ -62,6 +68,7 @@ add_library(quillomar SHARED $<TARGET_OBJECTS:qm_objects> ${QM_EXPORT_SOURCES})
 target_compile_options(quillomar PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden)
 target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(quillomar PRIVATE QM_FLAVOUR_${QM_FLAVOUR})
+target_include_directories(quillomar PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(quillomar PRIVATE ${QM_SYSTEM_LIBS})
 set_target_properties(quillomar PROPERTIES OUTPUT_NAME ${QM_LIB_NAME} PREFIX "")
 if(WIN32)

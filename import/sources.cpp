@@ -8,13 +8,14 @@
 
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
+#include "quillomar_version.h"
 #include "readahead.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr const char* kAboutText = "Quillomar 1.0";
+constexpr const char* kAboutText = "Quillomar " QM_VERSION_STRING;
 constexpr qlong kMaxPath = 255;
 
 // Re-finds the record just appended: a resize may have moved the table.

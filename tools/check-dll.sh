@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks a built DLL: it exports the entry point undecorated and imports only system DLLs
-# (no C or C++ runtime DLLs to ship beside it). Usage: check-dll.sh OBJDUMP DLL
+# Checks a built DLL: it exports the entry point undecorated, imports only system DLLs (no C
+# or C++ runtime DLLs to ship beside it) and, when VERSION is given, carries a version
+# resource with that file and product version and its own file name.
+# Usage: check-dll.sh OBJDUMP DLL [VERSION]
 set -euo pipefail
-objdump=$1 dll=$2
+objdump=$1 dll=$2 version=${3:-}
 dump=$("$objdump" -p "$dll")
 imports=$(grep 'DLL Name:' <<<"$dump" | awk '{print toupper($3)}' | sort -u)
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[ *[0-9]+\] ' | sed -E 's/^\s+\[ *[0-9]+\] //')
@@ -17,5 +19,22 @@ if [[ $exports != "Quillomar" ]]; then
   echo "check-dll: $dll exports [$exports], expected exactly Quillomar"
   bad=1
 fi
-[[ $bad == 0 ]] && echo "check-dll: $dll imports $(echo $imports) and exports Quillomar"
+if [[ -n $version ]]; then
+  # The version resource's strings are UTF-16: each key is followed by its value.
+  info=$(strings -el "$dll")
+  for key in FileVersion ProductVersion; do
+    value=$(grep -A1 -x "$key" <<<"$info" | tail -1)
+    if [[ $value != "$version" ]]; then
+      echo "check-dll: $dll has $key [$value], expected $version"
+      bad=1
+    fi
+  done
+  name=$(grep -A1 -x OriginalFilename <<<"$info" | tail -1)
+  if [[ $name != "$(basename "$dll")" ]]; then
+    echo "check-dll: $dll calls itself [$name]"
+    bad=1
+  fi
+  grep -qx "ProductName" <<<"$info" || { echo "check-dll: $dll has no ProductName"; bad=1; }
+fi
+[[ $bad == 0 ]] && echo "check-dll: $dll imports $(echo $imports), exports Quillomar${version:+, version $version}"
 exit $bad

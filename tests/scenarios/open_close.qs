@@ -11,7 +11,7 @@ file second.txt "x"
 
 load
 call About
-expect rc "Quillomar 1.0"
+expect rc "Quillomar 1.0.0"
 
 # A disk file: a reference other than 0, 1 and 2, and its size.
 call OpenFile "data.txt" ref size
