@@ -51,6 +51,8 @@ public:
   Library& operator=(const Library&) = delete;
 
   void call(int16_t md, void** slot, void* callbackArg) const;
+  // The loaded module (HMODULE on Windows, the dlopen handle elsewhere); null when linked in.
+  void* module() const { return module_; }
 
 private:
   Library() = default;

@@ -1,15 +1,23 @@
-// quillomar-host: the stand-in host program.
-#include "preview.h"
+// quillomar-host: the stand-in host program. Subcommands: run (scenario scripts), import
+// (an import of one source through a library build) and describe (what the host's method
+// editor learns from a build).
+#include "describe.h"
+#include "importer.h"
 #include "scenario.h"
 
-#include <cstring>
+#include <CLI/CLI.hpp>
+
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "quillomar_version.h"
+
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
 #define QHOST_GETPID _getpid
 #else
@@ -18,40 +26,6 @@
 #endif
 
 namespace {
-
-constexpr const char* kUsage = R"(usage: quillomar-host run --library PATH [--verbose] FILE...
-       quillomar-host preview --library PATH --field NAME:MAX:DELIMITER... [options] SOURCE
-       quillomar-host --help
-
-The stand-in host for the Quillomar external command library. It loads a library build
-(this host is built for the %s flavour), plays the host's side of the interface,
-and runs scenario scripts against it.
-
-Commands:
-  run       Run each scenario FILE against the library. Every file is read and
-            checked before anything runs.
-
-  preview   Import SOURCE (a file path, CLIPBOARD) through the library with the
-            record format given by the --field options, in order, and print each
-            record. DELIMITER is one of TAB COMMA SEMICO RETURN CRLF MAX or ASC
-            followed by one to three characters.
-
-Options:
-  --library PATH   the library build to load (required)
-  --verbose        run: print each step as it runs, and each command's return code
-  --strip-quotes   preview: remove enclosing double quotes from fields
-  --strip          preview: remove control characters (tabs become blanks)
-  --backwards      preview: read the records from the last to the first
-  --limit N        preview: at most N records (1000)
-  --help           show this text
-
-Exit status of run: 0 when every scenario passed (or was skipped for this flavour), 1 when
-an expectation failed (file:line, expected and actual are printed), 2 when a scenario is
-malformed, the library cannot be loaded or the command line is wrong. Of preview: 0 when
-the source was read to its end, 1 when a command failed or a read ended early, 2 as above.
-
-The scenario format is described in docs/scenarios.md.
-)";
 
 qhost::Flavour buildFlavour() {
 #if defined(QHOST_FLAVOUR_MAC)
@@ -63,31 +37,8 @@ qhost::Flavour buildFlavour() {
 #endif
 }
 
-int usage(const char* problem) {
-  if (problem) std::cerr << "quillomar-host: " << problem << "\n";
-  std::fprintf(problem ? stderr : stdout, kUsage, qhost::flavourName(buildFlavour()));
-  return problem ? 2 : 0;
-}
-
-int run(const std::vector<std::string>& args) {
-  std::string library;
-  qhost::RunOptions opt;
-  std::vector<std::string> files;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--library") {
-      if (i + 1 == args.size()) return usage("--library needs a path");
-      library = args[++i];
-    } else if (args[i] == "--verbose") {
-      opt.verbose = true;
-    } else if (args[i].rfind("--", 0) == 0) {
-      return usage(("unknown option " + args[i]).c_str());
-    } else {
-      files.push_back(args[i]);
-    }
-  }
-  if (library.empty()) return usage("run needs --library PATH");
-  if (files.empty()) return usage("run needs at least one scenario file");
-
+int runScenarios(const std::string& library, const std::vector<std::string>& files,
+                 qhost::RunOptions opt) {
   std::vector<qhost::Scenario> scenarios;
   try {
     for (const auto& f : files)
@@ -146,12 +97,117 @@ int run(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return usage("no command given");
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return usage(nullptr);
-  if (args[0] == "run") return run(std::vector<std::string>(args.begin() + 1, args.end()));
-  if (args[0] == "preview")
-    return qhost::runPreview(buildFlavour(), std::vector<std::string>(args.begin() + 1, args.end()),
-                             std::cout, std::cerr);
-  return usage(("unknown command " + args[0]).c_str());
-}
+#if defined(_WIN32)
+  // The output's bytes as written: CSV's CRLF must not become CR CR LF.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  CLI::App app{std::string("The stand-in host of the Quillomar external command library (") +
+                   qhost::flavourName(buildFlavour()) +
+                   " flavour): imports sources through a "
+                   "library build, describes a build, and runs scenario scripts against it.",
+               "quillomar-host"};
+  app.set_version_flag("--version", std::string("quillomar-host ") + QM_VERSION_STRING + " (" +
+                                        qhost::flavourName(buildFlavour()) + ")");
+  app.require_subcommand(1);
+  app.allow_windows_style_options(false); // "/path" is a path, also on Windows
+  app.footer("Exit status: 0 success, 1 a command failed or a read ended early (import) or an "
+             "expectation failed (run), 2 a bad command line, a missing library or a malformed "
+             "format file or scenario.");
+
+  // import
+  qhost::ImportOptions imp;
+  std::vector<std::string> fieldTexts;
+  std::string formatFile, output = "table";
+  auto* import = app.add_subcommand("import", "Import SOURCE record by record and write it out");
+  import->alias("preview");
+  import->add_option("SOURCE", imp.source, "a file path, or CLIPBOARD")->required();
+  import->add_option("--library", imp.library, "the library build to load")->required();
+  import->add_option("--field", fieldTexts,
+                     "a field of the record format, in order: NAME:MAX:DELIMITER (DELIMITER: TAB "
+                     "COMMA SEMICO RETURN CRLF MAX, or ASC and 1 to 3 characters)");
+  import->add_option("--format", formatFile,
+                     "a format file: one field a line, NAME MAX DELIMITER; # starts a comment");
+  import->add_option("--subs", imp.subs,
+                     "a substitution: a character and its replacement (one character alone: it "
+                     "is deleted); repeat for more");
+  import->add_flag("--strip", imp.strip, "remove control characters (tabs become blanks)");
+  import->add_flag("--strip-quotes", imp.stripQuotes, "remove a pair of enclosing double quotes");
+  import->add_flag("--backwards", imp.backwards, "read from the last record to the first");
+  import->add_option("--from", imp.from, "the byte position to start at (default: the start, "
+                                         "or the end backwards)")
+      ->check(CLI::Validator(
+          [](const std::string& v) {
+            return v.find_first_not_of("0123456789") == std::string::npos && !v.empty() &&
+                           std::stod(v) <= 2147483647.0
+                       ? std::string()
+                       : "takes a byte position from 0 to 2147483647, not \"" + v + "\"";
+},
+          "POSITION"));
+  import->add_option("--limit", imp.limit, "at most this many records (0: all)")
+      ->check(CLI::Validator(
+          [](const std::string& v) {
+            return v.find_first_not_of("0123456789") == std::string::npos && !v.empty()
+                       ? std::string()
+                       : "takes a number of records, 0 or more (0: all), not \"" + v + "\"";
+  },
+          "N"));
+  import->add_option("--output", output, "table, csv (RFC 4180), tsv or json")
+      ->check(CLI::IsMember({"table", "csv", "tsv", "json"}));
+  import->add_option("--encoding", imp.encoding,
+                     "the source's encoding: empty for bytes as they stand, or UTF-8");
+  import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
+
+  // describe
+  std::string describeLibrary;
+  auto* describe = app.add_subcommand(
+      "describe", "Show the command table and the design labels a build gives the host");
+  describe->add_option("--library", describeLibrary, "the library build to load")->required();
+
+  // run
+  std::string runLibrary;
+  std::vector<std::string> files;
+  qhost::RunOptions opt;
+  auto* run = app.add_subcommand("run", "Run scenario scripts (docs/scenarios.md) against a build");
+  run->add_option("FILE", files, "scenario scripts; all are read and checked first")->required();
+  run->add_option("--library", runLibrary, "the library build to load")->required();
+  run->add_flag("--verbose", opt.verbose, "print each step and each command's return code");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2; // --help and --version exit 0, mistakes 2
+  }
+
+  if (*import) {
+    std::string why;
+    for (const auto& text : fieldTexts) {
+      qhost::FieldOption f;
+      if (!qhost::parseFieldOption(text, &f, &why)) {
+        std::cerr << "quillomar-host: " << why << "\n";
+        return 2;
+      }
+      imp.fields.push_back(f);
+    }
+    if (!formatFile.empty() && !qhost::readFormatFile(formatFile, &imp.fields, &why)) {
+      std::cerr << "quillomar-host: " << why << "\n";
+      return 2;
+    }
+    if (imp.fields.empty()) {
+      std::cerr << "quillomar-host: import needs a record format: --field or --format\n";
+      return 2;
+    }
+    for (const auto& pair : imp.subs) {
+      if (qhost::fromUtf8(pair).empty() || qhost::fromUtf8(pair).size() > 2) {
+        std::cerr << "quillomar-host: --subs takes one or two characters, not \"" << pair << "\"\n";
+        return 2;
+      }
+    }
+    imp.output = output == "csv"    ? qhost::OutputForm::Csv
+                 : output == "tsv"  ? qhost::OutputForm::Tsv
+                 : output == "json" ? qhost::OutputForm::Json
+                                    : qhost::OutputForm::Table;
+    return qhost::runImport(buildFlavour(), imp, std::cout, std::cerr);
+  }
+  if (*describe) return qhost::runDescribe(buildFlavour(), describeLibrary, std::cout, std::cerr);
+  return runScenarios(runLibrary, files, opt);
+  }

@@ -32,6 +32,19 @@ bool systemSetClipboard(Flavour, const std::string*) { return false; }
 long systemLiveBlocks() { return static_cast<long>(ToolboxLiveBlockCount()); }
 long systemOpenFiles() { return static_cast<long>(ToolboxOpenFileCount()); }
 
+// The bundle's string list (id first), item by item, as Mac OS Roman bytes.
+std::vector<std::string> systemCommandStrings(void*, int first, int count) {
+  std::vector<std::string> out;
+  for (int i = 1; i <= count; ++i) {
+    uint8_t str[256] = {};
+    GetIndString(str, static_cast<int16_t>(first), static_cast<int16_t>(i));
+    out.emplace_back(reinterpret_cast<const char*>(str + 1), str[0]);
+  }
+  return out;
+}
+
+std::vector<uint8_t> systemQ7inf(void*) { return {}; } // a Windows resource
+
 #else
 
 void* resizeAndLockHandle(void* handleVar, size_t bytes) {
@@ -62,6 +75,51 @@ bool systemSetClipboard(Flavour, const std::string* bytes) {
   }
   CloseClipboard();
   return ok;
+}
+
+std::vector<std::string> systemCommandStrings(void* module, int first, int count) {
+#if defined(_WIN32)
+  auto inst = static_cast<HINSTANCE>(module);
+#else
+  (void)module; // the stand-in keeps the strings of the library that registered them
+  HINSTANCE inst = StandinStringModule(0);
+#endif
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) {
+    WCHAR buf[1024] = {};
+    int n = LoadStringW(inst, static_cast<UINT>(first + i), buf, 1024);
+    std::string utf8;
+    for (int k = 0; k < n; ++k) {
+      auto c = static_cast<char32_t>(static_cast<uint16_t>(buf[k]));
+      if (c < 0x80) {
+        utf8 += static_cast<char>(c);
+      } else if (c < 0x800) {
+        utf8 += static_cast<char>(0xC0 | (c >> 6));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        utf8 += static_cast<char>(0xE0 | (c >> 12));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    out.push_back(utf8);
+  }
+  return out;
+}
+
+std::vector<uint8_t> systemQ7inf(void* module) {
+#if defined(_WIN32)
+  auto inst = static_cast<HMODULE>(module);
+  HRSRC res = FindResourceW(inst, L"Q7INF", MAKEINTRESOURCEW(10)); // RT_RCDATA
+  if (!res) return {};
+  HGLOBAL data = LoadResource(inst, res);
+  const auto* bytes = static_cast<const uint8_t*>(data ? LockResource(data) : nullptr);
+  if (!bytes) return {};
+  return std::vector<uint8_t>(bytes, bytes + SizeofResource(inst, res));
+#else
+  (void)module; // a native build carries no resource section
+  return {};
+#endif
 }
 
 #if defined(_WIN32)

@@ -124,5 +124,7 @@ struct StandinString {
   const char* utf8;
 };
 STANDIN_API void StandinRegisterStrings(HINSTANCE inst, const StandinString* table, size_t count);
+// The modules that registered strings, in the order they did; null past the last.
+STANDIN_API HINSTANCE StandinStringModule(size_t index);
 
 #endif

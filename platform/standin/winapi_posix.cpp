@@ -520,6 +520,14 @@ unsigned StandinBeepCount(void) {
   return gBeeps;
 }
 
+HINSTANCE StandinStringModule(size_t index) {
+  std::lock_guard<std::mutex> g(gLock);
+  for (const auto& [inst, strings] : gStrings) {
+    if (index-- == 0) return inst;
+  }
+  return nullptr;
+}
+
 void StandinForceNextFileHandle(HANDLE h) {
   std::lock_guard<std::mutex> g(gLock);
   gForcedHandle = h;

@@ -1,0 +1,382 @@
+// quillomar-host import: opens a source through the library, defines its format (and
+// substitutions), reads every record and writes it out, with a progress bar on a terminal and
+// a one-line summary.
+#include "importer.h"
+
+#include "host.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <io.h>
+#define QHOST_ISATTY _isatty
+#define QHOST_FILENO _fileno
+#else
+#include <unistd.h>
+#define QHOST_ISATTY isatty
+#define QHOST_FILENO fileno
+#endif
+
+namespace qhost {
+
+namespace {
+
+constexpr int16_t kOpenFile = 8, kDefineFormat = 7, kDefineSubs = 6, kReadRecord = 5,
+                  kCloseFile = 2;
+
+std::string resultText(double rc) {
+  switch (static_cast<int>(rc)) {
+  case -1:
+    return "the library is not loaded";
+  case 0:
+    return "complete";
+  case 1:
+    return "no record format";
+  case 2:
+    return "the file cannot be opened";
+  case 3:
+    return "a parameter is missing or out of range";
+  case 4:
+    return "out of memory, or the clipboard cannot be opened";
+  case 5:
+    return "input/output error";
+  case 6:
+    return "no such import file";
+  case 7:
+    return "end of the source";
+  case 8:
+    return "the source ended within a fixed-length field";
+  case 9:
+    return "the source ended before the delimiter";
+  case 11:
+    return "a field longer than its maximum";
+  default:
+    return "unknown result";
+  }
+}
+
+bool isDelimiterKeyword(const std::string& d) {
+  if (d == "TAB" || d == "COMMA" || d == "SEMICO" || d == "RETURN" || d == "CRLF" || d == "MAX")
+    return true;
+  return d.size() >= 4 && d.size() <= 6 && d.compare(0, 3, "ASC") == 0;
+}
+
+bool checkField(const FieldOption& f, std::string* why) {
+  if (f.name.empty()) {
+    *why = "a field needs a name";
+    return false;
+  }
+  if (!(f.max >= 0 && f.max <= 32000) || f.max != static_cast<long>(f.max)) {
+    *why = "field " + f.name + ": the maximum must be a whole number from 0 to 32000";
+    return false;
+  }
+  if (!isDelimiterKeyword(f.delimiter)) {
+    *why = "field " + f.name + ": unknown delimiter \"" + f.delimiter +
+           "\" (TAB COMMA SEMICO RETURN CRLF MAX, or ASC and 1 to 3 characters)";
+    return false;
+  }
+  return true;
+}
+
+bool parseMax(const std::string& text, double* out) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *out = std::stod(text);
+  return true;
+}
+
+// The progress bar: position against size, records/s and time left, redrawn at most ten
+// times a second, on stderr only when it is a terminal.
+class Progress {
+public:
+  Progress(bool enabled, double size, bool backwards)
+      : enabled_(enabled), size_(size), backwards_(backwards), start_(Clock::now()), last_(start_) {
+  }
+  void update(double position, long records, bool force = false) {
+    if (!enabled_) return;
+    auto now = Clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    double done = backwards_ ? size_ - position : position;
+    double fraction = size_ > 0 ? done / size_ : 1;
+    if (fraction < 0) fraction = 0;
+    if (fraction > 1) fraction = 1;
+    double seconds = std::chrono::duration<double>(now - start_).count();
+    double rate = seconds > 0 ? records / seconds : 0;
+    double left = fraction > 0 ? seconds * (1 - fraction) / fraction : 0;
+    constexpr int kWidth = 30;
+    int filled = static_cast<int>(fraction * kWidth);
+    std::fprintf(stderr, "\r[%s%s] %5.1f%%  %ld records  %.0f/s  %.0fs left   ",
+                 std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), 100 * fraction,
+                 records, rate, left);
+    std::fflush(stderr);
+  }
+  void finish() {
+    if (enabled_) std::fprintf(stderr, "\r%80s\r", "");
+  }
+
+private:
+  using Clock = std::chrono::steady_clock;
+  bool enabled_;
+  double size_;
+  bool backwards_;
+  Clock::time_point start_, last_;
+};
+
+class Writer {
+public:
+  Writer(OutputForm form, std::ostream& out, const std::vector<FieldOption>& fields)
+      : form_(form), out_(out), fields_(fields) {}
+  void begin(const std::string& source, double size) {
+    switch (form_) {
+    case OutputForm::Table:
+      out_ << source << ": " << static_cast<long long>(size) << " bytes\n";
+      row(names());
+      break;
+    case OutputForm::Csv:
+    case OutputForm::Tsv:
+      row(names());
+      break;
+    case OutputForm::Json:
+      out_ << "[";
+      break;
+    }
+  }
+  void record(const std::vector<std::string>& values) {
+    if (form_ != OutputForm::Json) {
+      row(values);
+      return;
+    }
+    out_ << (first_ ? "\n" : ",\n") << "{";
+    for (size_t i = 0; i < values.size(); ++i)
+      out_ << (i ? ", " : "") << jsonString(fields_[i].name) << ": " << jsonString(values[i]);
+    out_ << "}";
+    first_ = false;
+  }
+  void end() {
+    if (form_ == OutputForm::Json) out_ << (first_ ? "]\n" : "\n]\n");
+  }
+
+private:
+  std::vector<std::string> names() const {
+    std::vector<std::string> n;
+    for (const auto& f : fields_)
+      n.push_back(f.name);
+    return n;
+  }
+  void row(const std::vector<std::string>& values) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      switch (form_) {
+      case OutputForm::Table:
+        out_ << (i ? " | " : "") << values[i];
+        break;
+      case OutputForm::Csv:
+        out_ << (i ? "," : "") << csvField(values[i], ',');
+        break;
+      case OutputForm::Tsv:
+        out_ << (i ? "\t" : "") << csvField(values[i], '\t');
+        break;
+      case OutputForm::Json:
+        break;
+      }
+    }
+    out_ << (form_ == OutputForm::Table ? "\n" : "\r\n"); // RFC 4180 ends records with CRLF
+  }
+  OutputForm form_;
+  std::ostream& out_;
+  const std::vector<FieldOption>& fields_;
+  bool first_ = true;
+};
+
+} // namespace
+
+bool parseFieldOption(const std::string& text, FieldOption* out, std::string* why) {
+  size_t a = text.find(':');
+  size_t b = a == std::string::npos ? a : text.find(':', a + 1);
+  if (b == std::string::npos) {
+    *why = "--field takes NAME:MAX:DELIMITER, as id:10:COMMA, not \"" + text + "\"";
+    return false;
+  }
+  out->name = text.substr(0, a);
+  out->delimiter = text.substr(b + 1);
+  if (!parseMax(text.substr(a + 1, b - a - 1), &out->max)) {
+    *why = "--field " + text + ": the maximum must be a whole number from 0 to 32000";
+    return false;
+  }
+  return checkField(*out, why);
+}
+
+bool readFormatFile(const std::string& path, std::vector<FieldOption>* out, std::string* why) {
+  std::ifstream in(path);
+  if (!in) {
+    *why = "cannot read the format file " + path;
+    return false;
+  }
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line);
+    std::string name, max, delimiter, extra;
+    if (!(words >> name) || name[0] == '#') continue;
+    FieldOption f;
+    f.name = name;
+    std::string problem;
+    if (!(words >> max >> delimiter) || (words >> extra && extra[0] != '#')) {
+      problem = "a field line is NAME MAX DELIMITER";
+    } else if (!parseMax(max, &f.max)) {
+      problem = "the maximum must be a whole number from 0 to 32000";
+    } else {
+      f.delimiter = delimiter;
+      checkField(f, &problem);
+    }
+    if (!problem.empty()) {
+      *why = path + ":" + std::to_string(number) + ": " + problem;
+      return false;
+    }
+    out->push_back(f);
+  }
+  if (out->empty()) {
+    *why = path + ": no fields";
+    return false;
+  }
+  return true;
+}
+
+std::string csvField(const std::string& text, char separator) {
+  if (text.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) return text;
+  std::string q = "\"";
+  for (char c : text) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string jsonString(const std::string& text) {
+  std::string j = "\"";
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      j += '\\';
+      j += c;
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      j += buf;
+    } else {
+      j += c; // UTF-8 as it stands
+    }
+  }
+  return j + "\"";
+}
+
+int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std::ostream& err) {
+  std::string error;
+  auto lib = Library::open(opt.library, flavour, &error);
+  if (!lib) {
+    err << "quillomar-host: " << error << "\n";
+    return 2;
+  }
+  Host host(flavour);
+  host.setVariable("fileRef", Value::num(0));
+  host.setVariable("fileSize", Value::num(0));
+  host.setVariable("position", Value::num(0));
+  host.declareList("format", {"fieldName", "maxSize", "delimiter"});
+  for (const auto& f : opt.fields) {
+    host.setVariable(f.name, Value::str(U""));
+    host.addRow("format", {Value::str(fromUtf8(f.name)), Value::num(f.max),
+                           Value::str(fromUtf8(f.delimiter))});
+  }
+  auto code = [&host] { return host.returnCode() ? host.returnCode()->asNumber() : -1; };
+  auto failed = [&](const char* step) {
+    err << "quillomar-host: " << step << " answered " << code() << " (" << resultText(code())
+        << ")\n";
+    host.send(*lib, kUnload);
+    return 1;
+  };
+
+  host.send(*lib, kLoad);
+  std::vector<Param> open = {Param{{}, Value::str(fromUtf8(opt.source))}, Param{"fileRef", {}},
+                             Param{"fileSize", {}}, Param{{}, Value::num(opt.stripQuotes ? 1 : 0)}};
+  if (!opt.encoding.empty()) open.push_back(Param{{}, Value::str(fromUtf8(opt.encoding))});
+  host.execute(*lib, kOpenFile, open);
+  if (code() != 0) return failed("OpenFile");
+  const double ref = host.variable("fileRef")->number;
+  const double size = host.variable("fileSize")->number;
+  host.execute(*lib, kDefineFormat,
+               {Param{{}, Value::num(ref)}, Param{"format", {}},
+                Param{{}, Value::str(U"fieldName")}, Param{{}, Value::str(U"maxSize")},
+                Param{{}, Value::str(U"delimiter")}});
+  if (code() != 0) return failed("DefineFormat");
+  if (!opt.subs.empty()) {
+    host.declareList("subs", {"target", "replacement"});
+    for (const auto& pair : opt.subs) {
+      std::u32string chars = fromUtf8(pair);
+      host.addRow("subs", {Value::str(chars.substr(0, 1)), Value::str(chars.substr(1, 1))});
+    }
+    host.execute(*lib, kDefineSubs,
+                 {Param{{}, Value::num(ref)}, Param{"subs", {}}, Param{{}, Value::str(U"target")},
+                  Param{{}, Value::str(U"replacement")}});
+    if (code() != 0) return failed("DefineSubs");
+  }
+
+  Writer writer(opt.output, out, opt.fields);
+  writer.begin(opt.source, size);
+  const double start = opt.from >= 0 ? opt.from : (opt.backwards ? size : 0);
+  host.setVariable("position", Value::num(start));
+  Progress progress(!opt.quiet && QHOST_ISATTY(QHOST_FILENO(stderr)), size, opt.backwards);
+  std::map<int, long> codes;
+  long records = 0;
+  double last = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::vector<Param> read = {Param{{}, Value::num(ref)}, Param{"position", {}},
+                                   Param{{}, Value::num(opt.strip ? 1 : 0)},
+                                   Param{{}, Value::num(opt.backwards ? 1 : 0)}};
+  std::vector<std::string> values(opt.fields.size());
+  while (opt.limit == 0 || records < opt.limit) {
+    host.execute(*lib, kReadRecord, read);
+    last = code();
+    ++codes[static_cast<int>(last)];
+    if (last == 7 || last == -1 || (last >= 1 && last <= 6)) break;
+    ++records;
+    for (size_t i = 0; i < opt.fields.size(); ++i)
+      values[i] = toUtf8(host.variable(opt.fields[i].name)->asText());
+    writer.record(values);
+    progress.update(host.variable("position")->number, records);
+    if (last == 9 || last == 8) break; // the last record ran into the end of the source
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  progress.update(host.variable("position")->number, records, true);
+  progress.finish();
+  writer.end();
+  const double endPos = host.variable("position")->number;
+  host.execute(*lib, kCloseFile, {Param{"fileRef", {}}});
+  host.send(*lib, kUnload);
+
+  // Read to its end: the end was reached, or the last record ran into it, or the limit.
+  const bool limited = opt.limit != 0 && records >= opt.limit;
+  const bool atEnd =
+      last == 7 || ((last == 8 || last == 9) && endPos == (opt.backwards ? 0 : size));
+  if (!opt.quiet) {
+    const double bytes = opt.backwards ? start - endPos : endPos - start;
+    std::ostringstream line;
+    line << records << " record(s), " << static_cast<long long>(bytes) << " bytes in " << std::fixed
+         << std::setprecision(2) << seconds << " s (" << std::setprecision(1)
+         << (seconds > 0 ? bytes / seconds / 1e6 : 0) << " MB/s); results:";
+    for (const auto& [c, n] : codes)
+      line << " " << c << " x" << n << " (" << resultText(c) << ")";
+    err << line.str() << "\n";
+  }
+  return (atEnd || limited) ? 0 : 1;
+}
+
+} // namespace qhost

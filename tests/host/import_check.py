@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""Checks quillomar-host import as a user would: each example imported in every output form
+reads back, through Python's csv and json modules, to the same fields; --help and --version
+answer 0; bad command lines, a missing library and a malformed format file answer 2.
+
+Usage: import_check.py SOURCE_DIR LIBRARY HOST [WRAPPER...]
+(WRAPPER: what runs HOST, e.g. tools/wine-run.sh for a Windows build)"""
+import csv
+import io
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+src, library, host = sys.argv[1], sys.argv[2], sys.argv[3]
+wrapper = sys.argv[4:]
+failures = []
+
+
+def run(*args):
+    p = subprocess.run(wrapper + [host] + list(args), capture_output=True)
+    return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+EXAMPLES = [("customers.csv", "customers.fmt", "32", ["--strip-quotes"]),
+            ("inventory.txt", "inventory.fmt", "49", []),
+            ("stations.tsv", "stations.fmt", "25", [])]
+
+for data, fmt, start, extra in EXAMPLES:
+    base = ["import", "--library", library, "--format", os.path.join(src, "examples", fmt),
+            "--from", start, "--quiet"] + extra + [os.path.join(src, "examples", data)]
+    forms = {}
+    for form in ("csv", "tsv", "json"):
+        code, out, err = run(*(base + ["--output", form]))
+        check(code == 0, f"{data} --output {form}: exit {code}: {err.strip()}")
+        if form == "json":
+            forms[form] = json.loads(out)
+        else:
+            rows = list(csv.reader(io.StringIO(out, newline=""),
+                                   delimiter="," if form == "csv" else "\t"))
+            forms[form] = [dict(zip(rows[0], r)) for r in rows[1:]]
+    check(forms["csv"] == forms["tsv"] == forms["json"], f"{data}: the forms differ: {forms}")
+    check(len(forms["json"]) >= 4, f"{data}: only {len(forms['json'])} records")
+    # The summary line names the records and every result seen.
+    code, out, err = run(*[a for a in base if a != "--quiet"])
+    check(code == 0 and "record(s)" in err and "7 x1" in err, f"{data}: summary: {err.strip()}")
+
+for args in (["--help"], ["import", "--help"], ["describe", "--help"], ["run", "--help"],
+             ["--version"]):
+    code, out, _ = run(*args)
+    check(code == 0 and out.strip(), f"{' '.join(args)}: exit {code}")
+
+orders = os.path.join(src, "examples", "orders.csv")
+field = ["--field", "id:10:COMMA"]
+with tempfile.NamedTemporaryFile("w", suffix=".fmt", delete=False) as bad:
+    bad.write("# a field without its delimiter\nid 10\n")
+for args, why in (
+        (["import", "--library", library] + field + ["--limit", "-5", orders], "--limit -5"),
+        (["import", "--library", library] + field + ["--limit", "abc", orders], "--limit abc"),
+        (["import", "--library", library] + field + ["--output", "xml", orders], "--output xml"),
+        (["import", "--library", library, "--field", "id:x:COMMA", orders], "a bad --field"),
+        (["import", "--library", library, "--field", "id:10:COLON", orders], "a bad delimiter"),
+        (["import", "--library", library, orders], "no format"),
+        (["import", "--library", "no-such-library"] + field + [orders], "a missing library"),
+        (["import", "--library", library, "--format", bad.name, orders], "a malformed format"),
+        (["import", "--library", library, "--frobnicate"] + field + [orders], "an unknown option"),
+        (["frobnicate"], "an unknown command"),
+        ([], "no command")):
+    code, _, err = run(*args)
+    check(code == 2, f"{why}: exit {code}, expected 2 ({err.strip()[:120]})")
+os.unlink(bad.name)
+
+# A failed open: exit 1.
+code, _, _ = run("import", "--library", library, "--field", "id:10:COMMA", "no-such-file.csv")
+check(code == 1, f"a missing source: exit {code}, expected 1")
+
+code, out, _ = run("describe", "--library", library)
+check(code == 0 and "Quillomar.OpenFile" in out and "Parms: (path,fileRefField" in out,
+      f"describe: exit {code}: {out[:200]}")
+
+for f in failures:
+    print("import-check:", f)
+print(f"import-check: {len(failures)} failure(s)")
+sys.exit(1 if failures else 0)
