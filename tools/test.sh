@@ -23,6 +23,17 @@ for p in "${presets[@]}"; do
   fi
 done
 
+# The release archive, built from the Windows presets and unpacked as a method author would.
+if [[ $need == all ]]; then
+  echo "== release"
+  if bash tools/release.sh >/dev/null; then
+    version=$(sed -n 's/^set(QM_VERSION \([0-9.]*\))/\1/p' CMakeLists.txt)
+    bash tools/check-release.sh "dist/Quillomar-$version.zip" || failed+=(release)
+  else
+    failed+=(release)
+  fi
+fi
+
 # A short run of each fuzz target (clang, natively), when the native builds were asked for.
 for p in "${presets[@]}"; do
   if [[ $p == linux-unicode ]]; then
