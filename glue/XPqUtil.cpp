@@ -198,6 +198,92 @@ void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback c
   SetFldVal(fldRef, fmtString, buf, cb);
   if (buf != onStack) std::free(buf);
 }
+namespace {
+// The second byte's range for a lead byte of a well-formed sequence, and its length; 0 for a
+// byte that starts none.
+qlong utf8Expect(qbyte lead, qbyte* lo, qbyte* hi) {
+  *lo = 0x80;
+  *hi = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (lead == 0xE0) *lo = 0xA0; // no overlong forms
+    if (lead == 0xED) *hi = 0x9F; // no surrogates
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (lead == 0xF0) *lo = 0x90;
+    if (lead == 0xF4) *hi = 0x8F; // nothing above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+} // namespace
+
+qlong CHRutf8ToQchar(const char* src, qlong length, qchar* dest) {
+  constexpr qchar kReplacement = 0xFFFD;
+  qlong out = 0;
+  for (qlong i = 0; i < length;) {
+    const auto lead = static_cast<qbyte>(src[i]);
+    if (lead < 0x80) {
+      dest[out++] = lead;
+      ++i;
+      continue;
+    }
+    qbyte lo = 0, hi = 0;
+    const qlong need = utf8Expect(lead, &lo, &hi);
+    qchar c = need == 2 ? (lead & 0x1Fu) : need == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+    qlong k = 1;
+    for (; need > 0 && k < need && i + k < length; ++k) {
+      const auto b = static_cast<qbyte>(src[i + k]);
+      if (b < lo || b > hi) break; // the maximal subpart ends before this byte
+      c = c << 6 | (b & 0x3Fu);
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    dest[out++] = need > 0 && k == need ? c : kReplacement;
+    i += k;
+  }
+  return out;
+}
+
+qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest) {
+  return encodeUtf8(src, count, dest);
+}
+
+void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb) {
+  constexpr qlong kOnStack = 512;
+  qchar onStack[kOnStack];
+  qchar* buf = onStack;
+  if (length >= kOnStack) {
+    buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
+    if (!buf) {
+      qchar empty = 0;
+      SetFldVal(fldRef, fmtString, &empty, cb);
+      return;
+    }
+  }
+  qlong n = CHRutf8ToQchar(value, length, buf);
+  buf[n] = 0;
+  SetFldVal(fldRef, fmtString, buf, cb);
+  if (buf != onStack) std::free(buf);
+}
+
+qlong Utf8CutPoint(const char* text, qlong length, qlong available) {
+  if (length >= available) return length; // nothing follows: no character is split
+  if ((static_cast<qbyte>(text[length]) & 0xC0) != 0x80) return length; // a character starts
+  // Back from the cut to the lead byte of the character the cut falls into, if any.
+  for (qlong back = 1; back <= 3 && back <= length; ++back) {
+    const auto b = static_cast<qbyte>(text[length - back]);
+    if ((b & 0xC0) == 0x80) continue; // a continuation byte: look further back
+    qbyte lo = 0, hi = 0;
+    const qlong need = utf8Expect(b, &lo, &hi);
+    // The character starting there runs past the cut: keep it whole for the next read,
+    // unless it is all the piece holds (the read must move on).
+    if (need > back && length - back > 0) return length - back;
+    return length;
+  }
+  return length;
+}
 #else
 void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
   value[0] = 0;

@@ -56,6 +56,22 @@ void setStringField(qshort fldRef, const char* value, qcallback cb);
 // zero byte at length), when the caller knows the length already.
 void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb);
 
+#if QM_UNICODE
+// UTF-8 to host characters: well-formed sequences of one to four bytes become their
+// characters; a malformed or cut sequence becomes U+FFFD per maximal subpart (the Unicode
+// standard's recommended practice), so no byte is dropped or misread. dest holds at least
+// length characters; returns the characters written.
+qlong CHRutf8ToQchar(const char* src, qlong length, qchar* dest);
+// Host characters to UTF-8: count characters (stopping at a 0); returns the bytes written
+// (at most 4 a character for the characters of Unicode).
+qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest);
+// Stores length bytes of UTF-8 into a field as the characters they encode.
+void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb);
+// How many of the first length bytes of UTF-8 text may be kept without splitting the
+// character that continues past them: length, or the start of that character.
+qlong Utf8CutPoint(const char* text, qlong length, qlong available);
+#endif
+
 // ---- Design information ------------------------------------------------------------------
 // Fills the host's design-information record for command cmdNumber: for item 5 the label of
 // its parameter line ("Parms: " and the parameter list of its command text), for item 6 that

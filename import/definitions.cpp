@@ -75,7 +75,8 @@ void doDefineFormat(cmdContext* ctx) {
     rec->fields = nullptr;
     rec->fldCount = 0;
   }
-  auto* fields = static_cast<fieldSpec*>(NewXPPointer(static_cast<qlong>(static_cast<size_t>(n) * sizeof(fieldSpec))));
+  auto* fields = static_cast<fieldSpec*>(
+      NewXPPointer(static_cast<qlong>(static_cast<size_t>(n) * sizeof(fieldSpec))));
   if (!fields) {
     ctx->errCd = 4; // the old format is gone already
     return;
@@ -123,6 +124,21 @@ void doDefineSubs(cmdContext* ctx) {
   if (!targetRef || !replacementRef) return;
 
   importFileSpec* rec = ctx->fileSpecsP;
+  const qshort list = paramField(kListParam);
+#if QM_UNICODE
+  // Pairs act on bytes: in a UTF-8 source a character beyond 7-bit ASCII is several bytes
+  // and could never match. Checked before the old table goes.
+  if (rec->encoding == kEncodingUtf8) {
+    for (qshort line = 1; line <= n; ++line) {
+      const qshort cols[2] = {targetRef, replacementRef};
+      for (qshort col : cols) {
+        qchar cell[3] = {};
+        GetLstVal(list, line, col, fmtString, 2, cell, ctx->cb);
+        if (cell[0] > 0x7F) return;
+      }
+    }
+  }
+#endif
   if (rec->transTable) {
     DisposeXPPointer(rec->transTable);
     rec->transTable = nullptr;
@@ -134,7 +150,6 @@ void doDefineSubs(cmdContext* ctx) {
   }
   auto count = static_cast<uint16_t>(n);
   std::memcpy(table, &count, sizeof count);
-  const qshort list = paramField(kListParam);
   for (qshort line = 1; line <= n; ++line) {
     char target[3], replacement[3];
     getAsciiListColumn(list, targetRef, line, 2, target, ctx->cb);

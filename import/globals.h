@@ -41,7 +41,14 @@ struct importFileSpec {
   PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
   readAheadWindow* window; // a disk file's read-ahead window for the current command, or null
   const void* lockedBlock; // an in-memory source's block while a record read holds it locked
+  qshort encoding;         // kEncodingBytes, or kEncodingUtf8 (the fifth OpenFile parameter)
+  qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
 };
+
+// What the bytes of a source are: passed as they stand (one character per byte), or UTF-8
+// decoded to the characters they encode (Unicode builds only).
+constexpr qshort kEncodingBytes = 0;
+constexpr qshort kEncodingUtf8 = 1;
 
 struct globals {
   uint32_t sig;             // kSigLoading or kSigReady

@@ -19,6 +19,12 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
   char* text = ctx->g->buffer;
   qlong length =
       ConditionText(text, static_cast<qlong>(std::strlen(text)), ctx->fileSpecsP, stripping);
+#if QM_UNICODE
+  if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
+    setStringFieldUtf8(fldRef, text, length, ctx->cb); // decoded after conditioning
+    return;
+  }
+#endif
   setStringFieldN(fldRef, text, length, ctx->cb);
 }
 
@@ -119,9 +125,12 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
     return;
   }
   if (start < 0) start = 0; // the record runs from the source's first byte
-  const qlong recordLength = w - start;
+  // The byte-order mark of a UTF-8 source belongs to no record; the position still counts it.
+  const qlong skip =
+      windowStart + start == 0 && w >= rec->bomLength ? qlong{rec->bomLength} : qlong{0};
+  const qlong recordLength = w - start - skip;
   XPHandle tempDataH = ctx->g->backwardH;
-  std::memcpy(LockXPHandle(tempDataH), window + start, static_cast<size_t>(recordLength));
+  std::memcpy(LockXPHandle(tempDataH), window + start + skip, static_cast<size_t>(recordLength));
   UnlockXPHandle(tempDataH);
   releaseWindow(rec);
   char* buffer = ctx->g->buffer;
@@ -170,6 +179,7 @@ void doReadRecord(cmdContext* ctx) {
     ctx->errCd = 4;
     return;
   }
+  if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no record's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != 0) {
@@ -195,6 +205,7 @@ bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bo
     ctx->errCd = 4;
     return false;
   }
+  if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no text's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != 0) {
@@ -232,6 +243,31 @@ bool oneShotPrologue(cmdContext* ctx, qshort minParams, qlong* position, bool* s
 }
 } // namespace
 
+namespace {
+// ReadUpTo's terminator as the bytes to look for: at most 3 characters as bytes, or in a
+// UTF-8 source their UTF-8, which must fit 3 bytes; false when it does not.
+bool readTerminator(cmdContext* ctx, char termChar[4]) {
+#if QM_UNICODE
+  if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
+    qlong length = 0;
+    GetFldVal(paramField(4), fmtLength, 4, &length, ctx->cb);
+    qchar chars[4] = {};
+    if (length > 3) return false;
+    if (length > 0) GetFldVal(paramField(4), fmtString, 3, chars, ctx->cb);
+    chars[3] = 0;
+    char utf8[16] = {};
+    qlong n = CHRqcharToUtf8(chars, 3, utf8);
+    if (n > 3) return false;
+    std::memcpy(termChar, utf8, static_cast<size_t>(n));
+    termChar[n] = 0;
+    return true;
+  }
+#endif
+  getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
+  return true;
+}
+} // namespace
+
 void doReadUpTo(cmdContext* ctx) {
   qlong position = 0;
   bool stripping = false;
@@ -244,7 +280,10 @@ void doReadUpTo(cmdContext* ctx) {
     return;
   }
   char termChar[4];
-  getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
+  if (!readTerminator(ctx, termChar)) {
+    ctx->errCd = 3;
+    return;
+  }
   fieldSpec oneShotField{};
   oneShotField.fldMax = static_cast<qshort>(maxLength);
   oneShotField.fldDelim[0] = static_cast<qbyte>(std::strlen(termChar));

@@ -163,6 +163,12 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
     std::memcpy(buffer + bytesRead, at, static_cast<size_t>(take));
     bytesRead += take;
   }
+#if QM_UNICODE
+  // A UTF-8 piece cut by its maximum ends on a whole character: the cut moves back to the
+  // start of the character it would split, and the next read begins with that character.
+  if (!found && result == 0 && src.rec->encoding == kEncodingUtf8)
+    maxBytes = Utf8CutPoint(buffer, maxBytes, bytesRead);
+#endif
   return finishDelimited(buffer, bytesRead, found, result, maxBytes, len, filePos);
 }
 

@@ -137,6 +137,42 @@ bool sameChars(const qchar* text, const char* keyword, qlong n) {
   return true;
 }
 
+// The fifth parameter: empty for bytes as they stand, "UTF-8" or "utf-8" for UTF-8 (the
+// Unicode builds decode it); false for anything else.
+bool readEncoding(cmdContext* ctx, qshort* encoding) {
+  qlong length = 0;
+  GetFldVal(paramField(5), fmtLength, 4, &length, ctx->cb);
+  *encoding = kEncodingBytes;
+  if (length <= 0) return true;
+  if (length != 5) return false;
+  qchar name[6] = {};
+  GetFldVal(paramField(5), fmtString, 5, name, ctx->cb);
+  if (!sameChars(name, "UTF-8", 5) && !sameChars(name, "utf-8", 5)) return false;
+  *encoding = kEncodingUtf8;
+  return QM_UNICODE != 0; // the 8-bit host has no characters to decode into
+}
+
+// A UTF-8 source that starts with a byte-order mark (EF BB BF): reads skip it, positions
+// still count it.
+void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
+  rec->bomLength = 0;
+  if (rec->encoding != kEncodingUtf8 || rec->fileSize < 3) return;
+  static const char kMark[3] = {'\xEF', '\xBB', '\xBF'};
+  if (IsInMemorySource(rec)) {
+    const char* block = static_cast<const char*>(LockXPHandle(rec->dataHandle));
+    const char* text = rec->fileRef == kFieldRef ? block + 4 : block;
+    if (std::memcmp(text, kMark, 3) == 0) rec->bomLength = 3;
+    UnlockXPHandle(rec->dataHandle);
+    return;
+  }
+  // Through the file's read-ahead window, which the first read then finds filled.
+  qlong run = 0;
+  PlatResult why = kPlatOk;
+  if (AttachReadAhead(ctx->g, rec) != 0) return;
+  const char* at = ReadAheadBytes(rec, 0, &run, &why);
+  if (at && run >= 3 && std::memcmp(at, kMark, 3) == 0) rec->bomLength = 3;
+}
+
 } // namespace
 
 void doAbout(cmdContext* ctx) {
@@ -156,12 +192,18 @@ void doOpenFile(cmdContext* ctx) {
   }
   SetFldLong(paramField(2), 0, ctx->cb);
   if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
+  qshort encoding = kEncodingBytes;
+  if (ctx->paramCount > 4 && !readEncoding(ctx, &encoding)) {
+    ctx->errCd = 3; // an encoding this build does not know: nothing is opened
+    return;
+  }
   importFileSpec* rec = nullptr;
   if (AppendFileSpec(&ctx->g->fileSpecsH, &ctx->table, &rec) != 0) {
     ctx->errCd = 4;
     return;
   }
   if (ctx->paramCount > 3) rec->stripEncQuotes = FlagParam(ctx, 4) ? 1 : 0;
+  rec->encoding = encoding;
 
   // The path in the host's own characters: keywords, emptiness and length are judged on
   // them, never on bytes narrowed from them.
@@ -191,9 +233,11 @@ void doOpenFile(cmdContext* ctx) {
     }
     SetFldLong(paramField(2), rec->fileRef, ctx->cb);
     if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
+    noteByteOrderMark(ctx, rec);
     return;
   }
   ctx->errCd = openDisk(ctx, path, n);
+  if (ctx->errCd == 0) noteByteOrderMark(ctx, lastRecord(ctx));
 }
 
 void doCloseFile(cmdContext* ctx) {
