@@ -270,20 +270,26 @@ void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallbac
 
 qlong Utf8CutPoint(const char* text, qlong length, qlong available) {
   if (length >= available) return length; // nothing follows: no character is split
-  if ((static_cast<qbyte>(text[length]) & 0xC0) != 0x80) return length; // a character starts
-  // Back from the cut to the lead byte of the character the cut falls into, if any.
-  for (qlong back = 1; back <= 3 && back <= length; ++back) {
-    const auto b = static_cast<qbyte>(text[length - back]);
-    if ((b & 0xC0) == 0x80) continue; // a continuation byte: look further back
+  // The lead byte of the character the cut falls into: the bytes from it up to and including
+  // the first one past the cut must begin a well-formed sequence that is longer than the
+  // bytes kept of it.
+  for (qlong start = length - 1; start >= 0 && start >= length - 3; --start) {
+    const auto lead = static_cast<qbyte>(text[start]);
+    if ((lead & 0xC0) == 0x80) continue; // a continuation byte: the lead is further back
     qbyte lo = 0, hi = 0;
-    const qlong need = utf8Expect(b, &lo, &hi);
-    // The character starting there runs past the cut: keep it whole for the next read,
-    // unless it is all the piece holds (the read must move on).
-    if (need > back && length - back > 0) return length - back;
-    return length;
+    const qlong need = utf8Expect(lead, &lo, &hi);
+    if (need <= length - start) return length; // that character ends before the cut
+    for (qlong k = start + 1; k <= length; ++k) {
+      const auto b = static_cast<qbyte>(text[k]);
+      if (b < lo || b > hi) return length; // not a character the cut would split
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    return start > 0 ? start : length; // a piece must keep something to move the read on
   }
   return length;
 }
+
 #else
 void getAsciiStringParm(qshort fldRef, qlong maxlen, char* value, qcallback cb) {
   value[0] = 0;
