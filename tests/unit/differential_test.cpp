@@ -37,6 +37,8 @@ struct RefFile {
   std::string path;
   std::string bytes;
   bool stripQuotes = false;
+  bool utf8 = false; // opened with the encoding "UTF-8"
+  qlong bom = 0;     // 3 when such a file starts with a byte-order mark
   std::vector<RefField> format;
   std::vector<qbyte> subs; // count word and pairs, as the library lays them out
   double ref = 0;
@@ -55,9 +57,82 @@ struct Outcome {
 
 // The reference reader: one field, byte by byte, from a source that hands out one byte at a
 // time (nullopt at the end).
+// UTF-8 as the Unicode standard defines it: the second byte's range after each lead byte,
+// and the sequence's length; 0 for a byte that starts no sequence.
+int refUtf8Lead(unsigned char b, unsigned char* lo, unsigned char* hi) {
+  *lo = 0x80;
+  *hi = 0xBF;
+  if (b < 0xC2 || b > 0xF4) return 0;
+  if (b <= 0xDF) return 2;
+  if (b <= 0xEF) {
+    *lo = b == 0xE0 ? 0xA0 : 0x80;
+    *hi = b == 0xED ? 0x9F : 0xBF;
+    return 3;
+  }
+  *lo = b == 0xF0 ? 0x90 : 0x80;
+  *hi = b == 0xF4 ? 0x8F : 0xBF;
+  return 4;
+}
+
+// The reference decoder: a well-formed sequence becomes its character, each maximal subpart
+// of an ill-formed one U+FFFD.
+std::u32string refDecodeUtf8(const std::string& s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      out += b;
+      ++i;
+      continue;
+    }
+    unsigned char lo = 0, hi = 0;
+    const int len = refUtf8Lead(b, &lo, &hi);
+    if (len == 0) {
+      out += U'\uFFFD';
+      ++i;
+      continue;
+    }
+    char32_t c = b & (0xFF >> (len + 1));
+    int k = 1;
+    while (k < len && i + static_cast<size_t>(k) < s.size()) {
+      const auto t = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+      if (t < lo || t > hi) break;
+      c = c << 6 | (t & 0x3F);
+      lo = 0x80;
+      hi = 0xBF;
+      ++k;
+    }
+    out += k == len ? c : U'\uFFFD';
+    i += static_cast<size_t>(k);
+  }
+  return out;
+}
+
+// Where a UTF-8 piece cut after maxBytes of buf ends: at the start of the character the cut
+// would split (one whose first bytes, up to and including the first byte past the cut, are
+// well-formed so far), unless that would keep nothing.
+qlong refUtf8Cut(const std::string& buf, qlong maxBytes) {
+  if (maxBytes >= static_cast<qlong>(buf.size())) return maxBytes;
+  for (qlong s = maxBytes - 1; s >= 0 && s >= maxBytes - 3; --s) {
+    const auto b = static_cast<unsigned char>(buf[static_cast<size_t>(s)]);
+    if ((b & 0xC0) == 0x80) continue;
+    unsigned char lo = 0, hi = 0;
+    const int len = refUtf8Lead(b, &lo, &hi);
+    if (len <= maxBytes - s) return maxBytes;
+    for (qlong k = s + 1; k <= maxBytes; ++k) {
+      const auto t = static_cast<unsigned char>(buf[static_cast<size_t>(k)]);
+      if (t < lo || t > hi) return maxBytes;
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    return s > 0 ? s : maxBytes;
+  }
+  return maxBytes;
+}
+
 template <typename NextByte>
 int refReadField(NextByte next, const RefField& f, bool stripQuotes, std::string* text,
-                 qlong* consumed) {
+                 qlong* consumed, bool utf8 = false) {
   const qlong maxBytes = f.max < 0 ? 0 : (f.max > 32000 ? 32000 : f.max);
   const qlong len = static_cast<qlong>(f.delim.size());
   std::string buf;
@@ -91,8 +166,9 @@ int refReadField(NextByte next, const RefField& f, bool stripQuotes, std::string
       return 0;
     }
   }
-  *text = buf.substr(0, static_cast<size_t>(maxBytes));
-  *consumed = maxBytes;
+  const qlong cut = utf8 ? refUtf8Cut(buf, maxBytes) : maxBytes;
+  *text = buf.substr(0, static_cast<size_t>(cut));
+  *consumed = cut;
   return 11;
 }
 
@@ -127,11 +203,13 @@ public:
     const auto size = static_cast<qlong>(f.bytes.size());
     if (pos > size || (pos == size && !backwards)) return {7, {}, {}, {}};
     if (backwards) return readBackwards(f, pos, strip);
+    if (pos == 0) pos = f.bom; // the byte-order mark is no field's
     if (pos < 0 || plat_file_seek(f.sysRef, &f.sysBlock, pos) != kPlatOk) return {7, {}, {}, {}};
     for (const RefField& field : f.format) {
       std::string text;
       qlong consumed = 0;
-      o.code = refReadField([&] { return diskByte(f); }, field, f.stripQuotes, &text, &consumed);
+      o.code = refReadField([&] { return diskByte(f); }, field, f.stripQuotes, &text, &consumed,
+                            f.utf8);
       pos += consumed;
       if (storedCode(o.code)) o.stored.emplace_back(field.name, condition(f, text, strip));
       if (o.code != 0) break;
@@ -176,7 +254,8 @@ public:
     }
     if (recStart < 0 && start > 0) return {11, {}, {}, {}};
     if (recStart < 0) recStart = 0;
-    const std::string record = window.substr(static_cast<size_t>(recStart));
+    const qlong skip = start + recStart == 0 && w >= f.bom ? f.bom : 0;
+    const std::string record = window.substr(static_cast<size_t>(recStart + skip));
     size_t at = 0;
     for (const RefField& field : f.format) {
       std::string text;
@@ -186,7 +265,7 @@ public:
         return record[at++];
       };
       const size_t before = at;
-      o.code = refReadField(next, field, f.stripQuotes, &text, &consumed);
+      o.code = refReadField(next, field, f.stripQuotes, &text, &consumed, f.utf8);
       at = before + static_cast<size_t>(consumed); // an over-long field looked further
       if (storedCode(o.code)) o.stored.emplace_back(field.name, condition(f, text, strip));
       if (o.code != 0) break;
@@ -199,11 +278,13 @@ public:
   static Outcome readOne(RefFile& f, qlong pos, bool strip, const RefField& oneShot, bool upTo) {
     const auto size = static_cast<qlong>(f.bytes.size());
     if (pos >= size) return {7, {}, {}, {}};
+    if (pos == 0) pos = f.bom;
     if (pos < 0 || plat_file_seek(f.sysRef, &f.sysBlock, pos) != kPlatOk) return {7, {}, {}, {}};
     Outcome o;
     std::string text;
     qlong consumed = 0;
-    o.code = refReadField([&] { return diskByte(f); }, oneShot, f.stripQuotes, &text, &consumed);
+    o.code = refReadField([&] { return diskByte(f); }, oneShot, f.stripQuotes, &text, &consumed,
+                          f.utf8);
     const std::string raw = text.substr(0, text.find('\0')); // stored text ends at a zero byte
     std::string kept = raw;
     if (storedCode(o.code)) {
@@ -237,6 +318,16 @@ public:
       files_[i].bytes = randomBytes();
       std::ofstream(files_[i].path, std::ios::binary | std::ios::trunc) << files_[i].bytes;
       files_[i].stripQuotes = pick(2) == 0;
+#if QM_UNICODE
+      // One run in three reads its files as UTF-8: characters of every length, ill-formed
+      // bytes among them, and now and then a byte-order mark.
+      files_[i].utf8 = pick(3) == 0;
+      if (files_[i].utf8) {
+        files_[i].bytes = utf8Sprinkled(files_[i].bytes);
+        std::ofstream(files_[i].path, std::ios::binary | std::ios::trunc) << files_[i].bytes;
+        files_[i].bom = files_[i].bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+      }
+#endif
       std::string err = open(files_[i], i);
       if (!err.empty()) return err;
     }
@@ -271,6 +362,17 @@ private:
     default:
       return static_cast<char>('c' + pick(20));
     }
+  }
+
+  std::string utf8Sprinkled(const std::string& bytes) {
+    static const char* const kChars[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
+                                         "\xCE\xBB", "\xE2\x82\xAC"};
+    std::string out = pick(2) == 0 ? "\xEF\xBB\xBF" : "";
+    for (char c : bytes) {
+      if (pick(4) == 0) out += kChars[pick(5)];
+      out += c;
+    }
+    return out;
   }
 
   std::string randomBytes() {
@@ -341,8 +443,10 @@ private:
   std::string open(RefFile& f, int index) {
     const std::string refVar = "ref" + std::to_string(index);
     p_.host().setVariable(refVar, qhost::Value::num(0));
-    p_.execute(kCmdOpenFile, {lit(f.path.c_str()), var(refVar.c_str()), lit(0.0),
-                              lit(f.stripQuotes ? 1.0 : 0.0)});
+    std::vector<qhost::Param> open = {lit(f.path.c_str()), var(refVar.c_str()), lit(0.0),
+                                      lit(f.stripQuotes ? 1.0 : 0.0)};
+    if (f.utf8) open.push_back(lit("UTF-8"));
+    p_.execute(kCmdOpenFile, open);
     if (p_.host().returnCode() != qhost::Value::num(0)) return "open failed";
     f.ref = p_.host().variable(refVar)->number;
     // The reference's own handle, read one byte per call.
@@ -495,7 +599,7 @@ private:
     for (const std::string& name : watched) {
       std::u32string expect = kUnset;
       for (const auto& [storedName, text] : want.stored)
-        if (storedName == name) expect = widen(text);
+        if (storedName == name) expect = f.utf8 ? refDecodeUtf8(text) : widen(text);
       const std::u32string& got = p_.host().variable(name)->text;
       if (got != expect && !(cut && got == kUnset)) {
         std::string msg = what;
