@@ -7,6 +7,8 @@ bash tools/setup.sh native
 preset=linux-unicode
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
-# The first 32 bytes are the header line; the format file names the fields.
+# The first 32 bytes are the header line; the format file names the fields; the file is
+# UTF-8, so its names arrive as the characters they are.
 exec "build/$preset/quillomar-host" import --library "build/$preset/QuillomarU.so" \
-  --format examples/customers.fmt --strip-quotes --from 32 examples/customers.csv
+  --format examples/customers.fmt --strip-quotes --encoding utf-8 --from 32 \
+  examples/customers.csv

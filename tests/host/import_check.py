@@ -28,9 +28,12 @@ def check(ok, what):
         failures.append(what)
 
 
+unicode = "8bit" not in run("--version")[1]
 EXAMPLES = [("customers.csv", "customers.fmt", "32", ["--strip-quotes"]),
             ("inventory.txt", "inventory.fmt", "49", []),
             ("stations.tsv", "stations.fmt", "25", [])]
+if unicode:
+    EXAMPLES.append(("contacts-utf8.csv", "contacts-utf8.fmt", "23", ["--encoding", "utf-8"]))
 
 for data, fmt, start, extra in EXAMPLES:
     base = ["import", "--library", library, "--format", os.path.join(src, "examples", fmt),
@@ -47,6 +50,9 @@ for data, fmt, start, extra in EXAMPLES:
             forms[form] = [dict(zip(rows[0], r)) for r in rows[1:]]
     check(forms["csv"] == forms["tsv"] == forms["json"], f"{data}: the forms differ: {forms}")
     check(len(forms["json"]) >= 4, f"{data}: only {len(forms['json'])} records")
+    if data == "contacts-utf8.csv":
+        check(forms["json"][3]["city"] == "東京" and forms["json"][1]["first"] == "Δημήτρης",
+              f"{data}: names do not arrive as their characters: {forms['json'][:4]}")
     # The summary line names the records and every result seen.
     code, out, err = run(*[a for a in base if a != "--quiet"])
     check(code == 0 and "record(s)" in err and "7 x1" in err, f"{data}: summary: {err.strip()}")
