@@ -140,3 +140,35 @@ expect b = "\u{C3}\u{A9}"
 @windows @unicode call ReadRecord n cl
 @windows @unicode expect a = "\u{4E2D}\u{6587}"
 @windows @unicode expect b = "\u{E9}"
+
+# The encoding's name: empty is bytes as they stand; a near miss is refused.
+@unicode call CloseFile ref
+call OpenFile "bom.txt" n size 0 ""
+expect rc 0
+call CloseFile n
+call OpenFile "bom.txt" n size 0 "UTF-9"
+expect rc 3
+# Sources too short for a mark, a field source that starts with U+FEFF, a terminator of four
+# characters, and a cut before a byte that cannot continue the character: no move back.
+@unicode file two.txt "ab"
+@unicode call OpenFile "two.txt" n size 0 "UTF-8"
+@unicode expect rc 0
+@unicode call CloseFile n
+@unicode char marked "\u{FEFF}x,y\r\n"
+@unicode call OpenFile "FIELD:marked" n size 0 "UTF-8"
+@unicode call DefineFormat n fmt "name" "size" "delim"
+@unicode number fm 0
+@unicode call ReadRecord n fm
+@unicode expect a = "x"
+@unicode expect fm = 8
+@unicode number tt 0
+@unicode call ReadUpTo n tt 0 "abcd" 10 data
+@unicode expect rc 3
+@unicode call CloseFile n
+@unicode file cut.txt "ab\xE0\x80c,"
+@unicode call OpenFile "cut.txt" n size 0 "UTF-8"
+@unicode number ct 0
+@unicode call ReadUpTo n ct 0 "," 3 data
+@unicode expect rc 11
+@unicode expect data = "ab\u{FFFD}"
+@unicode expect ct = 3
