@@ -1,6 +1,7 @@
 // Fuzzes the character conversions against reference coders written here from the
-// encodings' definitions: host characters (UTF-32) to the UTF-8 of a field source and to the
-// UTF-16 of a path, and UTF-16 back. Input: 4-byte characters, any values.
+// encodings' definitions: the input's bytes decoded as a UTF-8 source's text; then, taken as
+// 4-byte characters of any value, host characters (UTF-32) to the UTF-8 of a field source and
+// to the UTF-16 of a path, and UTF-16 back.
 #include "glue/XPqUtil.h"
 #include "glue/callback.h"
 
@@ -43,6 +44,43 @@ bool decodeUtf8(const unsigned char* s, size_t n, std::vector<uint32_t>* out) {
   return true;
 }
 
+// Reference decoder of well-formed UTF-8 (one to four bytes, no overlong forms, no
+// surrogates, nothing above U+10FFFF): U+FFFD for each maximal subpart of an ill-formed
+// sequence, as the Unicode standard recommends.
+std::vector<uint32_t> decodeStrict(const unsigned char* s, size_t n) {
+  std::vector<uint32_t> out;
+  for (size_t i = 0; i < n;) {
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    size_t len = b >= 0xC2 && b <= 0xDF   ? 2
+                 : b >= 0xE0 && b <= 0xEF ? 3
+                 : b >= 0xF0 && b <= 0xF4 ? 4
+                                          : 0;
+    unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    unsigned char hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+    if (len == 0) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    uint32_t c = b & (0xFFu >> (len + 1));
+    size_t k = 1;
+    for (; k < len && i + k < n; ++k) {
+      if (s[i + k] < lo || s[i + k] > hi) break;
+      c = c << 6 | (s[i + k] & 0x3Fu);
+      lo = 0x80;
+      hi = 0xBF;
+    }
+    out.push_back(k == len ? c : 0xFFFD);
+    i += k;
+  }
+  return out;
+}
+
 // Reference UTF-16 encoder with the library's substitute for what UTF-16 cannot hold.
 std::vector<uint16_t> encodeUtf16(const std::vector<uint32_t>& chars) {
   std::vector<uint16_t> out;
@@ -64,6 +102,18 @@ std::vector<uint16_t> encodeUtf16(const std::vector<uint32_t>& chars) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #if QM_UNICODE
+  // The input's bytes as a UTF-8 source's text: decoded as the reference decodes them.
+  {
+    const size_t n = size < 8192 ? size : 8192;
+    std::vector<qchar> got(n + 1);
+    qlong count =
+        CHRutf8ToQchar(reinterpret_cast<const char*>(data), static_cast<qlong>(n), got.data());
+    std::vector<uint32_t> want = decodeStrict(data, n);
+    check(count == static_cast<qlong>(want.size()),
+          "UTF-8 decodes to another number of characters");
+    check(want.empty() || std::memcmp(got.data(), want.data(), want.size() * 4) == 0,
+          "UTF-8 decodes to other characters than the reference's");
+  }
   std::vector<uint32_t> chars;
   for (size_t i = 0; i + 4 <= size && chars.size() < 4096; i += 4) {
     uint32_t c = 0;
