@@ -3,7 +3,7 @@
 // a known result code, a position within the text, the text a true copy of the source's
 // bytes, at most 32000 of them, and conditioning that never lengthens the text.
 //
-// Input: flags, delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
+// Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8), delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
 // pairs, then the source's bytes.
 #include "glue/XPqUtil.h"
 #include "import/reader.h"
@@ -40,6 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   importFileSpec rec{};
   rec.stripEncQuotes = flags & 1;
+#if QM_UNICODE
+  rec.encoding = (flags & 8) ? kEncodingUtf8 : kEncodingBytes; // cuts keep whole characters
+#endif
   rec.transTable = pairs ? table.data() : nullptr;
   bool field = flags & 4;
   rec.fileRef = field ? kFieldRef : kClipboardRef;
@@ -63,6 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(len <= static_cast<size_t>(kMaxFieldBytes));
     check(std::memcmp(buffer.get(), text + start, len) == 0);
     check(static_cast<qlong>(len) <= pos - start || code == 11);
+    // An over-long piece moves the read on by what it keeps, never by nothing unless its
+    // maximum is 0.
+    if (code == 11) check(pos > start || f.fldMax <= 0);
     ConditionBuffer(buffer.get(), &rec, flags & 2);
     check(std::strlen(buffer.get()) <= len);
   }
