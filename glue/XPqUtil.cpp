@@ -179,25 +179,38 @@ void setStringField(qshort fldRef, const char* value, qcallback cb) {
   setStringFieldN(fldRef, value, static_cast<qlong>(std::strlen(value)), cb);
 }
 
-void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb) {
-  // Most fields are short: they widen on the stack, without an allocation per field.
+namespace {
+// Stores at most length host characters that fill(buffer) writes, returning how many, into a
+// field. Most fields are short: they are built on the stack, without an allocation per field.
+template <typename Fill> void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb) {
   constexpr qlong kOnStack = 512;
   qchar onStack[kOnStack];
   qchar* buf = onStack;
   if (length >= kOnStack) {
     buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
     if (!buf) {
-      qchar empty = 0;
+      qchar empty = 0; // no memory: the field is emptied rather than left stale
       SetFldVal(fldRef, fmtString, &empty, cb);
       return;
     }
   }
-  for (qlong i = 0; i < length; ++i)
-    buf[i] = static_cast<uint8_t>(value[i]); // never sign-extended
-  buf[length] = 0;
+  buf[fill(buf)] = 0;
   SetFldVal(fldRef, fmtString, buf, cb);
   if (buf != onStack) std::free(buf);
 }
+} // namespace
+
+void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb) {
+  storeChars(
+      fldRef, length,
+      [&](qchar* buf) {
+        for (qlong i = 0; i < length; ++i)
+          buf[i] = static_cast<uint8_t>(value[i]); // never sign-extended
+        return length;
+      },
+      cb);
+}
+
 namespace {
 // The second byte's range for a lead byte of a well-formed sequence, and its length; 0 for a
 // byte that starts none.
@@ -251,21 +264,9 @@ qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest) {
 }
 
 void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb) {
-  constexpr qlong kOnStack = 512;
-  qchar onStack[kOnStack];
-  qchar* buf = onStack;
-  if (length >= kOnStack) {
-    buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
-    if (!buf) {
-      qchar empty = 0;
-      SetFldVal(fldRef, fmtString, &empty, cb);
-      return;
-    }
-  }
-  qlong n = CHRutf8ToQchar(value, length, buf);
-  buf[n] = 0;
-  SetFldVal(fldRef, fmtString, buf, cb);
-  if (buf != onStack) std::free(buf);
+  // UTF-8 never yields more characters than bytes.
+  storeChars(
+      fldRef, length, [&](qchar* buf) { return CHRutf8ToQchar(value, length, buf); }, cb);
 }
 
 qlong Utf8CutPoint(const char* text, qlong length, qlong available) {

@@ -21,11 +21,10 @@
 
 using qtest::InProcess;
 using qtest::lit;
+using qtest::rc;
 using qtest::var;
 
 namespace {
-
-qhost::Value rc(InProcess& p) { return p.host().returnCode().value_or(qhost::Value::str(U"none")); }
 
 class Commands : public ::testing::Test {
 protected:

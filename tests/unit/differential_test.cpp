@@ -208,8 +208,8 @@ public:
     for (const RefField& field : f.format) {
       std::string text;
       qlong consumed = 0;
-      o.code = refReadField([&] { return diskByte(f); }, field, f.stripQuotes, &text, &consumed,
-                            f.utf8);
+      o.code =
+          refReadField([&] { return diskByte(f); }, field, f.stripQuotes, &text, &consumed, f.utf8);
       pos += consumed;
       if (storedCode(o.code)) o.stored.emplace_back(field.name, condition(f, text, strip));
       if (o.code != 0) break;
@@ -283,8 +283,8 @@ public:
     Outcome o;
     std::string text;
     qlong consumed = 0;
-    o.code = refReadField([&] { return diskByte(f); }, oneShot, f.stripQuotes, &text, &consumed,
-                          f.utf8);
+    o.code =
+        refReadField([&] { return diskByte(f); }, oneShot, f.stripQuotes, &text, &consumed, f.utf8);
     const std::string raw = text.substr(0, text.find('\0')); // stored text ends at a zero byte
     std::string kept = raw;
     if (storedCode(o.code)) {
@@ -365,8 +365,8 @@ private:
   }
 
   std::string utf8Sprinkled(const std::string& bytes) {
-    static const char* const kChars[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
-                                         "\xCE\xBB", "\xE2\x82\xAC"};
+    static const char* const kChars[] = {"\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\xCE\xBB",
+                                         "\xE2\x82\xAC"};
     std::string out = pick(2) == 0 ? "\xEF\xBB\xBF" : "";
     for (char c : bytes) {
       if (pick(4) == 0) out += kChars[pick(5)];

@@ -33,11 +33,10 @@
 
 using qtest::InProcess;
 using qtest::lit;
+using qtest::rc;
 using qtest::var;
 
 namespace {
-
-qhost::Value rc(InProcess& p) { return p.host().returnCode().value_or(qhost::Value::str(U"none")); }
 
 // A plain file opened through the platform seam, closed at the end.
 struct PlatFile {

@@ -63,6 +63,8 @@ void InProcess::execute(int16_t cmdNumber, std::vector<qhost::Param> params) {
 
 void** InProcess::slot() { return host_.slotAddress(); }
 
+qhost::Value rc(InProcess& p) { return p.host().returnCode().value_or(qhost::Value::str(U"none")); }
+
 qhost::Param var(const char* name) { return qhost::Param{name, {}}; }
 qhost::Param lit(double v) { return qhost::Param{{}, qhost::Value::num(v)}; }
 qhost::Param lit(const char* s) { return qhost::Param{{}, qhost::Value::str(qhost::fromUtf8(s))}; }

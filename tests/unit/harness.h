@@ -34,6 +34,9 @@ private:
   std::unique_ptr<qhost::Library> lib_;
 };
 
+// The return code the last command left, or the text "none" when it left nothing.
+qhost::Value rc(InProcess& p);
+
 qhost::Param var(const char* name);
 qhost::Param lit(double v);
 qhost::Param lit(const char* s);
