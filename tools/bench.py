@@ -65,7 +65,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("data")
     ap.add_argument("build")
-    ap.add_argument("--wine")
+    ap.add_argument("--wine", action="append", default=[],
+                    help="a Windows build folder to measure under Wine (repeatable)")
     ap.add_argument("--results")
     a = ap.parse_args()
     csv_file = os.path.join(a.data, "customers.csv")
@@ -108,21 +109,23 @@ def main():
           mbs(libcsv) if libcsv else None, mbs(limit))
 
     wine_rows = []
-    if a.wine:
-        wexe = os.path.join(a.wine, "bench", "quillomar-import-bench.exe")
-        wlib = os.path.join(a.wine, "QuillomarU.dll")
+    for wine_dir in a.wine:
+        rows_before = len(wine_rows)
+        wexe = os.path.join(wine_dir, "bench", "quillomar-import-bench.exe")
+        wlib = os.path.join(wine_dir, "QuillomarU.dll")
+        tag = os.path.basename(wine_dir)
         wrap = [os.path.join(os.path.dirname(__file__), "wine-run.sh"), wexe]
-        wlimit = run(wrap + ["memchr", slice_file], "wine: memchr limit (1 MiB reads)")
+        wlimit = run(wrap + ["memchr", slice_file], f"{tag}: memchr limit (1 MiB reads)")
         wine_rows.append(wlimit)
-        wine_rows.append(run(wrap + ["onebyte", slice_file], "wine: one ReadFile per byte"))
+        wine_rows.append(run(wrap + ["onebyte", slice_file], f"{tag}: one ReadFile per byte"))
         for read, minimal in (("forwards", True), ("backwards", True), ("forwards", False)):
             cmd = wrap + ["library", wlib, slice_file, "--source", "disk", "--read", read]
             if minimal:
                 cmd.append("--minimal")
             host = "minimal host" if minimal else "stand-in host"
-            wine_rows.append(run(cmd, f"wine: QuillomarU.dll {read} disk, {host}"))
-        table(f"Under Wine, {os.path.basename(a.wine)} ({os.path.getsize(slice_file) / 1e6:.0f} MB slice)",
-              wine_rows, None, mbs(wlimit))
+            wine_rows.append(run(cmd, f"{tag}: QuillomarU.dll {read} disk, {host}"))
+        table(f"Under Wine, {tag} ({os.path.getsize(slice_file) / 1e6:.0f} MB slice)",
+              wine_rows[rows_before:], None, mbs(wlimit))
 
     if a.results:
         with open(a.results, "w") as f:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The import benchmark: builds the library in Release (no sanitizers) natively and, unless
-# --no-wine, the 64-bit QuillomarU.dll; writes the benchmark's files once (build/bench-data:
+# --no-wine, the 64-bit and 32-bit QuillomarU.dll; writes the benchmark's files once (build/bench-data:
 # one million records as CSV and TSV, and a 10 MB slice); then measures the library beside
 # its peers and prints one table (docs/performance.md explains it).
 #
@@ -38,9 +38,11 @@ fi
 
 args=("$data" build/linux-bench --results "$data/results.txt")
 if [[ $wine == 1 ]]; then
-  cmake --preset win64-unicode >/dev/null
-  cmake --build --preset win64-unicode >/dev/null
+  for p in win64-unicode win32-unicode; do
+    cmake --preset "$p" >/dev/null
+    cmake --build --preset "$p" >/dev/null
+    args+=(--wine "build/$p")
+  done
   bash tools/wine-prefix.sh >/dev/null
-  args+=(--wine build/win64-unicode)
 fi
 python3 tools/bench.py "${args[@]}"
