@@ -153,8 +153,11 @@ int main(int argc, char** argv) {
           "N"));
   import->add_option("--output", output, "table, csv (RFC 4180), tsv or json")
       ->check(CLI::IsMember({"table", "csv", "tsv", "json"}));
-  import->add_option("--encoding", imp.encoding,
-                     "the source's encoding: empty for bytes as they stand, or UTF-8");
+  import
+      ->add_option("--encoding", imp.encoding,
+                   "the source's encoding: empty for bytes as they stand, or utf-8 (the "
+                   "Unicode builds decode it)")
+      ->check(CLI::IsMember({"", "utf-8", "UTF-8"}));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
 
   // describe

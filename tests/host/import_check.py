@@ -70,6 +70,8 @@ for args, why in (
         (["import", "--library", library] + field + ["--limit", "-5", orders], "--limit -5"),
         (["import", "--library", library] + field + ["--limit", "abc", orders], "--limit abc"),
         (["import", "--library", library] + field + ["--output", "xml", orders], "--output xml"),
+        (["import", "--library", library] + field + ["--encoding", "latin-1", orders],
+         "--encoding latin-1"),
         (["import", "--library", library, "--field", "id:x:COMMA", orders], "a bad --field"),
         (["import", "--library", library, "--field", "id:10:COLON", orders], "a bad delimiter"),
         (["import", "--library", library, orders], "no format"),
