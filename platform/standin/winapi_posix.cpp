@@ -349,17 +349,23 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
   return static_cast<DWORD>(pos);
 }
 
-DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
+// The status of an open file handle's descriptor; false (error set) for a handle of none.
+bool statOf(HANDLE file, struct stat* st) {
   int fd;
   {
     std::lock_guard<std::mutex> g(gLock);
     fd = fdOf(file);
   }
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
+  if (fd < 0 || ::fstat(fd, st) != 0) {
     tLastError = ERROR_INVALID_HANDLE;
-    return INVALID_FILE_SIZE;
+    return false;
   }
+  return true;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
+  struct stat st {};
+  if (!statOf(file, &st)) return INVALID_FILE_SIZE;
   auto size = static_cast<uint64_t>(st.st_size);
   if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
   tLastError = ERROR_SUCCESS;
@@ -367,16 +373,8 @@ DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
 }
 
 DWORD GetFileType(HANDLE file) {
-  int fd;
-  {
-    std::lock_guard<std::mutex> g(gLock);
-    fd = fdOf(file);
-  }
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    tLastError = ERROR_INVALID_HANDLE;
-    return FILE_TYPE_UNKNOWN;
-  }
+  if (!statOf(file, &st)) return FILE_TYPE_UNKNOWN;
   tLastError = ERROR_SUCCESS;
   if (S_ISREG(st.st_mode)) return FILE_TYPE_DISK;
   if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;

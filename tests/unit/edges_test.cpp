@@ -38,6 +38,17 @@ using qtest::var;
 
 namespace {
 
+// Opens "edges.txt" through the platform seam, in the name form the build's open call takes.
+PlatResult openEdges(qfileref* ref, PlatFileBlock* block) {
+#if QM_MAC
+  const uint8_t name[] = "\x09"
+                         "edges.txt";
+#else
+  const oschar name[] = {'e', 'd', 'g', 'e', 's', '.', 't', 'x', 't', 0};
+#endif
+  return plat_file_open(name, ref, block);
+}
+
 // A plain file opened through the platform seam, closed at the end.
 struct PlatFile {
   qfileref ref = 0;
@@ -45,13 +56,7 @@ struct PlatFile {
   PlatResult opened = kPlatIoError;
   explicit PlatFile(const std::string& bytes) {
     std::ofstream("edges.txt", std::ios::binary | std::ios::trunc) << bytes;
-#if QM_MAC
-    const uint8_t name[] = "\x09"
-                           "edges.txt";
-#else
-    const oschar name[] = {'e', 'd', 'g', 'e', 's', '.', 't', 'x', 't', 0};
-#endif
-    opened = plat_file_open(name, &ref, &block);
+    opened = openEdges(&ref, &block);
   }
   ~PlatFile() {
     if (opened == kPlatOk) plat_file_close(ref, &block);
@@ -131,15 +136,9 @@ TEST(PlatformEdges, ReferencesZeroToTwoAreRefused) {
 TEST(PlatformEdges, UnresolvableNamesFail) {
   std::remove("edges.txt");
   ASSERT_EQ(::symlink("edges.txt", "edges.txt"), 0);
-#if QM_MAC
-  const uint8_t name[] = "\x09"
-                         "edges.txt";
-#else
-  const oschar name[] = {'e', 'd', 'g', 'e', 's', '.', 't', 'x', 't', 0};
-#endif
   qfileref ref = 0;
   PlatFileBlock block{};
-  EXPECT_EQ(plat_file_open(name, &ref, &block), kPlatIoError);
+  EXPECT_EQ(openEdges(&ref, &block), kPlatIoError);
   std::remove("edges.txt");
 }
 #endif
