@@ -69,6 +69,10 @@ qlong trim(char* buffer, qlong n, bool stripQuotes) {
 
 qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP, bool stripping) {
   length = substituteAndStrip(buffer, length, fileSpecsP->transTable, stripping);
+  if (fileSpecsP->quoting == kQuotingCsv) {
+    // A quoted value is delivered exactly as its quotes enclose it; the rest is trimmed.
+    return fileSpecsP->quotedPiece ? length : trim(buffer, length, false);
+  }
   return trim(buffer, length, fileSpecsP->stripEncQuotes != 0);
 }
 

@@ -31,33 +31,54 @@ qshort columnRef(cmdContext* ctx, qshort n) {
   return name[0] ? GetFldRef(name, ctx->cb) : 0;
 }
 
-// Sets the delimiter from a cell's text; false when the text names no delimiter.
-bool parseDelimiter(const char* cell, qbyte fldDelim[4]) {
+// Sets the entry's delimiter from a cell's text; false when the text names no delimiter.
+bool parseDelimiter(const char* cell, fieldSpec* f) {
   struct Keyword {
     const char* text;
     qbyte len;
     qbyte bytes[3];
+    qbyte flags;
   };
   static const Keyword kKeywords[] = {
-      {"MAX", 0, {0, 0, 0}},     {"TAB", 1, {9, 0, 0}},     {"COMMA", 1, {44, 0, 0}},
-      {"SEMICO", 1, {59, 0, 0}}, {"RETURN", 1, {13, 0, 0}}, {"CRLF", 2, {13, 10, 0}},
+      {"MAX", 0, {0, 0, 0}, 0},     {"TAB", 1, {9, 0, 0}, 0},
+      {"COMMA", 1, {44, 0, 0}, 0},  {"SEMICO", 1, {59, 0, 0}, 0},
+      {"RETURN", 1, {13, 0, 0}, 0}, {"CRLF", 2, {13, 10, 0}, 0},
+      {"LF", 1, {10, 0, 0}, 0},     {"EOL", 1, {10, 0, 0}, kFieldEol},
   };
-  std::memset(fldDelim, 0, 4);
+  std::memset(f->fldDelim, 0, 4);
+  f->fldFlags = 0;
   for (const Keyword& k : kKeywords) {
     if (std::strcmp(cell, k.text) == 0) {
-      fldDelim[0] = k.len;
-      std::memcpy(fldDelim + 1, k.bytes, 3);
+      f->fldDelim[0] = k.len;
+      std::memcpy(f->fldDelim + 1, k.bytes, 3);
+      f->fldFlags = k.flags;
       return true;
     }
   }
   size_t n = std::strlen(cell);
   if (n >= 4 && n <= 6 && std::strncmp(cell, "ASC", 3) == 0) {
-    fldDelim[0] = static_cast<qbyte>(n - 3); // the characters after "ASC", as bytes
-    std::memcpy(fldDelim + 1, cell + 3, n - 3);
+    f->fldDelim[0] = static_cast<qbyte>(n - 3); // the characters after "ASC", as bytes
+    std::memcpy(f->fldDelim + 1, cell + 3, n - 3);
     return true;
   }
   return false;
 }
+
+#if QM_UNICODE
+// In a UTF-8 source an ASC delimiter is looked for as the UTF-8 of its characters, as
+// ReadUpTo's terminator is; false when that takes more than 3 bytes.
+bool utf8AscDelimiter(cmdContext* ctx, qshort list, qshort line, qshort column, fieldSpec* f) {
+  qchar cell[11] = {};
+  GetLstVal(list, line, column, fmtString, 10, cell, ctx->cb);
+  cell[10] = 0;
+  char utf8[16] = {};
+  const qlong n = CHRqcharToUtf8(cell + 3, 3, utf8);
+  if (n < 1 || n > 3) return false;
+  f->fldDelim[0] = static_cast<qbyte>(n);
+  std::memcpy(f->fldDelim + 1, utf8, static_cast<size_t>(n));
+  return true;
+}
+#endif
 
 } // namespace
 
@@ -100,7 +121,12 @@ void doDefineFormat(cmdContext* ctx) {
     maxTotal += f->fldMax + 1;
     char cell[11];
     getAsciiListColumn(list, delimRef, line, 10, cell, ctx->cb);
-    if (!parseDelimiter(cell, f->fldDelim)) {
+    bool known = parseDelimiter(cell, f);
+#if QM_UNICODE
+    if (known && rec->encoding == kEncodingUtf8 && std::strncmp(cell, "ASC", 3) == 0)
+      known = utf8AscDelimiter(ctx, list, line, delimRef, f);
+#endif
+    if (!known) {
       result = 3;
       break;
     }

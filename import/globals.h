@@ -26,7 +26,14 @@ struct fieldSpec {
   qshort fldRefNum;  // host field receiving the piece; 0 for none
   qshort fldMax;     // most bytes in the piece
   qbyte fldDelim[4]; // [0] delimiter length 0 to 3 (0: fixed length), [1..3] its bytes
+  qbyte fldFlags;    // kFieldEol, kFieldRaw
 };
+
+// fieldSpec::fldFlags. EOL: the delimiter is a line feed, and a carriage return right before
+// it belongs to the delimiter (Unix, Windows and mixed line ends alike). Raw: the piece is
+// read as bytes whatever the file's quoting (ReadUpTo and ReadBytes).
+constexpr qbyte kFieldEol = 1;
+constexpr qbyte kFieldRaw = 2;
 
 struct importFileSpec {
   qlong fileSize;          // bytes that can be read from the source
@@ -43,7 +50,14 @@ struct importFileSpec {
   const void* lockedBlock; // an in-memory source's block while a record read holds it locked
   qshort encoding;         // kEncodingBytes, or kEncodingUtf8 (the fifth OpenFile parameter)
   qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
+  qshort quoting;          // kQuotingPlain, or kQuotingCsv (the sixth OpenFile parameter)
+  bool quotedPiece;        // CSV: the piece just read was a quoted value (kept untrimmed)
 };
+
+// How a record's delimited pieces treat double quotes: by the enclosing-quote rule of
+// stripEncQuotes, or as RFC 4180 quoted values (CSV), where stripEncQuotes plays no part.
+constexpr qshort kQuotingPlain = 0;
+constexpr qshort kQuotingCsv = 1;
 
 // What the bytes of a source are: passed as they stand (one character per byte), or UTF-8
 // decoded to the characters they encode (Unicode builds only).

@@ -80,6 +80,53 @@ qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   return -1;
 }
 
+// Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
+// record start is chosen among the delimiter's occurrences in the window, nearest first,
+// and the source's first byte when the window starts there:
+//   1. the nearest with an even number of double quotes after it from which the record reads
+//      to exactly its end (RecordFits);
+//   2. failing that, the nearest from which it reads so;
+//   3. failing that, the nearest occurrence, as under plain quoting.
+// In well-formed CSV the text after a line end inside a quoted value holds an odd number of
+// quotes (the rest of the value's doubled quotes and its closing one), so rule 1 finds the
+// true start; only a quote outside the rules of RFC 4180 can mislead it. Only the nearest
+// kRecordTrials candidates are read, so a window full of line ends stays cheap. Returns the
+// start's offset in the window, or -1 (no occurrence: as under plain quoting).
+constexpr int kRecordTrials = 64;
+
+qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchStart, qlong len,
+                     bool fromSourceStart, bool endsWithDelim) {
+  importFileSpec* rec = ctx->fileSpecsP;
+  const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
+  qlong starts[kRecordTrials + 1];
+  bool even[kRecordTrials + 1];
+  int count = 0;
+  qlong counted = w; // quotes in [counted, w)
+  qlong quotes = 0;
+  auto addCandidate = [&](qlong start) {
+    for (; counted > start; --counted)
+      quotes += window[counted - 1] == '"' ? 1 : 0;
+    starts[count] = start;
+    even[count] = quotes % 2 == 0;
+    ++count;
+  };
+  for (qlong k = searchStart - len + 1; k >= 0 && count < kRecordTrials; --k) {
+    if (std::memcmp(window + k, delim, static_cast<size_t>(len)) == 0) addCandidate(k + len);
+  }
+  const int delimiters = count;
+  if (fromSourceStart && count < kRecordTrials + 1) addCandidate(0);
+  const qlong bom = rec->bomLength;
+  auto fits = [&](qlong start) {
+    const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
+    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, ctx->g->buffer);
+  };
+  for (int i = 0; i < count; ++i)
+    if (even[i] && fits(starts[i])) return starts[i];
+  for (int i = 0; i < count; ++i)
+    if (!even[i] && fits(starts[i])) return starts[i];
+  return delimiters > 0 ? starts[0] : -1;
+}
+
 void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   if (position < 2) {
@@ -118,7 +165,15 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
   }
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
   const qlong len = DelimiterLength(last);
-  qlong start = recordStart(window, w, last->fldDelim + 1, len);
+  qlong start = -1;
+  if (rec->quoting == kQuotingCsv && len > 0) {
+    const bool endsWithDelim =
+        w >= len && std::memcmp(window + w - len, last->fldDelim + 1, static_cast<size_t>(len)) == 0;
+    start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
+                           endsWithDelim);
+  } else {
+    start = recordStart(window, w, last->fldDelim + 1, len);
+  }
   if (start < 0 && windowStart > 0) {
     releaseWindow(rec);
     ctx->errCd = 11; // no record start within reach; the position stays
@@ -285,6 +340,7 @@ void doReadUpTo(cmdContext* ctx) {
     return;
   }
   fieldSpec oneShotField{};
+  oneShotField.fldFlags = kFieldRaw; // bytes up to the terminator, whatever the quoting
   oneShotField.fldMax = static_cast<qshort>(maxLength);
   oneShotField.fldDelim[0] = static_cast<qbyte>(std::strlen(termChar));
   std::memcpy(oneShotField.fldDelim + 1, termChar, oneShotField.fldDelim[0]);
@@ -304,6 +360,7 @@ void doReadBytes(cmdContext* ctx) {
     return;
   }
   fieldSpec oneShotField{};
+  oneShotField.fldFlags = kFieldRaw;
   oneShotField.fldMax = static_cast<qshort>(count);
   qlong rawLength = 0;
   if (!readOnce(ctx, position, oneShotField, stripping, 5, &rawLength)) return;

@@ -39,6 +39,7 @@ const char* memoryText(const importFileSpec* rec, const void* block, qlong* avai
 struct delimitedState {
   const qbyte* delim; // the delimiter bytes
   qshort len;         // their count, 1 to 3
+  bool eol;           // a carriage return right before the delimiter belongs to it
   bool stripQuotes;
   bool betweenQuotes; // the field opened with a quote: only a delimiter after a quote counts
 };
@@ -120,7 +121,9 @@ bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer
   for (qshort k = 0; k < s.len; ++k) {
     if (static_cast<qbyte>(byteAt(n - s.len + k)) != s.delim[k]) return false;
   }
-  if (s.stripQuotes && s.betweenQuotes) return n > s.len && byteAt(n - s.len - 1) == kQuote;
+  qlong len = s.len;
+  if (s.eol && n > 1 && byteAt(n - 2) == '\r') len = 2;
+  if (s.stripQuotes && s.betweenQuotes) return n > len && byteAt(n - len - 1) == kQuote;
   return true;
 }
 
@@ -131,8 +134,11 @@ bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer
 qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
                      char* buffer) {
   const qshort len = DelimiterLength(f);
-  delimitedState s{f->fldDelim + 1, len, src.rec->stripEncQuotes != 0, false};
-  const qlong maxToRead = lookLimit(len, maxBytes);
+  const bool eol = (f->fldFlags & kFieldEol) != 0;
+  const bool stripQuotes = src.rec->stripEncQuotes != 0 && src.rec->quoting == kQuotingPlain;
+  delimitedState s{f->fldDelim + 1, len, eol, stripQuotes, false};
+  // EOL's delimiter may take a carriage return too: one more byte may be looked at.
+  const qlong maxToRead = lookLimit(static_cast<qshort>(eol ? len + 1 : len), maxBytes);
   const auto last = static_cast<char>(s.delim[len - 1]);
   qlong bytesRead = 0;
   qshort result = 0;
@@ -163,18 +169,138 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
     std::memcpy(buffer + bytesRead, at, static_cast<size_t>(take));
     bytesRead += take;
   }
+  qshort delimLength = len;
+  if (found && eol && bytesRead > 1 && buffer[bytesRead - 2] == '\r') delimLength = 2;
+  if (found && bytesRead - delimLength > maxBytes) found = false; // a line end past the maximum
 #if QM_UNICODE
   // A UTF-8 piece cut by its maximum ends on a whole character: the cut moves back to the
   // start of the character it would split, and the next read begins with that character.
   if (!found && result == 0 && src.rec->encoding == kEncodingUtf8)
     maxBytes = Utf8CutPoint(buffer, maxBytes, bytesRead);
 #endif
-  return finishDelimited(buffer, bytesRead, found, result, maxBytes, len, filePos);
+  return finishDelimited(buffer, bytesRead, found, result, maxBytes, delimLength, filePos);
+}
+
+// CSV quoting: a piece is read as RFC 4180 reads it. A value that opens with a double quote
+// runs to its closing quote; inside it every delimiter and line end is text and two quotes
+// are one. Bytes after the closing quote, up to the delimiter, are text too, as is a quote
+// inside a value that did not open with one. The delimiter counts only where all of it lies
+// outside the quotes.
+//
+// Bounds, decided here: the buffer receives at most maxBytes of the value's text plus
+// kCutRoom bytes that let a UTF-8 cut see the character it would split; the source is looked
+// at for at most kCsvLookAhead bytes from the piece's start (raw bytes: a quoted value of
+// 32000 bytes, every one a doubled quote, takes 64002). An over-long value (11) is consumed
+// whole, delimiter included, so the position handed back is where the next piece starts,
+// never inside quotes; only when the look-ahead bound comes first does it stop there.
+constexpr qlong kCsvLookAhead = 1024 * 1024;
+constexpr qlong kCutRoom = 4;
+
+struct csvText {
+  char* buffer;
+  qlong keep;     // bytes of text the buffer takes
+  qlong length;   // bytes of text so far, kept or not
+  uint32_t tail;  // the last three bytes of text, the latest in the low byte
+  qlong plainRun; // bytes of text since the quotes closed (or since the start, unquoted)
+
+  void append(const char* from, qlong n) {
+    if (length < keep) {
+      const qlong room = keep - length;
+      std::memcpy(buffer + length, from, static_cast<size_t>(n < room ? n : room));
+    }
+    for (qlong k = n > 3 ? n - 3 : 0; k < n; ++k)
+      tail = (tail << 8) | static_cast<qbyte>(from[k]);
+    length += n;
+    plainRun += n;
+  }
+  qbyte back(qshort k) const { return static_cast<qbyte>(tail >> (8 * k)); } // 0: the last
+};
+
+qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
+               char* buffer) {
+  const qshort len = DelimiterLength(f);
+  const qbyte* delim = f->fldDelim + 1;
+  const auto last = static_cast<char>(delim[len - 1]);
+  enum { kStart, kQuoted, kQuoteSeen, kPlain } state = kStart;
+  csvText text{buffer, maxBytes + kCutRoom, 0, 0, 0};
+  qlong looked = 0;
+  qshort result = 0;
+  qshort delimLength = 0; // set when the delimiter is found
+  while (delimLength == 0) {
+    if (looked >= kCsvLookAhead) {
+      result = 11;
+      break;
+    }
+    qlong run = 0;
+    PlatResult why = kPlatOk;
+    const char* at = bytesAt(src, *filePos + looked, &run, &why);
+    if (!at) {
+      result = why == kPlatEnd ? 9 : 5;
+      break;
+    }
+    if (run > kCsvLookAhead - looked) run = kCsvLookAhead - looked;
+    qlong i = 0;
+    if (state == kStart) {
+      state = at[0] == kQuote ? kQuoted : kPlain;
+      src.rec->quotedPiece = state == kQuoted;
+      i = state == kQuoted ? 1 : 0;
+    }
+    while (i < run && delimLength == 0) {
+      if (state == kQuoted) {
+        const char* q = findByte(at + i, at + run, kQuote);
+        const qlong upTo = q ? static_cast<qlong>(q - at) : run;
+        text.append(at + i, upTo - i);
+        i = q ? upTo + 1 : run;
+        if (q) state = kQuoteSeen;
+      } else if (state == kQuoteSeen) {
+        if (at[i] == kQuote) { // a doubled quote is one quote of text
+          text.append(at + i, 1);
+          ++i;
+          state = kQuoted;
+        } else {
+          state = kPlain; // the quotes closed; what follows is read as it stands
+          text.plainRun = 0;
+        }
+      } else {
+        const char* p = findByte(at + i, at + run, last);
+        const qlong upTo = p ? static_cast<qlong>(p - at) + 1 : run;
+        text.append(at + i, upTo - i);
+        i = upTo;
+        if (!p || text.plainRun < len) continue;
+        bool match = true;
+        for (qshort k = 0; k < len; ++k)
+          match = match && text.back(k) == delim[len - 1 - k];
+        if (!match) continue;
+        delimLength = len;
+        if ((f->fldFlags & kFieldEol) && text.plainRun > 1 && text.back(1) == '\r') delimLength = 2;
+      }
+    }
+    looked += i;
+  }
+  if (result == 5) { // nothing delivered: the piece is read again from its start
+    buffer[0] = 0;
+    return 5;
+  }
+  *filePos += looked;
+  qlong length = text.length - delimLength;
+  if (length > maxBytes) {
+    qlong cut = maxBytes;
+#if QM_UNICODE
+    if (src.rec->encoding == kEncodingUtf8)
+      cut = Utf8CutPoint(buffer, maxBytes, length < text.keep ? length : text.keep);
+#endif
+    buffer[cut] = 0;
+    return 11;
+  }
+  buffer[length] = 0;
+  return delimLength > 0 ? 0 : result;
 }
 
 qshort readField(const byteSource& src, const fieldSpec* f, qlong* filePos, char* buffer) {
   const qlong maxBytes = effectiveMax(f->fldMax);
   if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
+  if (src.rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw))
+    return readCsv(src, f, maxBytes, filePos, buffer);
   return readDelimited(src, f, maxBytes, filePos, buffer);
 }
 
@@ -195,6 +321,7 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP) {
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
                         char* buffer) {
   buffer[0] = 0;
+  fileSpecsP->quotedPiece = false;
   if (!IsInMemorySource(fileSpecsP)) {
     if (!fileSpecsP->window) return 4;
     return readField(byteSource{fileSpecsP, nullptr, 0}, fldSpecP, filePos, buffer);
@@ -219,4 +346,21 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
   if (!fileSpecsP->lockedBlock) return;
   fileSpecsP->lockedBlock = nullptr;
   UnlockXPHandle(fileSpecsP->dataHandle);
+}
+
+bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
+                char* buffer) {
+  const byteSource src{fileSpecsP, text, size};
+  qlong pos = 0;
+  for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
+    const qshort code = readField(src, fileSpecsP->fields + i, &pos, buffer);
+    if (i < fileSpecsP->fldCount - 1) {
+      if (code != 0 && !(code == 11 && src.rec->quoting == kQuotingCsv)) return false;
+      continue;
+    }
+    if (pos != size) return false;
+    return endsWithDelim ? (code == 0 || code == 11) : (code == 9 || code == 11);
+  }
+  fileSpecsP->quotedPiece = false;
+  return false;
 }

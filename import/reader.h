@@ -27,6 +27,14 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
                         char* buffer);
 
+// Whether the record's format reads the size bytes at text exactly: every entry but the last
+// read completely (under CSV quoting, an over-long one too: it is consumed whole) and the
+// last ending at the text's end, with its delimiter when endsWithDelim. buffer is scratch;
+// nothing is stored. Backward reads use it to tell a record start from a delimiter inside
+// quotes.
+bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
+                char* buffer);
+
 // A record's fields are read under one lock of an in-memory source's block rather than one
 // per field: between HoldSourceText and ReleaseSourceText, ReadToDelimOrMax reads the held
 // block. Nothing happens for a disk file.

@@ -152,6 +152,21 @@ bool readEncoding(cmdContext* ctx, qshort* encoding) {
   return QM_UNICODE != 0; // the 8-bit host has no characters to decode into
 }
 
+// The sixth parameter: empty for the plain quote rule, "CSV" or "csv" for RFC 4180 quoting
+// (every build: it works on bytes); false for anything else.
+bool readQuoting(cmdContext* ctx, qshort* quoting) {
+  qlong length = 0;
+  GetFldVal(paramField(6), fmtLength, 4, &length, ctx->cb);
+  *quoting = kQuotingPlain;
+  if (length <= 0) return true;
+  if (length != 3) return false;
+  qchar name[4] = {};
+  GetFldVal(paramField(6), fmtString, 3, name, ctx->cb);
+  if (!sameChars(name, "CSV", 3) && !sameChars(name, "csv", 3)) return false;
+  *quoting = kQuotingCsv;
+  return true;
+}
+
 // A UTF-8 source that starts with a byte-order mark (EF BB BF): reads skip it, positions
 // still count it.
 void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
@@ -197,6 +212,11 @@ void doOpenFile(cmdContext* ctx) {
     ctx->errCd = 3; // an encoding this build does not know: nothing is opened
     return;
   }
+  qshort quoting = kQuotingPlain;
+  if (ctx->paramCount > 5 && !readQuoting(ctx, &quoting)) {
+    ctx->errCd = 3; // a quoting this library does not know: nothing is opened
+    return;
+  }
   importFileSpec* rec = nullptr;
   if (AppendFileSpec(&ctx->g->fileSpecsH, &ctx->table, &rec) != 0) {
     ctx->errCd = 4;
@@ -204,6 +224,7 @@ void doOpenFile(cmdContext* ctx) {
   }
   if (ctx->paramCount > 3) rec->stripEncQuotes = FlagParam(ctx, 4) ? 1 : 0;
   rec->encoding = encoding;
+  rec->quoting = quoting;
 
   // The path in the host's own characters: keywords, emptiness and length are judged on
   // them, never on bytes narrowed from them.

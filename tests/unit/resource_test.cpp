@@ -70,7 +70,8 @@ TEST(Resources, StringListItemsInBothForms) {
   GetResourceStr(buf, 128, 1273, 8, 0, nullptr);
   EXPECT_EQ(
       text(buf),
-      U"Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes]]):1273001");
+      U"Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding "
+      U"[,quoting]]]]):1273001");
   // Index 0 and an index past the last give the empty result in both forms.
   for (qshort index : {0, 10}) {
     buf[0] = 99;
