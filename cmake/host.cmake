@@ -1,6 +1,6 @@
 # The stand-in host: a library (for tests) and the quillomar-host program.
 add_library(qhost STATIC host/host.cpp host/library.cpp host/system.cpp host/scenario.cpp
-            host/importer.cpp host/describe.cpp)
+            host/importer.cpp host/describe.cpp host/sniff.cpp)
 target_include_directories(qhost PUBLIC ${CMAKE_SOURCE_DIR})
 if(QM_FLAVOUR STREQUAL "MAC")
   target_compile_definitions(qhost PUBLIC QHOST_FLAVOUR_MAC QHOST_SYSTEM_MAC)

@@ -62,7 +62,8 @@ std::string resultText(double rc) {
 }
 
 bool isDelimiterKeyword(const std::string& d) {
-  if (d == "TAB" || d == "COMMA" || d == "SEMICO" || d == "RETURN" || d == "CRLF" || d == "MAX")
+  if (d == "TAB" || d == "COMMA" || d == "SEMICO" || d == "RETURN" || d == "CRLF" || d == "LF" ||
+      d == "EOL" || d == "MAX")
     return true;
   return d.size() >= 4 && d.size() <= 6 && d.compare(0, 3, "ASC") == 0;
 }
@@ -78,7 +79,7 @@ bool checkField(const FieldOption& f, std::string* why) {
   }
   if (!isDelimiterKeyword(f.delimiter)) {
     *why = "field " + f.name + ": unknown delimiter \"" + f.delimiter +
-           "\" (TAB COMMA SEMICO RETURN CRLF MAX, or ASC and 1 to 3 characters)";
+           "\" (TAB COMMA SEMICO RETURN CRLF LF EOL MAX, or ASC and 1 to 3 characters)";
     return false;
   }
   return true;
@@ -155,7 +156,7 @@ public:
     }
     out_ << (first_ ? "\n" : ",\n") << "{";
     for (size_t i = 0; i < values.size(); ++i)
-      out_ << (i ? ", " : "") << jsonString(fields_[i].name) << ": " << jsonString(values[i]);
+      out_ << (i ? ", " : "") << jsonString(label(fields_[i])) << ": " << jsonString(values[i]);
     out_ << "}";
     first_ = false;
   }
@@ -164,17 +165,35 @@ public:
   }
 
 private:
+  static const std::string& label(const FieldOption& f) { return f.label.empty() ? f.name : f.label; }
   std::vector<std::string> names() const {
     std::vector<std::string> n;
     for (const auto& f : fields_)
-      n.push_back(f.name);
+      n.push_back(label(f));
     return n;
+  }
+  // A table row stays one line: line ends inside a value are shown as signs.
+  static std::string visible(const std::string& v) {
+    std::string t;
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
+        t += "\u21B5";
+        ++i;
+      } else if (v[i] == '\n') {
+        t += "\u21B5";
+      } else if (v[i] == '\r') {
+        t += "\u240D";
+      } else {
+        t += v[i];
+      }
+    }
+    return t;
   }
   void row(const std::vector<std::string>& values) {
     for (size_t i = 0; i < values.size(); ++i) {
       switch (form_) {
       case OutputForm::Table:
-        out_ << (i ? " | " : "") << values[i];
+        out_ << (i ? " | " : "") << visible(values[i]);
         break;
       case OutputForm::Csv:
         out_ << (i ? "," : "") << csvField(values[i], ',');
@@ -306,16 +325,35 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
   host.send(*lib, kLoad);
   std::vector<Param> open = {Param{{}, Value::str(fromUtf8(opt.source))}, Param{"fileRef", {}},
                              Param{"fileSize", {}}, Param{{}, Value::num(opt.stripQuotes ? 1 : 0)}};
-  if (!opt.encoding.empty()) open.push_back(Param{{}, Value::str(fromUtf8(opt.encoding))});
+  if (!opt.encoding.empty() || opt.csv)
+    open.push_back(Param{{}, Value::str(fromUtf8(opt.encoding))});
+  if (opt.csv) open.push_back(Param{{}, Value::str(U"CSV")});
   host.execute(*lib, kOpenFile, open);
   if (code() != 0) return failed("OpenFile");
   const double ref = host.variable("fileRef")->number;
   const double size = host.variable("fileSize")->number;
-  host.execute(*lib, kDefineFormat,
-               {Param{{}, Value::num(ref)}, Param{"format", {}},
-                Param{{}, Value::str(U"fieldName")}, Param{{}, Value::str(U"maxSize")},
-                Param{{}, Value::str(U"delimiter")}});
-  if (code() != 0) return failed("DefineFormat");
+  auto defineFormat = [&](const char* list) {
+    host.execute(*lib, kDefineFormat,
+                 {Param{{}, Value::num(ref)}, Param{list, {}}, Param{{}, Value::str(U"fieldName")},
+                  Param{{}, Value::str(U"maxSize")}, Param{{}, Value::str(U"delimiter")}});
+    return code() == 0;
+  };
+  // The header is the first record: forwards the read starts after it, backwards it ends
+  // there. It is read with the same delimiters and the widest maxima, into no field, so that
+  // no header value is cut whatever the format's maxima.
+  double headerEnd = 0;
+  if (opt.header) {
+    host.declareList("headerFormat", {"fieldName", "maxSize", "delimiter"});
+    for (const auto& f : opt.fields)
+      host.addRow("headerFormat",
+                  {Value::str(U""), Value::num(32000), Value::str(fromUtf8(f.delimiter))});
+    if (!defineFormat("headerFormat")) return failed("DefineFormat");
+    host.setVariable("position", Value::num(0));
+    host.execute(*lib, kReadRecord, {Param{{}, Value::num(ref)}, Param{"position", {}}});
+    if (code() == 0 || code() == 9 || code() == 11) headerEnd = host.variable("position")->number;
+    else if (code() != 7) return failed("ReadRecord (the header)");
+  }
+  if (!defineFormat("format")) return failed("DefineFormat");
   if (!opt.subs.empty()) {
     host.declareList("subs", {"target", "replacement"});
     for (const auto& pair : opt.subs) {
@@ -330,7 +368,7 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
 
   Writer writer(opt.output, out, opt.fields);
   writer.begin(opt.source, size);
-  const double start = opt.from >= 0 ? opt.from : (opt.backwards ? size : 0);
+  const double start = opt.from >= 0 ? opt.from : (opt.backwards ? size : headerEnd);
   host.setVariable("position", Value::num(start));
   Progress progress(!opt.quiet && QHOST_ISATTY(QHOST_FILENO(stderr)), size, opt.backwards);
   std::map<int, long> codes;
@@ -346,6 +384,10 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
     last = code();
     ++codes[static_cast<int>(last)];
     if (last == 7 || last == -1 || (last >= 1 && last <= 6)) break;
+    if (opt.header && opt.backwards && host.variable("position")->number < headerEnd) {
+      last = 7; // the header itself: the records before it are all read
+      break;
+    }
     ++records;
     for (size_t i = 0; i < opt.fields.size(); ++i)
       values[i] = toUtf8(host.variable(opt.fields[i].name)->asText());

@@ -13,7 +13,8 @@ namespace qhost {
 struct FieldOption {
   std::string name;
   double max = 0;
-  std::string delimiter; // TAB COMMA SEMICO RETURN CRLF MAX or ASC and 1 to 3 characters
+  std::string delimiter; // TAB COMMA SEMICO RETURN CRLF LF EOL MAX or ASC and 1 to 3 characters
+  std::string label;     // how the output names the field (a header's text); empty: name
 };
 
 enum class OutputForm { Table, Csv, Tsv, Json };
@@ -31,6 +32,8 @@ struct ImportOptions {
   OutputForm output = OutputForm::Table;
   bool quiet = false;
   std::string encoding; // empty: bytes as they stand
+  bool csv = false;     // CSV quoting (the sixth OpenFile parameter)
+  bool header = false;  // the first record names the fields: skipped
 };
 
 // "NAME:MAX:DELIMITER"; false (with *why) when malformed.

@@ -4,6 +4,7 @@
 #include "describe.h"
 #include "importer.h"
 #include "scenario.h"
+#include "sniff.h"
 
 #include <CLI/CLI.hpp>
 
@@ -94,6 +95,39 @@ int runScenarios(const std::string& library, const std::vector<std::string>& fil
   return failed ? 1 : 0;
 }
 
+// An import with no format: the source's own, sniffed from its start, with CSV quoting, its
+// encoding and, under --header, the header's names. Says on stderr what it chose.
+bool sniffForImport(qhost::ImportOptions* imp) {
+  qhost::SniffResult r;
+  std::string why;
+  if (imp->source == "CLIPBOARD" || !qhost::sniffFile(imp->source, false, &r, &why)) {
+    std::cerr << "quillomar-host: "
+              << (why.empty() ? "the clipboard cannot be sniffed: give --field or --format" : why)
+              << "\n";
+    return false;
+  }
+  imp->fields = r.fields;
+  for (size_t i = 0; i < imp->fields.size(); ++i) { // named after the header only if skipped
+    imp->fields[i].name = imp->header ? r.firstNames[i] : "f" + std::to_string(i + 1);
+    imp->fields[i].label = imp->header ? r.firstRow[i] : imp->fields[i].name;
+  }
+  imp->csv = true;
+  if (imp->encoding.empty() && r.utf8 && buildFlavour() != qhost::Flavour::Win8)
+    imp->encoding = "UTF-8";
+  if (!imp->quiet) {
+    std::cerr << "quillomar-host: sniffed " << imp->fields.size() << " field(s), "
+              << r.delimiter << " and " << r.lineEnd << ", CSV quoting"
+              << (imp->encoding.empty() ? "" : ", UTF-8")
+              << (r.header ? (imp->header ? ", a header of " + std::to_string(r.headerBytes) +
+                                                " bytes (skipped)"
+                                          : ", what looks like a header (--header skips it)")
+                           : imp->header ? ", no header seen (--header skips the first record)"
+                                         : "")
+              << "\n";
+  }
+  return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,7 +158,8 @@ int main(int argc, char** argv) {
   import->add_option("--library", imp.library, "the library build to load")->required();
   import->add_option("--field", fieldTexts,
                      "a field of the record format, in order: NAME:MAX:DELIMITER (DELIMITER: TAB "
-                     "COMMA SEMICO RETURN CRLF MAX, or ASC and 1 to 3 characters)");
+                     "COMMA SEMICO RETURN CRLF LF EOL MAX, or ASC and 1 to 3 characters); with "
+                     "neither --field nor --format the format is sniffed from the source");
   import->add_option("--format", formatFile,
                      "a format file: one field a line, NAME MAX DELIMITER; # starts a comment");
   import->add_option("--subs", imp.subs,
@@ -159,6 +194,20 @@ int main(int argc, char** argv) {
                    "Unicode builds decode it)")
       ->check(CLI::IsMember({"", "utf-8", "UTF-8"}));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
+  import->add_flag("--csv", imp.csv,
+                   "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "
+                   "quotes");
+  import->add_flag("--header", imp.header,
+                   "the first record is a header: skip it (and name the fields after it when the "
+                   "format is sniffed)");
+
+  // sniff
+  std::string sniffPath;
+  bool sniffAll = false;
+  auto* sniff = app.add_subcommand(
+      "sniff", "Guess the record format of a delimited text file and print it as a format file");
+  sniff->add_option("FILE", sniffPath, "the file to look at")->required();
+  sniff->add_flag("--all", sniffAll, "read the whole file, not only its first MiB");
 
   // describe
   std::string describeLibrary;
@@ -195,10 +244,7 @@ int main(int argc, char** argv) {
       std::cerr << "quillomar-host: " << why << "\n";
       return 2;
     }
-    if (imp.fields.empty()) {
-      std::cerr << "quillomar-host: import needs a record format: --field or --format\n";
-      return 2;
-    }
+    if (imp.fields.empty() && !sniffForImport(&imp)) return 2;
     for (const auto& pair : imp.subs) {
       if (qhost::fromUtf8(pair).empty() || qhost::fromUtf8(pair).size() > 2) {
         std::cerr << "quillomar-host: --subs takes one or two characters, not \"" << pair << "\"\n";
@@ -211,6 +257,7 @@ int main(int argc, char** argv) {
                                     : qhost::OutputForm::Table;
     return qhost::runImport(buildFlavour(), imp, std::cout, std::cerr);
   }
+  if (*sniff) return qhost::runSniff(buildFlavour(), sniffPath, sniffAll, std::cout, std::cerr);
   if (*describe) return qhost::runDescribe(buildFlavour(), describeLibrary, std::cout, std::cerr);
   return runScenarios(runLibrary, files, opt);
   }

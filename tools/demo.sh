@@ -7,8 +7,7 @@ bash tools/setup.sh native
 preset=linux-unicode
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" >/dev/null
-# The first 32 bytes are the header line; the format file names the fields; the file is
-# UTF-8, so its names arrive as the characters they are.
-exec "build/$preset/quillomar-host" import --library "build/$preset/QuillomarU.so" \
-  --format examples/customers.fmt --strip-quotes --encoding utf-8 --from 32 \
+# No format file: the import sniffs the file's format (fields, delimiters, UTF-8), reads it
+# with CSV quoting and skips the header line, whose names label the fields.
+exec "build/$preset/quillomar-host" import --library "build/$preset/QuillomarU.so" --header \
   examples/customers.csv

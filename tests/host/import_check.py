@@ -30,6 +30,7 @@ def check(ok, what):
 
 unicode = "8bit" not in run("--version")[1]
 EXAMPLES = [("customers.csv", "customers.fmt", "32", ["--strip-quotes"]),
+            ("products-lf.csv", "products-lf.fmt", "33", ["--csv"]),
             ("inventory.txt", "inventory.fmt", "49", []),
             ("stations.tsv", "stations.fmt", "25", [])]
 if unicode:
@@ -64,6 +65,13 @@ for args in (["--help"], ["import", "--help"], ["describe", "--help"], ["run", "
 
 orders = os.path.join(src, "examples", "orders.csv")
 field = ["--field", "id:10:COMMA"]
+work = tempfile.mkdtemp(prefix="import-check-")
+binary = os.path.join(work, "binary.dat")
+with open(binary, "wb") as f:
+    f.write(bytes(range(256)) * 4)
+ragged = os.path.join(work, "ragged.csv")
+with open(ragged, "w", newline="") as f:
+    f.write("a,b,c\n1,2\n3;4;5;6\nx\ty\n")
 with tempfile.NamedTemporaryFile("w", suffix=".fmt", delete=False) as bad:
     bad.write("# a field without its delimiter\nid 10\n")
 for args, why in (
@@ -74,7 +82,11 @@ for args, why in (
          "--encoding latin-1"),
         (["import", "--library", library, "--field", "id:x:COMMA", orders], "a bad --field"),
         (["import", "--library", library, "--field", "id:10:COLON", orders], "a bad delimiter"),
-        (["import", "--library", library, orders], "no format"),
+        (["import", "--library", library, binary], "no format, and binary data to sniff"),
+        (["import", "--library", library, ragged], "no format, and no delimiter to sniff"),
+        (["sniff", binary], "sniff: binary data"),
+        (["sniff", ragged], "sniff: no consistent delimiter"),
+        (["sniff", os.path.join(src, "no-such-file.csv")], "sniff: a missing file"),
         (["import", "--library", "no-such-library"] + field + [orders], "a missing library"),
         (["import", "--library", library, "--format", bad.name, orders], "a malformed format"),
         (["import", "--library", library, "--frobnicate"] + field + [orders], "an unknown option"),
@@ -84,12 +96,49 @@ for args, why in (
     check(code == 2, f"{why}: exit {code}, expected 2 ({err.strip()[:120]})")
 os.unlink(bad.name)
 
+# With no format: the sniffed format, CSV quoting and --header give what csv.DictReader
+# reads (unquoted values trimmed of blanks), in JSON keyed by the header's names; the sniff's
+# format file does the same through --format.
+for data in ("customers.csv", "products-lf.csv", "orders.csv") + (
+        ("contacts-utf8.csv",) if unicode else ()):
+    path = os.path.join(src, "examples", data)
+    with open(path, encoding="utf-8-sig", newline="") as f:
+        text = f.read()
+    want = [{k: (v if v != v.strip(" ") and ('"' + v) in text else v.strip(" "))
+             for k, v in row.items()} for row in csv.DictReader(io.StringIO(text, newline=""))]
+    if data == "orders.csv":  # no header: every line is a record, the fields f1...fN
+        want = [{"f%d" % (i + 1): v.strip(" ") for i, v in enumerate(r)}
+                for r in csv.reader(io.StringIO(text, newline=""))]
+    code, out, err = run("import", "--library", library, "--output", "json", "--quiet",
+                         *(["--header"] if data != "orders.csv" else []), path)
+    got = json.loads(out) if code == 0 else None
+    if not unicode and got is not None:  # the 8-bit host widens the UTF-8 bytes one by one
+        got = [{k.encode("latin-1", "replace").decode("utf-8", "replace"):
+                v.encode("latin-1", "replace").decode("utf-8", "replace")
+                for k, v in r.items()} for r in got]
+    check(code == 0 and got == want, f"{data} sniffed: exit {code}: {got} != {want}")
+    code, fmt, _ = run("sniff", path)
+    fmt_path = os.path.join(work, data + ".fmt")
+    with open(fmt_path, "w", encoding="utf-8") as f:
+        f.write(fmt)
+    code2, out2, _ = run("import", "--library", library, "--format", fmt_path, "--csv",
+                         "--output", "json", "--quiet", "--header",
+                         *(["--encoding", "utf-8"] if unicode and "UTF-8" in fmt else []), path)
+    check(code == 0 and code2 == 0 and [list(r.values()) for r in json.loads(out2)] ==
+          [list(r.values()) for r in json.loads(out)][(0 if data != "orders.csv" else 1):],
+          f"{data}: the sniffed format file reads otherwise: exit {code}/{code2}")
+# Table output keeps a record on one line: a line end inside a value is shown as a sign.
+code, out, _ = run("import", "--library", library, "--quiet", "--header",
+                   os.path.join(src, "examples", "products-lf.csv"))
+check(code == 0 and "Holds 6 cups.\u21b5Dishwasher safe." in out and len(out.splitlines()) == 7,
+      f"table output: {out}")
+
 # A failed open: exit 1.
 code, _, _ = run("import", "--library", library, "--field", "id:10:COMMA", "no-such-file.csv")
 check(code == 1, f"a missing source: exit {code}, expected 1")
 
 code, out, _ = run("describe", "--library", library)
-check(code == 0 and "Quillomar.OpenFile" in out and "Parms: (path,fileRefField" in out,
+check(code == 0 and "Quillomar.OpenFile" in out and "[,encoding [,quoting]]]]" in out,
       f"describe: exit {code}: {out[:200]}")
 
 for f in failures:

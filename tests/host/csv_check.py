@@ -1,0 +1,287 @@
+#!/usr/bin/env python3
+"""The CSV differential: random files written by Python's csv.writer, and malformed ones,
+read back through a library build under CSV quoting, forwards and backwards, from disk and
+from a field source; every row must equal what csv.reader gives.
+
+The files and the expectations become scenario scripts (docs/scenarios.md), run in one host
+process, so a Windows build costs one Wine start.
+
+Usage: csv_check.py LIBRARY HOST [WRAPPER...] [--seed N] [--files N] [--keep DIR]"""
+import argparse
+import csv
+import io
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+ap = argparse.ArgumentParser()
+ap.add_argument("library")
+ap.add_argument("host")
+ap.add_argument("wrapper", nargs="*")
+ap.add_argument("--seed", type=int, default=4180)
+ap.add_argument("--files", type=int, default=150)
+ap.add_argument("--keep", help="write the scenarios here and keep them")
+args = ap.parse_args()
+
+version = subprocess.run(args.wrapper + [args.host, "--version"], capture_output=True,
+                         text=True).stdout
+unicode = "8bit" not in version
+rng = random.Random(args.seed)
+
+# Delimiter keywords and the character csv.writer is given for each.
+DELIMS = [("COMMA", ","), ("TAB", "\t"), ("SEMICO", ";"), ("ASC|", "|")]
+WINDOW = 65536  # a disk file's read-ahead window
+
+
+def host_text(s):
+    """A scenario string literal of host characters."""
+    out = []
+    for ch in s:
+        o = ord(ch)
+        if ch in '"\\':
+            out.append("\\" + ch)
+        elif ch == "\r":
+            out.append("\\r")
+        elif ch == "\n":
+            out.append("\\n")
+        elif ch == "\t":
+            out.append("\\t")
+        elif 0x20 <= o < 0x7F:
+            out.append(ch)
+        else:
+            out.append("\\u{%X}" % o)
+    return '"' + "".join(out) + '"'
+
+
+def file_bytes(b):
+    """A scenario string literal of exact bytes."""
+    out = []
+    for o in b:
+        ch = chr(o)
+        if ch in '"\\':
+            out.append("\\" + ch)
+        elif 0x20 <= o < 0x7F:
+            out.append(ch)
+        else:
+            out.append("\\x%02X" % o)
+    return '"' + "".join(out) + '"'
+
+
+class Case:
+    """One source: its bytes, format and the records csv.reader gives, with byte offsets."""
+
+    def __init__(self, name, data, fields, utf8, rows, bom=0):
+        self.name, self.data, self.fields, self.utf8 = name, data, fields, utf8
+        self.rows = rows  # [(start, end, [values], code)]
+        self.bom = bom
+
+
+def decode(b, utf8):
+    return b.decode("utf-8") if utf8 else b.decode("latin-1")
+
+
+def field_length(raw, delim):
+    """Characters of one field's raw text with its delimiter, as csv.reader takes them."""
+    i = 0
+    if raw.startswith('"'):
+        i = 1
+        while i < len(raw):
+            if raw[i] == '"':
+                if raw[i + 1:i + 2] != '"':
+                    i += 1
+                    break
+                i += 1
+            i += 1
+    while i < len(raw) and raw[i] != delim and raw[i] not in "\r\n":
+        i += 1
+    return i + 1
+
+
+def expected(raw, row, delim):
+    """What the library delivers for a record: quoted values exactly, the rest trimmed."""
+    vals = []
+    for v in row:
+        vals.append(v if raw.startswith('"') else v.strip(" "))
+        raw = raw[field_length(raw, delim):]
+    return vals
+
+
+def records(data, utf8, delim, skip=0):
+    """csv.reader's records of data, each with its byte offsets and the code of its read."""
+    enc = "utf-8" if utf8 else "latin-1"
+    text = decode(data[skip:], utf8)
+    f = io.StringIO(text, newline="")
+    r = csv.reader(f, delimiter=delim)
+    out, here = [], 0
+    while True:
+        try:
+            row = next(r)
+        except StopIteration:
+            break
+        end = f.tell()
+        raw = text[here:end]
+        start_b = skip + len(text[:here].encode(enc))
+        end_b = skip + len(text[:end].encode(enc))
+        out.append((start_b, end_b, expected(raw, row, delim), 0 if raw.endswith("\n") else 9))
+        here = end
+    return out
+
+
+def random_value(utf8, delim):
+    pieces = ["a", "b", "Z", "1", " ", ",", ";", "\t", "|", '"', '""', "\r", "\n", "\r\n",
+              "text", "x y"]
+    pieces += ["\u00e9", "\u0416", "\u4e2d", "\U0001F600"] if utf8 else ["\xe9", "\xff", "\x80"]
+    if rng.random() < 0.12:
+        return ""
+    v = "".join(rng.choice(pieces) for _ in range(rng.randint(1, 8)))
+    if rng.random() < 0.2:
+        v = " " + v + " "
+    if v[:1] == " " or v[-1:] == " ":
+        v += delim  # blanks at the ends are kept only in a quoted value: make the writer quote
+    if "\r" in v:
+        v += '"'  # the writer leaves a lone CR unquoted under a line-feed terminator
+    return v
+
+
+def random_case(i):
+    utf8 = unicode and rng.random() < 0.4
+    keyword, delim = rng.choice(DELIMS)
+    lineterm = rng.choice(["\r\n", "\n"])
+    ends = rng.choice(["EOL", "CRLF" if lineterm == "\r\n" else "LF"])
+    quoting = rng.choice([csv.QUOTE_MINIMAL, csv.QUOTE_ALL])
+    ncols = rng.randint(1, 6)
+    rows = [[random_value(utf8, delim) for _ in range(ncols)] for _ in range(rng.randint(1, 12))]
+    s = io.StringIO(newline="")
+    csv.writer(s, delimiter=delim, lineterminator=lineterm, quoting=quoting).writerows(rows)
+    bom = 3 if utf8 and rng.random() < 0.3 else 0
+    data = b"\xef\xbb\xbf"[:bom] + s.getvalue().encode("utf-8" if utf8 else "latin-1")
+    back = records(data, utf8, delim, bom)
+    assert [v for _, _, v, _ in back] == rows, (i, rows)  # every row as it was written
+    widths = [0] * ncols
+    for _, _, vals, _ in back:
+        for c, v in enumerate(vals):
+            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
+    fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == ncols - 1 else keyword)
+              for c in range(ncols)]
+    # A backward read's window is twice the format's total: keep every record inside it.
+    total = sum(m + 1 for _, m, _ in fields)
+    longest = max(e - s for s, e, _, _ in back)
+    if 2 * total < longest:
+        grow = (longest - 2 * total) // ncols + 1
+        fields = [(n, m + grow, d) for n, m, d in fields]
+    return Case("random%03d" % i, data, fields, utf8, back, bom)
+
+
+def fixed_case(name, data, ends, maxima, keyword="COMMA", delim=","):
+    fields = [("c%d" % c, m, ends if c == len(maxima) - 1 else keyword)
+              for c, m in enumerate(maxima)]
+    return Case(name, data, fields, False, records(data, False, delim))
+
+
+def window_case(name, record, mark):
+    """record placed so that its byte at mark is the last of the first read-ahead window,
+    after two-field filler lines; then one more record."""
+    head_len = WINDOW - 1 - mark
+    line = b"x" * 897 + b",f\n"
+    head = line * (head_len // len(line) - 1)
+    rest = head_len - len(head)
+    head += b"y" * (rest - 3) + b",g\n"
+    return fixed_case(name, head + record + b"t,u\n", "EOL", [2000, 40])
+
+
+def hand_cases():
+    m = [20, 20, 20]
+    return [
+        fixed_case("after-closing-quote", b'a,"ab"cd,e\nf,"g"h"i",j\n', "EOL", m),
+        fixed_case("quote-in-plain", b'a,b"c"d,e\r\n5" tv,x"y,z\r\n', "CRLF", m),
+        fixed_case("doubled-then-text", b'a,"x""y"z"w,e\n', "LF", m),
+        fixed_case("unclosed-at-end", b'a,b,c\nd,e,"f\ng,h', "EOL", m),
+        fixed_case("empty-quoted", b'"","",""\n,,\n', "LF", m),
+        fixed_case("no-final-line-end", b'a,"b\r\nc",d\r\ne,f,"g"', "EOL", m),
+        fixed_case("mixed-line-ends", b'a,b,c\r\nd,"e\r\nf",g\nh,i,j\r\n', "EOL", m),
+        fixed_case("semicolons", b'a;"b;c";"d\ne"\n', "LF", m, "SEMICO", ";"),
+        # Quotes, line ends and delimiters at the read-ahead window's edge.
+        window_case("edge-doubled-first", b'"ab""q",z\n', 3),
+        window_case("edge-doubled-second", b'"ab""q",z\n', 4),
+        window_case("edge-closing", b'"ab",z\n', 3),
+        window_case("edge-opening", b'"ab",z\n', 0),
+        window_case("edge-cr", b'a,"b"\r\n', 5),
+        window_case("edge-quoted-cr", b'"a\r\nb",z\r\n', 2),
+        # A last value beyond its maximum: 11 with its first bytes, and the read goes on with
+        # the next record.
+        Case("over-long-last", b'1,"abcdefgh""ij"\n2,"k,l"\n',
+             [("c0", 4, "COMMA"), ("c1", 4, "EOL")], False,
+             [(0, 17, ["1", "abcd"], 11), (17, 25, ["2", "k,l"], 0)]),
+    ]
+
+
+def scenario(case, source, backwards):
+    """A scenario reading the case from disk or a field, forwards or backwards."""
+    L = ["# %s, %s, %s" % (case.name, source, "backwards" if backwards else "forwards")]
+    L += ["number ref", "number size", "number p", "list fmt name size delim"]
+    for n, m, d in case.fields:
+        L.append("char %s \"unset\"" % n)
+        L.append("row fmt %s %d %s" % (host_text(n), m, host_text(d)))
+    enc = '"UTF-8"' if case.utf8 else '""'
+    L.append("load")
+    if source == "disk":
+        L.append("file data.csv " + file_bytes(case.data))
+        L.append("call OpenFile \"data.csv\" ref size 0 %s \"CSV\"" % enc)
+    else:
+        L.append("char src " + host_text(decode(case.data, case.utf8)))
+        L.append("call OpenFile \"FIELD:src\" ref size 0 %s \"CSV\"" % enc)
+    L += ["expect rc 0", "expect size = %d" % len(case.data),
+          "call DefineFormat ref fmt \"name\" \"size\" \"delim\"", "expect rc 0"]
+    if not backwards:
+        for start, end, vals, code in case.rows:
+            L.append("call ReadRecord ref p")
+            L.append("expect rc %d" % code)
+            for (n, _, _), v in zip(case.fields, vals):
+                L.append("expect %s = %s" % (n, host_text(v)))
+            L.append("expect p = %d" % end)
+        L += ["call ReadRecord ref p", "expect rc 7"]
+    else:
+        L.append("number p %d" % len(case.data))
+        for start, end, vals, code in reversed(case.rows):
+            L.append("call ReadRecord ref p 0 1")
+            L.append("expect rc %d" % code)
+            for (n, _, _), v in zip(case.fields, vals):
+                L.append("expect %s = %s" % (n, host_text(v)))
+            L.append("expect p = %d" % (0 if start == case.bom else start))
+        L += ["call ReadRecord ref p 0 1", "expect rc 7"]
+    return "\n".join(L) + "\n"
+
+
+def main():
+    cases = [random_case(i) for i in range(args.files)] + hand_cases()
+    if args.keep:
+        os.makedirs(args.keep, exist_ok=True)
+        return run(cases, args.keep)
+    with tempfile.TemporaryDirectory(prefix="csv-check-") as folder:
+        return run(cases, folder)
+
+
+def run(cases, folder):
+    paths = []
+    for case in cases:
+        # A field source in the Unicode builds holds characters: its text is UTF-8.
+        sources = ["disk"] + (["field"] if case.utf8 or not unicode else [])
+        for source in sources:
+            for backwards in (False, True):
+                text = scenario(case, source, backwards)
+                p = os.path.join(folder, "%s-%s-%s.qs" % (case.name, source,
+                                                          "bwd" if backwards else "fwd"))
+                with open(p, "w", encoding="utf-8") as f:
+                    f.write(text)
+                paths.append(p)
+    p = subprocess.run(args.wrapper + [args.host, "run", "--library", args.library] + paths,
+                       capture_output=True, text=True, errors="replace")
+    sys.stdout.write(p.stdout[-4000:])
+    sys.stderr.write(p.stderr[-4000:])
+    print("csv-check: seed %d, %d files, %d scenarios" % (args.seed, len(cases), len(paths)))
+    return p.returncode
+
+
+sys.exit(main())
