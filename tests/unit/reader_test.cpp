@@ -311,7 +311,118 @@ TEST_P(Reader, TheBufferIsAlwaysTerminated) {
   EXPECT_EQ(s.buffer()[2], 0);
 }
 
+fieldSpec eol(qshort max) {
+  fieldSpec f = delimited("\n", max);
+  f.fldFlags = kFieldEol;
+  return f;
+}
+
+TEST_P(Reader, EolTakesACarriageReturnBeforeItsLineFeed) {
+  for (const char* data : {"ab\r\nc", "ab\nc"}) {
+    Result r = read(data, eol(2));
+    EXPECT_EQ(r.code, 0) << data;
+    EXPECT_EQ(r.text, "ab");
+    EXPECT_EQ(r.pos, static_cast<qlong>(std::strlen(data)) - 1);
+  }
+  // The maximum bounds the text, not the line end: a line feed past it is an over-long field.
+  EXPECT_EQ(read("abc\r\n", eol(3)).code, 0);
+  Result r = read("abcd\n", eol(3));
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_EQ(r.pos, 3);
+  // A carriage return alone ends nothing; one inside a quoted field (enclosing-quote rule)
+  // still belongs to the line end that follows the closing quote.
+  EXPECT_EQ(read("a\rb", eol(5)).text, "a\rb");
+  r = read("\"a\nb\"\r\nc", eol(10), 0, true);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "\"a\nb\"");
+  EXPECT_EQ(r.pos, 7);
+}
+
+// A piece under CSV quoting, from the given position.
+class CsvReader : public Reader {
+protected:
+  Result csv(const std::string& data, const fieldSpec& f, qlong from = 0, bool* quoted = nullptr) {
+    Source s(GetParam(), data, true); // enclosing-quote stripping plays no part under CSV
+    s.rec().quoting = kQuotingCsv;
+    qlong pos = from;
+    qshort code = s.read(f, &pos);
+    if (quoted) *quoted = s.rec().quotedPiece;
+    return {code, s.text(), pos};
+  }
+};
+
+TEST_P(CsvReader, QuotedValuesHoldDelimitersLineEndsAndDoubledQuotes) {
+  bool quoted = false;
+  Result r = csv("\"say \"\"hi\"\", ok\",3", delimited(",", 20), 0, &quoted);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "say \"hi\", ok");
+  EXPECT_EQ(r.pos, 17);
+  EXPECT_TRUE(quoted);
+  r = csv("\"a\r\nb\"\r\nc", delimited("\r\n", 20));
+  EXPECT_EQ(r.text, "a\r\nb");
+  EXPECT_EQ(r.pos, 8);
+  // After the closing quote the text runs on to the delimiter; a quote inside an unquoted
+  // value is text.
+  EXPECT_EQ(csv("\"ab\"c\"d,e", delimited(",", 20)).text, "abc\"d");
+  r = csv("5\" tv,e", delimited(",", 20), 0, &quoted);
+  EXPECT_EQ(r.text, "5\" tv");
+  EXPECT_FALSE(quoted);
+  // A delimiter counts only when all of it lies outside the quotes.
+  r = csv("\"a\r\"\nb\r\n", delimited("\r\n", 20));
+  EXPECT_EQ(r.text, "a\r\nb");
+  EXPECT_EQ(r.pos, 8);
+  // EOL: the carriage return belongs to the line end only outside the quotes.
+  r = csv("\"a\r\"\nb", eol(20));
+  EXPECT_EQ(r.text, "a\r");
+  EXPECT_EQ(r.pos, 5);
+}
+
+TEST_P(CsvReader, UnclosedQuotesReadToTheEnd) {
+  Result r = csv("\"ab,c\nd", delimited(",", 20));
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "ab,c\nd");
+  EXPECT_EQ(r.pos, 7);
+  r = csv("\"ab\"", delimited(",", 20)); // closed at the very end
+  EXPECT_EQ(r.code, 9);
+  EXPECT_EQ(r.text, "ab");
+}
+
+TEST_P(CsvReader, OverLongValuesAreConsumedWhole) {
+  // The first maxBytes are kept; the position is after the piece's delimiter, never inside
+  // the quotes, however many windows the value spans.
+  for (size_t n : {size_t{10}, size_t{3 * kReadAheadBytes}}) {
+    std::string value(n, 'v');
+    value[n / 2] = ',';
+    std::string data = "\"" + value + "\"\"x\",y";
+    Result r = csv(data, delimited(",", 4));
+    EXPECT_EQ(r.code, 11);
+    EXPECT_EQ(r.text, "vvvv");
+    EXPECT_EQ(r.pos, static_cast<qlong>(data.size()) - 1);
+  }
+  // Doubled quotes count once against the maximum.
+  Result r = csv("\"\"\"\"\"\"\"\",", delimited(",", 3));
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.text, "\"\"\"");
+}
+
+TEST_P(CsvReader, TheLookAheadIsBounded) {
+  // A quote that never closes: 1 MiB is looked at, no more.
+  const qlong bound = 1024 * 1024;
+  std::string data = "\"" + std::string(static_cast<size_t>(bound) + 500, 'q');
+  Result r = csv(data, delimited(",", 32000), 0);
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.text, std::string(32000, 'q'));
+  EXPECT_EQ(r.pos, bound);
+  // Short of the bound, the end of the data comes first.
+  r = csv(data.substr(0, 70000), delimited(",", 32000), 0);
+  EXPECT_EQ(r.code, 11);
+  EXPECT_EQ(r.pos, 70000);
+}
+
 INSTANTIATE_TEST_SUITE_P(EverySource, Reader,
+                         ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
+INSTANTIATE_TEST_SUITE_P(EverySource, CsvReader,
                          ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
 
 TEST(ReaderFaults, AFailingSystemReadGivesFiveWithWhatCameBefore) {
@@ -335,6 +446,21 @@ TEST(ReaderFaults, AFailingSystemReadGivesFiveWithWhatCameBefore) {
   pos = 5;
   ASSERT_EQ(s.read(fixed(1), &pos), 5);
   EXPECT_EQ(pos, 5);
+}
+
+TEST(ReaderFaults, AFailingReadInsideAQuotedValueLeavesThePositionAtItsStart) {
+  std::string data(kReadAheadBytes - 3, 'a');
+  data += ",\"b,c\",d";
+  Source s(Kind::Disk, data, false);
+  s.rec().quoting = kQuotingCsv;
+  qlong pos = 0;
+  EXPECT_EQ(s.read(fixed(4), &pos), 0);
+  pos = kReadAheadBytes - 2; // the opening quote; the fill of the rest fails
+  plat_fault_after(kFaultFileRead, 1);
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 5);
+  EXPECT_EQ(pos, kReadAheadBytes - 2); // read again from there, the value comes whole
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 0);
+  EXPECT_EQ(s.text(), "b,c");
 }
 
 TEST(ReaderFaults, ShortReadsChangeNothing) {
