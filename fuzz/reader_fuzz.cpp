@@ -3,7 +3,10 @@
 // a known result code, a position within the text, the text a true copy of the source's
 // bytes, at most 32000 of them, and conditioning that never lengthens the text.
 //
-// Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8), delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
+// Under CSV quoting a piece is checked against a reference reading, byte by byte, kept here.
+//
+// Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8, 16 CSV quoting, 32 EOL,
+// 64 raw), delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
 // pairs, then the source's bytes.
 #include "glue/XPqUtil.h"
 #include "import/reader.h"
@@ -11,11 +14,47 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
 void check(bool ok) {
   if (!ok) std::abort();
+}
+
+struct Piece {
+  qshort code;
+  std::string value; // the whole value, however long
+  qlong end;         // the position after the piece
+};
+
+// One CSV piece read a byte at a time: quoted values, doubled quotes, text after the closing
+// quote, the delimiter only outside the quotes, EOL's carriage return.
+Piece csvReference(const uint8_t* text, qlong size, qlong start, const qbyte* delim, int len,
+                   bool eol, qlong max) {
+  std::string v;
+  qlong i = start, plain = 0;
+  bool quoted = i < size && text[i] == '"', inQuotes = quoted;
+  if (quoted) ++i;
+  for (; i < size; ++i) {
+    const char c = static_cast<char>(text[i]);
+    if (inQuotes) {
+      if (c != '"') v += c;
+      else if (i + 1 < size && text[i + 1] == '"') v += text[++i];
+      else inQuotes = false, plain = 0;
+      continue;
+    }
+    v += c;
+    ++plain;
+    if (plain >= len && std::memcmp(v.data() + v.size() - len, delim, len) == 0) {
+      size_t dl = len;
+      if (eol && plain > 1 && v[v.size() - 2] == '\r') dl = 2;
+      v.resize(v.size() - dl);
+      if (static_cast<qlong>(v.size()) > max) return {11, v, i + 1};
+      return {0, v, i + 1};
+    }
+  }
+  return {static_cast<qshort>(static_cast<qlong>(v.size()) > max ? 11 : 9), v, size};
 }
 } // namespace
 
@@ -38,8 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* text = data + at;
   auto textSize = static_cast<qlong>(size - at);
 
+  if (flags & 32) f.fldFlags |= kFieldEol;
+  if (flags & 64) f.fldFlags |= kFieldRaw;
   importFileSpec rec{};
   rec.stripEncQuotes = flags & 1;
+  rec.quoting = (flags & 16) ? kQuotingCsv : kQuotingPlain;
 #if QM_UNICODE
   rec.encoding = (flags & 8) ? kEncodingUtf8 : kEncodingBytes; // cuts keep whole characters
 #endif
@@ -59,7 +101,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qshort code = ReadToDelimOrMax(&rec, &f, &pos, buffer.get());
   check(code == 0 || code == 7 || code == 8 || code == 9 || code == 11);
   size_t len = std::strlen(buffer.get());
-  if (code == 7) {
+  const int dlen = f.fldDelim[0];
+  if (code != 7 && rec.quoting == kQuotingCsv && dlen > 0 && !(flags & 64)) {
+    const qlong max = f.fldMax < 0 ? 0 : f.fldMax > kMaxFieldBytes ? kMaxFieldBytes : f.fldMax;
+    Piece want = csvReference(text, textSize, start, f.fldDelim + 1, dlen, flags & 32, max);
+    check(code == want.code && pos == want.end);
+    check(rec.quotedPiece == (start < textSize && text[start] == '"'));
+    // The text kept is the value, or its first max bytes (fewer for a UTF-8 cut).
+    const size_t kept = code == 11 ? std::min<size_t>(want.value.size(), size_t(max)) : want.value.size();
+    const size_t got = want.value.find('\0') < kept ? want.value.find('\0') : kept;
+    if (!(flags & 8) || code != 11) check(len == got);
+    check(len <= got && std::memcmp(buffer.get(), want.value.data(), len) == 0);
+    ConditionBuffer(buffer.get(), &rec, flags & 2);
+    check(std::strlen(buffer.get()) <= len);
+  } else if (code == 7) {
     check(pos == start && len == 0 && (start < 0 || start > textSize));
   } else {
     check(start >= 0 && pos >= start && pos <= textSize);
