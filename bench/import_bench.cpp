@@ -154,6 +154,7 @@ enum Cmd : int16_t {
 struct Options {
   std::string library, file, source = "disk", read = "forwards";
   bool minimal = false, tsv = false;
+  bool csv = false; // CSV quoting instead of the enclosing-quote rule
 };
 
 int runLibrary(const Options& o) {
@@ -182,7 +183,12 @@ int runLibrary(const Options& o) {
   host.setVariable("size", Value::num(0));
   host.execute(
       *lib, kOpenFile,
-      {{{}, Value::str(qhost::fromUtf8(path))}, {"ref", {}}, {"size", {}}, {{}, Value::num(1)}});
+      {{{}, Value::str(qhost::fromUtf8(path))},
+       {"ref", {}},
+       {"size", {}},
+       {{}, Value::num(o.csv ? 0 : 1)},
+       {{}, Value::str(U"")},
+       {{}, Value::str(o.csv ? U"CSV" : U"")}});
   if (host.returnCode() != Value::num(0)) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
     return 1;
@@ -332,6 +338,8 @@ int main(int argc, char** argv) {
         o.minimal = true;
       else if (args[i] == "--tsv")
         o.tsv = true;
+      else if (args[i] == "--csv")
+        o.csv = true;
       else if (args[i] == "--source" && i + 1 < args.size())
         o.source = args[++i];
       else if (args[i] == "--read" && i + 1 < args.size())
@@ -345,7 +353,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "usage: quillomar-import-bench library LIB FILE [--source disk|field|clipboard]\n"
-               "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv]\n"
+               "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv] [--csv]\n"
                "       quillomar-import-bench onebyte FILE | memchr FILE [--tsv]\n");
   return 2;
 }

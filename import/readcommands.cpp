@@ -98,33 +98,37 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
                      bool fromSourceStart, bool endsWithDelim) {
   importFileSpec* rec = ctx->fileSpecsP;
   const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
-  qlong starts[kRecordTrials + 1];
-  bool even[kRecordTrials + 1];
-  int count = 0;
-  qlong counted = w; // quotes in [counted, w)
-  qlong quotes = 0;
-  auto addCandidate = [&](qlong start) {
-    for (; counted > start; --counted)
-      quotes += window[counted - 1] == '"' ? 1 : 0;
-    starts[count] = start;
-    even[count] = quotes % 2 == 0;
-    ++count;
-  };
-  for (qlong k = searchStart - len + 1; k >= 0 && count < kRecordTrials; --k) {
-    if (std::memcmp(window + k, delim, static_cast<size_t>(len)) == 0) addCandidate(k + len);
-  }
-  const int delimiters = count;
-  if (fromSourceStart && count < kRecordTrials + 1) addCandidate(0);
   const qlong bom = rec->bomLength;
   auto fits = [&](qlong start) {
     const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
     return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, ctx->g->buffer);
   };
-  for (int i = 0; i < count; ++i)
-    if (even[i] && fits(starts[i])) return starts[i];
-  for (int i = 0; i < count; ++i)
-    if (!even[i] && fits(starts[i])) return starts[i];
-  return delimiters > 0 ? starts[0] : -1;
+  // Rule 1 as the candidates are found, so the usual record costs one trial read; the
+  // candidates with an odd count wait for rule 2.
+  qlong odd[kRecordTrials + 1];
+  int odds = 0, trials = 0;
+  qlong nearest = -1;
+  qlong counted = w; // quotes in [counted, w)
+  qlong quotes = 0;
+  auto consider = [&](qlong start) {
+    for (; counted > start; --counted)
+      quotes += window[counted - 1] == '"' ? 1 : 0;
+    ++trials;
+    if (quotes % 2 == 0) return fits(start);
+    odd[odds++] = start;
+    return false;
+  };
+  const auto first = static_cast<char>(delim[0]);
+  for (qlong k = searchStart - len + 1; k >= 0 && trials < kRecordTrials; --k) {
+    if (window[k] != first || std::memcmp(window + k, delim, static_cast<size_t>(len)) != 0)
+      continue;
+    if (nearest < 0) nearest = k + len;
+    if (consider(k + len)) return k + len;
+  }
+  if (fromSourceStart && consider(0)) return 0;
+  for (int i = 0; i < odds; ++i)
+    if (fits(odd[i])) return odd[i];
+  return nearest;
 }
 
 void readBackwards(cmdContext* ctx, qlong position, bool stripping) {

@@ -76,15 +76,17 @@ def main():
     peer = os.path.join(a.build, "bench", "quillomar-libcsv-peer")
     lib = os.path.join(a.build, "QuillomarU.so")
 
-    def library(read, source, minimal, fmt="csv", path=None):
+    def library(read, source, minimal, fmt="csv", path=None, quoting=""):
         cmd = [bench, "library", lib, path or (tsv_file if fmt == "tsv" else csv_file),
                "--source", source, "--read", read]
         if minimal:
             cmd.append("--minimal")
         if fmt == "tsv":
             cmd.append("--tsv")
+        if quoting:
+            cmd.append("--csv")
         host = "minimal host" if minimal else "stand-in host"
-        return run(cmd, f"{read} {source} {fmt}, {host}")
+        return run(cmd, f"{read} {source} {fmt}{' CSV quoting' if quoting else ''}, {host}")
 
     rows = []
     limit = run([bench, "memchr", csv_file], "memchr limit (1 MiB reads) csv")
@@ -97,6 +99,10 @@ def main():
         rows.append(library("backwards", source, True))
         rows.append(library("forwards", source, False))
     rows.append(library("backwards", "disk", False))
+    # CSV quoting, in the same run as the default rule above.
+    rows.append(library("forwards", "disk", True, quoting="CSV"))
+    rows.append(library("backwards", "disk", True, quoting="CSV"))
+    rows.append(library("forwards", "field", True, quoting="CSV"))
     rows.append(library("upto", "disk", True))
     rows.append(library("bytes", "disk", True))
     rows.append(run([bench, "memchr", tsv_file, "--tsv"], "memchr limit (1 MiB reads) tsv"))
