@@ -181,14 +181,13 @@ int runLibrary(const Options& o) {
   }
   host.setVariable("ref", Value::num(0));
   host.setVariable("size", Value::num(0));
-  host.execute(
-      *lib, kOpenFile,
-      {{{}, Value::str(qhost::fromUtf8(path))},
-       {"ref", {}},
-       {"size", {}},
-       {{}, Value::num(o.csv ? 0 : 1)},
-       {{}, Value::str(U"")},
-       {{}, Value::str(o.csv ? U"CSV" : U"")}});
+  host.execute(*lib, kOpenFile,
+               {{{}, Value::str(qhost::fromUtf8(path))},
+                {"ref", {}},
+                {"size", {}},
+                {{}, Value::num(o.csv ? 0 : 1)},
+                {{}, Value::str(U"")},
+                {{}, Value::str(o.csv ? U"CSV" : U"")}});
   if (host.returnCode() != Value::num(0)) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
     return 1;

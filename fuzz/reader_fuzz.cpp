@@ -39,9 +39,12 @@ Piece csvReference(const uint8_t* text, qlong size, qlong start, const qbyte* de
   for (; i < size; ++i) {
     const char c = static_cast<char>(text[i]);
     if (inQuotes) {
-      if (c != '"') v += c;
-      else if (i + 1 < size && text[i + 1] == '"') v += text[++i];
-      else inQuotes = false, plain = 0;
+      if (c != '"')
+        v += c;
+      else if (i + 1 < size && text[i + 1] == '"')
+        v += text[++i];
+      else
+        inQuotes = false, plain = 0;
       continue;
     }
     v += c;
@@ -108,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(code == want.code && pos == want.end);
     check(rec.quotedPiece == (start < textSize && text[start] == '"'));
     // The text kept is the value, or its first max bytes (fewer for a UTF-8 cut).
-    const size_t kept = code == 11 ? std::min<size_t>(want.value.size(), size_t(max)) : want.value.size();
+    const size_t kept =
+        code == 11 ? std::min<size_t>(want.value.size(), size_t(max)) : want.value.size();
     const size_t got = want.value.find('\0') < kept ? want.value.find('\0') : kept;
     if (!(flags & 8) || code != 11) check(len == got);
     check(len <= got && std::memcmp(buffer.get(), want.value.data(), len) == 0);

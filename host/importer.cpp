@@ -165,7 +165,9 @@ public:
   }
 
 private:
-  static const std::string& label(const FieldOption& f) { return f.label.empty() ? f.name : f.label; }
+  static const std::string& label(const FieldOption& f) {
+    return f.label.empty() ? f.name : f.label;
+  }
   std::vector<std::string> names() const {
     std::vector<std::string> n;
     for (const auto& f : fields_)
@@ -350,8 +352,10 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
     if (!defineFormat("headerFormat")) return failed("DefineFormat");
     host.setVariable("position", Value::num(0));
     host.execute(*lib, kReadRecord, {Param{{}, Value::num(ref)}, Param{"position", {}}});
-    if (code() == 0 || code() == 9 || code() == 11) headerEnd = host.variable("position")->number;
-    else if (code() != 7) return failed("ReadRecord (the header)");
+    if (code() == 0 || code() == 9 || code() == 11)
+      headerEnd = host.variable("position")->number;
+    else if (code() != 7)
+      return failed("ReadRecord (the header)");
   }
   if (!defineFormat("format")) return failed("DefineFormat");
   if (!opt.subs.empty()) {

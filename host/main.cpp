@@ -115,15 +115,16 @@ bool sniffForImport(qhost::ImportOptions* imp) {
   if (imp->encoding.empty() && r.utf8 && buildFlavour() != qhost::Flavour::Win8)
     imp->encoding = "UTF-8";
   if (!imp->quiet) {
-    std::cerr << "quillomar-host: sniffed " << imp->fields.size() << " field(s), "
-              << r.delimiter << " and " << r.lineEnd << ", CSV quoting"
-              << (imp->encoding.empty() ? "" : ", UTF-8")
-              << (r.header ? (imp->header ? ", a header of " + std::to_string(r.headerBytes) +
-                                                " bytes (skipped)"
-                                          : ", what looks like a header (--header skips it)")
-                           : imp->header ? ", no header seen (--header skips the first record)"
-                                         : "")
-              << "\n";
+    std::string header;
+    if (r.header && imp->header)
+      header = ", a header of " + std::to_string(r.headerBytes) + " bytes (skipped)";
+    else if (r.header)
+      header = ", what looks like a header (--header skips it)";
+    else if (imp->header)
+      header = ", no header seen (--header skips the first record)";
+    std::cerr << "quillomar-host: sniffed " << imp->fields.size() << " field(s), " << r.delimiter
+              << " and " << r.lineEnd << ", CSV quoting" << (imp->encoding.empty() ? "" : ", UTF-8")
+              << header << "\n";
   }
   return true;
 }

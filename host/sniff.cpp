@@ -54,8 +54,10 @@ Parsed parse(const std::string& data, size_t from, char delim, bool whole) {
         i += 2;
         continue;
       }
-      if (c == '"') inQuotes = false;
-      else field += c;
+      if (c == '"')
+        inQuotes = false;
+      else
+        field += c;
       ++i;
       continue;
     }
@@ -111,8 +113,10 @@ bool looksLikeHeader(const Parsed& p) {
       if (length == std::string::npos) length = v.size();
       sameLength = sameLength && v.size() == length;
     }
-    if (numeric) votes += 1; // the header's value is no number (checked above)
-    else if (sameLength) votes += first[c].size() != length ? 1 : -1;
+    if (numeric)
+      votes += 1; // the header's value is no number (checked above)
+    else if (sameLength)
+      votes += first[c].size() != length ? 1 : -1;
   }
   return votes > 0;
 }
@@ -230,15 +234,16 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     }
   }
   if (bestFields == 0) {
-    *why = path + ": no delimiter (comma, tab or semicolon) gives every record the same number "
-                  "of fields" +
+    *why = path +
+           ": no delimiter (comma, tab or semicolon) gives every record the same number "
+           "of fields" +
            (problem.empty() ? std::string() : " (" + problem + ")");
     return false;
   }
   const int kinds = (best.crlf > 0) + (best.lf > 0) + (best.cr > 0);
   out->lineEnd = kinds != 1 ? "EOL" : best.crlf ? "CRLF" : best.lf ? "LF" : "RETURN";
-  out->quoted = std::find(best.rowQuoted.begin(), best.rowQuoted.end(), true) !=
-                best.rowQuoted.end();
+  out->quoted =
+      std::find(best.rowQuoted.begin(), best.rowQuoted.end(), true) != best.rowQuoted.end();
   out->header = looksLikeHeader(best);
   out->headerBytes = out->header ? best.ends[0] : static_cast<long long>(from);
   out->firstRow = best.rows[0];
@@ -278,8 +283,7 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
   else
     out << "# header: none; the first record starts at position " << r.headerBytes << "\n";
   const std::string encoding = r.utf8 && decodes ? "UTF-8" : "";
-  out << "# OpenFile: Quillomar.OpenFile(path,fileRef,fileSize,0,\"" << encoding
-      << "\",\"CSV\")\n";
+  out << "# OpenFile: Quillomar.OpenFile(path,fileRef,fileSize,0,\"" << encoding << "\",\"CSV\")\n";
   out << "# DefineFormat list lines (name, maximum, delimiter):\n";
   for (const auto& f : r.fields)
     out << "#   \"" << f.name << "\", " << static_cast<long long>(f.max) << ", \"" << f.delimiter

@@ -11,18 +11,18 @@
 namespace qhost {
 
 struct SniffResult {
-  std::vector<FieldOption> fields; // named after the header when there is one, else f1...fN
-  std::string delimiter;           // COMMA, TAB or SEMICO (the fields but the last)
-  std::string lineEnd;             // CRLF, LF, EOL (mixed) or RETURN
-  bool utf8 = false;               // valid UTF-8 beyond ASCII
-  bool bom = false;                // starts with a UTF-8 byte-order mark
-  bool quoted = false;             // some value is quoted: read it with CSV quoting
-  bool header = false;             // the first record names the fields
-  long long headerBytes = 0;       // where the first record after the header starts
+  std::vector<FieldOption> fields;     // named after the header when there is one, else f1...fN
+  std::string delimiter;               // COMMA, TAB or SEMICO (the fields but the last)
+  std::string lineEnd;                 // CRLF, LF, EOL (mixed) or RETURN
+  bool utf8 = false;                   // valid UTF-8 beyond ASCII
+  bool bom = false;                    // starts with a UTF-8 byte-order mark
+  bool quoted = false;                 // some value is quoted: read it with CSV quoting
+  bool header = false;                 // the first record names the fields
+  long long headerBytes = 0;           // where the first record after the header starts
   std::vector<std::string> firstRow;   // the first record's values as they stand
   std::vector<std::string> firstNames; // the same as field names (blanks and punctuation: _)
-  long long bytesRead = 0;         // how much of the file was looked at
-  bool whole = false;              // the whole file was looked at
+  long long bytesRead = 0;             // how much of the file was looked at
+  bool whole = false;                  // the whole file was looked at
 };
 
 // Looks at the first MiB of path (all of it when all is set). False, with *why, for a file

@@ -40,9 +40,8 @@ bool parseDelimiter(const char* cell, fieldSpec* f) {
     qbyte flags;
   };
   static const Keyword kKeywords[] = {
-      {"MAX", 0, {0, 0, 0}, 0},     {"TAB", 1, {9, 0, 0}, 0},
-      {"COMMA", 1, {44, 0, 0}, 0},  {"SEMICO", 1, {59, 0, 0}, 0},
-      {"RETURN", 1, {13, 0, 0}, 0}, {"CRLF", 2, {13, 10, 0}, 0},
+      {"MAX", 0, {0, 0, 0}, 0},     {"TAB", 1, {9, 0, 0}, 0},          {"COMMA", 1, {44, 0, 0}, 0},
+      {"SEMICO", 1, {59, 0, 0}, 0}, {"RETURN", 1, {13, 0, 0}, 0},      {"CRLF", 2, {13, 10, 0}, 0},
       {"LF", 1, {10, 0, 0}, 0},     {"EOL", 1, {10, 0, 0}, kFieldEol},
   };
   std::memset(f->fldDelim, 0, 4);

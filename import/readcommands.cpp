@@ -171,8 +171,8 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
   const qlong len = DelimiterLength(last);
   qlong start = -1;
   if (rec->quoting == kQuotingCsv && len > 0) {
-    const bool endsWithDelim =
-        w >= len && std::memcmp(window + w - len, last->fldDelim + 1, static_cast<size_t>(len)) == 0;
+    const bool endsWithDelim = w >= len && std::memcmp(window + w - len, last->fldDelim + 1,
+                                                       static_cast<size_t>(len)) == 0;
     start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
                            endsWithDelim);
   } else {
