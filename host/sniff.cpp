@@ -130,8 +130,11 @@ bool validUtf8(const std::string& s, bool whole, bool* beyondAscii) {
       continue;
     }
     *beyondAscii = true;
-    size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-    if (n == 0 || (b >= 0xF0 && b > 0xF4)) return false;
+    const size_t n = b >= 0xC2 && b <= 0xDF   ? 2
+                     : b >= 0xE0 && b <= 0xEF ? 3
+                     : b >= 0xF0 && b <= 0xF4 ? 4
+                                              : 0;
+    if (n == 0) return false;
     if (i + n > s.size()) return !whole; // cut by the end of a partial read
     for (size_t k = 1; k < n; ++k) {
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
@@ -157,7 +160,7 @@ std::string fieldName(const std::string& text, size_t column, std::set<std::stri
 }
 
 long long roomFor(size_t longest) {
-  long long m = static_cast<long long>(longest + longest / 2 + 8);
+  long long m = static_cast<long long>(longest) * 3 / 2 + 8;
   m = (m + 7) / 8 * 8;
   if (m < 16) m = 16;
   return m > kMaxField ? kMaxField : m;

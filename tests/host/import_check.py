@@ -127,6 +127,20 @@ for data in ("customers.csv", "products-lf.csv", "orders.csv") + (
     check(code == 0 and code2 == 0 and [list(r.values()) for r in json.loads(out2)] ==
           [list(r.values()) for r in json.loads(out)][(0 if data != "orders.csv" else 1):],
           f"{data}: the sniffed format file reads otherwise: exit {code}/{code2}")
+# The sniff's choices: the delimiter, mixed line ends as EOL, no header over numbers alone,
+# maxima with room over the longest value but never beyond 32000.
+mixed = os.path.join(work, "mixed.csv")
+with open(mixed, "w", newline="") as f:
+    f.write("1;2.5;\"x;y\"\r\n3;4;z\n5;6;" + "w" * 40000 + "\r\n")
+code, out, _ = run("sniff", mixed)
+lines = [l.split() for l in out.splitlines() if l and not l.startswith("#")]
+check(code == 0 and lines == [["f1", "16", "SEMICO"], ["f2", "16", "SEMICO"],
+                              ["f3", "32000", "EOL"]] and "header: none" in out,
+      f"sniff of mixed line ends: {out}")
+code, out, _ = run("sniff", os.path.join(src, "examples", "stations.tsv"))
+ends = [l.split()[2] for l in out.splitlines() if l and not l.startswith("#")]
+check(code == 0 and ends == ["TAB", "TAB", "TAB", "CRLF"], f"sniff of a TSV: {out}")
+
 # Table output keeps a record on one line: a line end inside a value is shown as a sign.
 code, out, _ = run("import", "--library", library, "--quiet", "--header",
                    os.path.join(src, "examples", "products-lf.csv"))
