@@ -30,6 +30,9 @@
 
 typedef int16_t qshort;
 typedef int32_t qlong;
+// A byte position or size in a source: 64 bits, so that every position a host number holds
+// exactly (below 2^53) can be named.
+typedef int64_t qpos;
 typedef uint8_t qbyte;
 typedef int32_t qbool;
 

@@ -35,7 +35,7 @@ fieldSpec delimited(const char* delim, qshort max) {
 // Reads every record of the text: four comma fields and a CRLF-ended one.
 void readAll(importFileSpec* rec, char* buffer, benchmark::State& state) {
   const fieldSpec comma = delimited(",", 255), line = delimited("\r\n", 255);
-  qlong pos = 0;
+  qpos pos = 0;
   rec->curPos = 0;
   SetPositionInFile(rec);
   while (pos < rec->fileSize) {
@@ -107,7 +107,7 @@ void BM_ReadDiskFixed(benchmark::State& state) {
   fixed.fldMax = static_cast<qshort>(state.range(0));
   int64_t bytes = 0;
   for (auto _ : state) {
-    qlong pos = 0;
+    qpos pos = 0;
     f.rec.curPos = 0;
     SetPositionInFile(&f.rec);
     while (ReadToDelimOrMax(&f.rec, &fixed, &pos, buffer.get()) == 0) {

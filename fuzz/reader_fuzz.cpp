@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   UnlockXPHandle(rec.dataHandle);
 
   auto buffer = std::make_unique<char[]>(kBufferSize);
-  qlong pos = start;
+  qpos pos = start;
   qshort code = ReadToDelimOrMax(&rec, &f, &pos, buffer.get());
   check(code == 0 || code == 7 || code == 8 || code == 9 || code == 11);
   size_t len = std::strlen(buffer.get());

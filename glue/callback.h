@@ -54,6 +54,8 @@ qlong GetFldLong(qshort fldref, qcallback cb);
 void SetFldVal(qshort fldref, qshort fmt, void* val, qcallback cb);
 void SetFldInt(qshort fldref, qshort val, qcallback cb);
 void SetFldLong(qshort fldref, qlong val, qcallback cb);
+// Writes a number at full width (a position or size beyond 32 bits).
+void SetFldReal(qshort fldref, qreal val, qcallback cb);
 void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void* val, qcallback cb);
 void GetLstVal(qshort listno, qlong lineno, qshort fldref, qshort fmt, qlong maxlen, void* val,
                qcallback cb);

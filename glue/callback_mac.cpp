@@ -53,8 +53,12 @@ void SetFldVal(qshort fldref, qshort fmt, void* val, qcallback rec) {
 void SetFldInt(qshort fldref, qshort val, qcallback rec) { SetFldLong(fldref, val, rec); }
 
 void SetFldLong(qshort fldref, qlong val, qcallback rec) {
+  SetFldReal(fldref, static_cast<qreal>(val), rec);
+}
+
+void SetFldReal(qshort fldref, qreal val, qcallback rec) {
   qx80 x{};
-  plat_real_to_x80(static_cast<qreal>(val), &x);
+  plat_real_to_x80(val, &x);
   slot<SlotSetFldNum>(rec, slotSetFldNum)(fldref, &x, rec);
 }
 

@@ -46,6 +46,11 @@ void SetFldLong(qshort fldref, qlong val, qcallback cb) {
   cb(opSetFldNum, static_cast<qlong>(fldref), &v);
 }
 
+void SetFldReal(qshort fldref, qreal val, qcallback cb) {
+  double v = val;
+  cb(opSetFldNum, static_cast<qlong>(fldref), &v);
+}
+
 void GetFldVal(qshort fldref, qshort fmt, qlong maxlen, void* val, qcallback cb) {
   cb(opGetFldVal, static_cast<qlong>(fldref), static_cast<qlong>(fmt), maxlen, val);
 }

@@ -46,8 +46,7 @@ int16_t QHOST_CDECL winCallback(int32_t op, ...) {
   case kOpGetFldNum: {
     int16_t r = ref();
     auto* d = va_arg(ap, double*);
-    double v = h->getNumber(r);
-    if (!std::isnan(v)) *d = v;
+    if (auto v = h->getNumber(r)) *d = *v;
     break;
   }
   case kOpSetFldVal: {
@@ -121,8 +120,7 @@ Host* enter(void* rec) {
 int16_t slotGetFldRef(const void* s, void* rec) { return enter(rec)->getFldRef(s); }
 
 Extended80 slotGetFldNum(int16_t ref, void* rec) {
-  double v = enter(rec)->getNumber(ref);
-  return toExtended(std::isnan(v) ? 0 : v);
+  return toExtended(enter(rec)->getNumber(ref).value_or(0));
 }
 
 void slotSetFldVal(int16_t ref, int16_t fmt, void* val, void* rec) {
@@ -146,8 +144,7 @@ uint8_t slotShowMessage(int16_t, uint8_t, uint8_t, uint8_t, void* s, void* rec) 
 void slotGetFldVal(int16_t ref, int16_t fmt, int32_t maxlen, void* val, void* rec) {
   Host* h = enter(rec);
   if (fmt == kFmtNumber) {
-    double v = h->getNumber(ref);
-    if (!std::isnan(v)) *static_cast<Extended80*>(val) = toExtended(v);
+    if (auto v = h->getNumber(ref)) *static_cast<Extended80*>(val) = toExtended(*v);
   } else {
     h->getValue(ref, fmt, maxlen, val);
   }
@@ -356,15 +353,26 @@ int16_t Host::getFldRef(const void* str255) {
   return 0;
 }
 
-double Host::getNumber(int16_t ref) {
+std::optional<double> Host::getNumber(int16_t ref) {
   if (ref == kParamCount && currentMessage_ == kExecute) return static_cast<double>(params_.size());
   Value* v = valueFor(ref, false);
-  return v ? v->asNumber() : NAN; // unknown fields are left as the library set them
+  if (!v) return std::nullopt; // unknown fields are left as the library set them
+  return v->asNumber();
 }
+
+namespace {
+// What a 32-bit integer variable holds of a number: its whole part, wrapped to 32 bits.
+double asInt32(double v) {
+  if (!std::isfinite(v)) return 0;
+  const double t = std::fmod(std::trunc(v), 4294967296.0);
+  const auto bits = static_cast<uint32_t>(static_cast<int64_t>(t < 0 ? t + 4294967296.0 : t));
+  return static_cast<int32_t>(bits);
+}
+} // namespace
 
 void Host::setNumber(int16_t ref, double v) {
   ++last_.writes;
-  if (Value* dst = valueFor(ref, true)) *dst = Value::num(v);
+  if (Value* dst = valueFor(ref, true)) *dst = dst->int32 ? Value::integer(asInt32(v)) : Value::num(v);
 }
 
 void Host::setValue(int16_t ref, int16_t fmt, const void* val) {

@@ -18,9 +18,12 @@ struct Value {
   bool isNumber = true;
   double number = 0;
   std::u32string text;
+  bool int32 = false; // a 32-bit integer variable: a number written to it is held as one
 
   static Value num(double v) { return Value{true, v, {}}; }
   static Value str(std::u32string s) { return Value{false, 0, std::move(s)}; }
+  // A 32-bit integer variable, as a method may declare one for a position.
+  static Value integer(double v) { return Value{true, v, {}, true}; }
   double asNumber() const;
   std::u32string asText() const;
   std::string describe() const; // for messages: 12, "abc\x01"
@@ -111,7 +114,7 @@ public:
   // public so that tests can drive the library's adapter against this host directly.
   void* callbackArg();
   int16_t getFldRef(const void* str255);
-  double getNumber(int16_t ref);
+  std::optional<double> getNumber(int16_t ref); // none for a field the host does not know
   void setNumber(int16_t ref, double v);
   void setValue(int16_t ref, int16_t fmt, const void* val);
   void getValue(int16_t ref, int16_t fmt, int32_t maxlen, void* val);

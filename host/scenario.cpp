@@ -203,13 +203,13 @@ struct Parser {
 
   void check(Step& s) {
     const std::string& v = s.verb;
-    if (v == "number" || v == "char") {
-      need(s, 1, 2, "number|char NAME [VALUE]");
+    if (v == "number" || v == "char" || v == "integer") {
+      need(s, 1, 2, "number|integer|char NAME [VALUE]");
       std::string n = name(s.args[0], "a variable name");
       if (n[0] == '#') fail("names starting with # belong to the host");
       if (s.args.size() == 2) {
         value(s.args[1]);
-        if (v == "number" && s.args[1].kind != Token::Number)
+        if (v != "char" && s.args[1].kind != Token::Number)
           fail("a number variable takes a number");
         if (v == "char" && s.args[1].kind != Token::String)
           fail("a character variable takes a string");
@@ -460,6 +460,8 @@ private:
     const std::string& v = s.verb;
     if (v == "number") {
       host_.setVariable(s.args[0].word, Value::num(s.args.size() > 1 ? s.args[1].number : 0));
+    } else if (v == "integer") {
+      host_.setVariable(s.args[0].word, Value::integer(s.args.size() > 1 ? s.args[1].number : 0));
     } else if (v == "char") {
       host_.setVariable(s.args[0].word,
                         Value::str(s.args.size() > 1 ? s.args[1].str.chars() : U""));

@@ -151,8 +151,10 @@ std::string fieldName(const std::string& text, size_t column, std::set<std::stri
     const auto u = static_cast<unsigned char>(c);
     n += (u >= 0x80 || std::isalnum(u)) ? c : '_';
   }
-  if (n.empty() || std::isdigit(static_cast<unsigned char>(n[0]))) n = "f" + n;
-  if (n == "f") n = "f" + std::to_string(column + 1);
+  if (n.empty())
+    n = "f" + std::to_string(column + 1);
+  else if (std::isdigit(static_cast<unsigned char>(n[0])))
+    n.insert(n.begin(), 'f');
   std::string unique = n;
   for (int k = 2; !used->insert(unique).second; ++k)
     unique = n + "_" + std::to_string(k);

@@ -36,8 +36,8 @@ constexpr qbyte kFieldEol = 1;
 constexpr qbyte kFieldRaw = 2;
 
 struct importFileSpec {
-  qlong fileSize;          // bytes that can be read from the source
-  qlong curPos;            // where the current read starts
+  qpos fileSize;           // bytes that can be read from the source
+  qpos curPos;             // where the current read starts
   qshort fldCount;         // entries in fields
   fieldSpec* fields;       // record layout (XP pointer) or null
   qlong maxTotal;          // sum of fldMax + 1 over fields

@@ -13,7 +13,7 @@
 
 namespace {
 
-void emptyAt(readAheadWindow* w, qlong pos, qlong sysPos) {
+void emptyAt(readAheadWindow* w, qpos pos, qpos sysPos) {
   w->start = pos;
   w->count = 0;
   w->sysPos = sysPos;
@@ -21,7 +21,7 @@ void emptyAt(readAheadWindow* w, qlong pos, qlong sysPos) {
 
 // Reads up to want bytes at pos into the window's storage at offset into; returns the
 // system's answer and sets *got. Seeks only when the system position is elsewhere.
-PlatResult fillAt(importFileSpec* rec, qlong pos, qlong into, qlong want, qlong* got) {
+PlatResult fillAt(importFileSpec* rec, qpos pos, qlong into, qlong want, qlong* got) {
   readAheadWindow* w = rec->window;
   *got = 0;
   if (w->sysPos != pos) {
@@ -99,7 +99,7 @@ void ReleaseAllReadAhead(globals* g) {
   g->backwardH = nullptr;
 }
 
-qshort ReadAheadSeek(importFileSpec* rec, qlong pos) {
+qshort ReadAheadSeek(importFileSpec* rec, qpos pos) {
   readAheadWindow* w = rec->window;
   if (pos >= w->start && pos <= w->start + w->count) return 0;
   if (plat_file_seek(rec->fileRef, &rec->fileBlock, pos) != kPlatOk) {
@@ -110,17 +110,18 @@ qshort ReadAheadSeek(importFileSpec* rec, qlong pos) {
   return 0;
 }
 
-const char* ReadAheadBytes(importFileSpec* rec, qlong pos, qlong* available, PlatResult* why) {
+const char* ReadAheadBytes(importFileSpec* rec, qpos pos, qlong* available, PlatResult* why) {
   readAheadWindow* w = rec->window;
   *available = 0;
   if (pos >= w->start && pos < w->start + w->count) {
-    *available = w->start + w->count - pos;
-    return w->bytes + (pos - w->start);
+    const auto offset = static_cast<qlong>(pos - w->start); // within the window's 64 KiB
+    *available = w->count - offset;
+    return w->bytes + offset;
   }
   *why = kPlatEnd;
   if (pos < 0 || pos >= rec->fileSize) return nullptr;
-  qlong want = rec->fileSize - pos;
-  if (want > kReadAheadBytes) want = kReadAheadBytes;
+  const qpos left = rec->fileSize - pos;
+  const qlong want = left > kReadAheadBytes ? kReadAheadBytes : static_cast<qlong>(left);
   qlong got = 0;
   PlatResult r = fillAt(rec, pos, 0, want, &got);
   if (r == kPlatIoError) {
@@ -135,24 +136,24 @@ const char* ReadAheadBytes(importFileSpec* rec, qlong pos, qlong* available, Pla
   return w->bytes;
 }
 
-const char* ReadAheadBackward(importFileSpec* rec, qlong start, qlong count, qlong* got) {
+const char* ReadAheadBackward(importFileSpec* rec, qpos start, qlong count, qlong* got) {
   readAheadWindow* w = rec->window;
   *got = 0;
-  const qlong end = start + count;
+  const qpos end = start + count;
   if (start >= w->start && end <= w->start + w->count) {
     *got = count;
     return w->bytes + (start - w->start);
   }
   // Fill so that the window ends where the wanted bytes end: the records before them, which
   // a backward import reads next, are then in the window too.
-  qlong from = end - kReadAheadBytes;
+  qpos from = end - kReadAheadBytes;
   if (from < 0) from = 0;
   if (from > start) from = start;
-  qlong held = 0;
+  qlong held = 0; // bytes from `from`: within the window's 64 KiB
   emptyAt(w, from, w->sysPos);
   while (from + held < end) {
     qlong delivered = 0;
-    PlatResult r = fillAt(rec, from + held, held, end - from - held, &delivered);
+    PlatResult r = fillAt(rec, from + held, held, static_cast<qlong>(end - from) - held, &delivered);
     if (r == kPlatIoError) {
       emptyAt(w, 0, -1);
       return nullptr;
@@ -162,6 +163,6 @@ const char* ReadAheadBackward(importFileSpec* rec, qlong start, qlong count, qlo
     if (delivered == 0) break; // the file ended early: it shrank since it was opened
   }
   if (from + held <= start) return w->bytes + (start - from); // nothing of it: *got 0
-  *got = from + held - start;
+  *got = static_cast<qlong>(from + held - start);
   return w->bytes + (start - from);
 }

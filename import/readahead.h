@@ -13,9 +13,9 @@
 
 struct readAheadWindow {
   qfileref owner;   // the disk file whose bytes these are
-  qlong start;      // file position of bytes[0]
+  qpos start;       // file position of bytes[0]
   qlong count;      // bytes held from start (never past the size seen at open)
-  qlong sysPos;     // where the system read position stands; -1 when unknown
+  qpos sysPos;      // where the system read position stands; -1 when unknown
   uint32_t lastUse; // the pool's clock when this window last served a command
   char bytes[kReadAheadBytes];
 };
@@ -30,18 +30,18 @@ void ReleaseAllReadAhead(globals* g);
 
 // Moves the logical position of the record's window to pos: no system call when pos lies in
 // the window (or at its end); otherwise one system seek. 0, or 7 when the seek fails.
-qshort ReadAheadSeek(importFileSpec* rec, qlong pos);
+qshort ReadAheadSeek(importFileSpec* rec, qpos pos);
 
 // The bytes of the record's disk file from pos on, filling the window forwards when pos is
 // not in it: *available (> 0) bytes at the returned address. At the end of the data (pos at
 // the size seen at open, or the system delivers nothing) returns null with *why kPlatEnd;
 // when the system fails, null with kPlatIoError.
-const char* ReadAheadBytes(importFileSpec* rec, qlong pos, qlong* available, PlatResult* why);
+const char* ReadAheadBytes(importFileSpec* rec, qpos pos, qlong* available, PlatResult* why);
 
 // The count bytes of the record's disk file that end at start + count, filling the window
 // backwards (so that it ends there) when they are not in it: returns their address and sets
 // *got to count, or fewer when the file ended early (it shrank). Null when the system
 // failed.
-const char* ReadAheadBackward(importFileSpec* rec, qlong start, qlong count, qlong* got);
+const char* ReadAheadBackward(importFileSpec* rec, qpos start, qlong count, qlong* got);
 
 #endif

@@ -6,9 +6,35 @@
 #include "readahead.h"
 #include "reader.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
+
+// Positions are host numbers: exact below 2^53.
+constexpr qreal kPositionLimit = 9007199254740992.0;
+
+// The position parameter taken whole; false when it is no number from 0 to 2^53 - 1 (a
+// fraction is dropped, as it always was).
+bool readPosition(cmdContext* ctx, qpos* pos) {
+  const qreal v = std::trunc(GetFldReal(paramField(2), ctx->cb));
+  if (!(v >= 0 && v < kPositionLimit)) return false;
+  *pos = static_cast<qpos>(v);
+  return true;
+}
+
+// Writes a position back over the one the command was given. A variable of a 32-bit integer
+// type cannot hold a position beyond 2^31 - 1, and what the host makes of one is its own
+// affair. Such a variable only ever hands in positions below 2^31, so the position is read
+// back whenever a read that started below 2^31 hands back one beyond it: a variable that
+// changed it answers 10, and a loop over it ends instead of reading records again. A number
+// variable that holds the position goes on from beyond 2^31 and is never asked again, and
+// files below 2 GiB never are.
+qshort writePosition(cmdContext* ctx, qpos given, qpos pos) {
+  SetFldReal(paramField(2), static_cast<qreal>(pos), ctx->cb);
+  if (given > INT32_MAX || pos <= INT32_MAX) return 0;
+  return GetFldReal(paramField(2), ctx->cb) == static_cast<qreal>(pos) ? 0 : 10;
+}
 
 bool isStored(qshort code) { return code == 0 || code >= 8; }
 
@@ -29,7 +55,7 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
 }
 
 // Reads the format's entries from *pos on, storing each; returns the last code.
-qshort readEntries(cmdContext* ctx, qlong* pos, bool stripping) {
+qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   qshort code = 0;
   HoldSourceText(rec);
@@ -46,18 +72,19 @@ qshort readEntries(cmdContext* ctx, qlong* pos, bool stripping) {
 // The count bytes of the source that end at start + count, in place: from an in-memory
 // text (its block stays locked until releaseWindow) or from a disk file's read-ahead window.
 // *got is count, or fewer when the source has fewer; null when the system read failed.
-const char* lockWindow(importFileSpec* rec, qlong start, qlong count, qlong* got) {
+const char* lockWindow(importFileSpec* rec, qpos start, qlong count, qlong* got) {
   *got = 0;
   if (!IsInMemorySource(rec)) return ReadAheadBackward(rec, start, count, got);
   const char* block = static_cast<const char*>(LockXPHandle(rec->dataHandle));
-  qlong available = rec->fileSize;
+  qpos available = rec->fileSize;
   if (rec->fileRef == kFieldRef) {
     qlong held = 0; // a field's text is bounded by its own count, whatever fileSize says
     std::memcpy(&held, block, sizeof held);
     if (held < available) available = held;
     block += 4;
   }
-  if (start >= 0 && start < available) *got = available - start < count ? available - start : count;
+  if (start >= 0 && start < available)
+    *got = available - start < count ? static_cast<qlong>(available - start) : count;
   return block + start;
 }
 
@@ -131,26 +158,27 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   return nearest;
 }
 
-void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
+void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   if (position < 2) {
     ctx->errCd = 7;
     return;
   }
-  const qlong oldPos = position;
+  const qpos oldPos = position;
   // In 64 bits: twice the largest format's total would not fit 32.
-  int64_t twice = 2 * int64_t{rec->maxTotal};
-  qlong bytesToRead = twice > rec->fileSize ? rec->fileSize : static_cast<qlong>(twice);
-  if (bytesToRead < 0) bytesToRead = 0;
-  qlong windowStart = oldPos - bytesToRead;
+  qpos span = 2 * qpos{rec->maxTotal};
+  if (span > rec->fileSize) span = rec->fileSize;
+  if (span < 0) span = 0;
+  qpos windowStart = oldPos - span;
   if (windowStart < 0) {
     windowStart = 0;
-    bytesToRead = oldPos;
+    span = oldPos;
   }
-  if (bytesToRead > kMaxFieldBytes) {
-    bytesToRead = kMaxFieldBytes;
+  qlong bytesToRead = kMaxFieldBytes;
+  if (span > kMaxFieldBytes)
     windowStart = oldPos - kMaxFieldBytes;
-  }
+  else
+    bytesToRead = static_cast<qlong>(span);
   if (!IsInMemorySource(rec) && AttachReadAhead(ctx->g, rec) != 0) {
     ctx->errCd = 4;
     return;
@@ -196,19 +224,20 @@ void readBackwards(cmdContext* ctx, qlong position, bool stripping) {
 
   // The record stands in for the source while the entries are read from it.
   const qfileref realFileRef = rec->fileRef;
-  const qlong realFileSize = rec->fileSize;
+  const qpos realFileSize = rec->fileSize;
   const XPHandle realDataHandle = rec->dataHandle;
   rec->fileRef = kClipboardRef;
   rec->fileSize = recordLength;
   rec->dataHandle = tempDataH;
-  qlong clipFilePos = 0;
+  qpos clipFilePos = 0;
   buffer[0] = 0;
   ctx->errCd = readEntries(ctx, &clipFilePos, stripping);
   rec->fileRef = realFileRef;
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
 
-  SetFldLong(paramField(2), windowStart + start, ctx->cb);
+  const qshort written = writePosition(ctx, oldPos, windowStart + start);
+  if (written != 0) ctx->errCd = written;
 }
 
 } // namespace
@@ -223,10 +252,11 @@ void doReadRecord(cmdContext* ctx) {
     return;
   }
   importFileSpec* rec = ctx->fileSpecsP;
-  qlong position = GetFldLong(paramField(2), ctx->cb);
+  qpos position = 0;
+  const bool known = readPosition(ctx, &position);
   bool stripping = FlagParam(ctx, 3);
   bool backwards = FlagParam(ctx, 4);
-  if (position > rec->fileSize || (position == rec->fileSize && !backwards)) {
+  if (!known || position > rec->fileSize || (position == rec->fileSize && !backwards)) {
     ctx->errCd = 7;
     return;
   }
@@ -234,6 +264,7 @@ void doReadRecord(cmdContext* ctx) {
     readBackwards(ctx, position, stripping);
     return;
   }
+  const qpos given = position;
   if (AttachReadAhead(ctx->g, rec) != 0) {
     ctx->errCd = 4;
     return;
@@ -250,16 +281,17 @@ void doReadRecord(cmdContext* ctx) {
     ctx->errCd = 7; // a position before an in-memory text: nothing was read
     return;
   }
-  SetFldLong(paramField(2), position, ctx->cb);
-  ctx->errCd = code;
+  const qshort written = writePosition(ctx, given, position);
+  ctx->errCd = written != 0 ? written : code;
 }
 
 namespace {
 // The shared part of ReadUpTo and ReadBytes: position, seek, one read, store. Returns false
 // when the command ended early (errCd set); *rawLength is the text length before conditioning.
-bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bool stripping,
+bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, bool stripping,
               qshort dataParam, qlong* rawLength) {
   importFileSpec* rec = ctx->fileSpecsP;
+  const qpos given = position;
   if (AttachReadAhead(ctx->g, rec) != 0) {
     ctx->errCd = 4;
     return false;
@@ -278,8 +310,8 @@ bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bo
   }
   *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
   storeIfRead(ctx, code, paramField(dataParam), stripping);
-  SetFldLong(paramField(2), position, ctx->cb);
-  ctx->errCd = code;
+  const qshort written = writePosition(ctx, given, position);
+  ctx->errCd = written != 0 ? written : code;
   return true;
 }
 } // namespace
@@ -287,13 +319,12 @@ bool readOnce(cmdContext* ctx, qlong position, const fieldSpec& oneShotField, bo
 namespace {
 // The checks ReadUpTo and ReadBytes share, in their order: the parameter count (3), then the
 // position (7: not below the size); then the strip flag. False when the command ends here.
-bool oneShotPrologue(cmdContext* ctx, qshort minParams, qlong* position, bool* stripping) {
+bool oneShotPrologue(cmdContext* ctx, qshort minParams, qpos* position, bool* stripping) {
   if (ctx->paramCount < minParams) {
     ctx->errCd = 3;
     return false;
   }
-  *position = GetFldLong(paramField(2), ctx->cb);
-  if (*position >= ctx->fileSpecsP->fileSize) {
+  if (!readPosition(ctx, position) || *position >= ctx->fileSpecsP->fileSize) {
     ctx->errCd = 7;
     return false;
   }
@@ -328,7 +359,7 @@ bool readTerminator(cmdContext* ctx, char termChar[4]) {
 } // namespace
 
 void doReadUpTo(cmdContext* ctx) {
-  qlong position = 0;
+  qpos position = 0;
   bool stripping = false;
   if (!oneShotPrologue(ctx, 6, &position, &stripping)) return;
   // Taken whole: a maximum beyond what one read holds is refused rather than cut, which
@@ -355,7 +386,7 @@ void doReadUpTo(cmdContext* ctx) {
 }
 
 void doReadBytes(cmdContext* ctx) {
-  qlong position = 0;
+  qpos position = 0;
   bool stripping = false;
   if (!oneShotPrologue(ctx, 5, &position, &stripping)) return;
   qlong count = 0;

@@ -29,10 +29,10 @@ const char* memoryText(const importFileSpec* rec, const void* block, qlong* avai
   if (rec->fileRef == kFieldRef) {
     qlong count = 0;
     std::memcpy(&count, bytes, sizeof count);
-    *available = rec->fileSize < count ? rec->fileSize : count;
+    *available = rec->fileSize < count ? static_cast<qlong>(rec->fileSize) : count;
     return bytes + 4;
   }
-  *available = rec->fileSize;
+  *available = static_cast<qlong>(rec->fileSize); // an in-memory text: the host's 32-bit bounds
   return bytes;
 }
 
@@ -45,7 +45,7 @@ struct delimitedState {
 };
 
 qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result, qlong maxBytes,
-                       qshort len, qlong* filePos) {
+                       qshort len, qpos* filePos) {
   if (found) {
     buffer[bytesRead - len] = 0; // the delimiter is consumed but not kept
     *filePos += bytesRead;
@@ -72,9 +72,9 @@ struct byteSource {
 
 // The run of bytes at pos and its length (> 0); null at the end of the data (*why kPlatEnd)
 // or when the system fails (kPlatIoError).
-const char* bytesAt(const byteSource& src, qlong pos, qlong* run, PlatResult* why) {
+const char* bytesAt(const byteSource& src, qpos pos, qlong* run, PlatResult* why) {
   if (src.text) {
-    *run = src.available - pos;
+    *run = static_cast<qlong>(src.available - pos); // in memory: within 32 bits
     *why = kPlatEnd;
     return *run > 0 ? src.text + pos : nullptr;
   }
@@ -82,7 +82,7 @@ const char* bytesAt(const byteSource& src, qlong pos, qlong* run, PlatResult* wh
 }
 
 // Exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing read (5).
-qshort readFixed(const byteSource& src, qlong maxBytes, qlong* filePos, char* buffer) {
+qshort readFixed(const byteSource& src, qlong maxBytes, qpos* filePos, char* buffer) {
   qlong bytesRead = 0;
   qshort result = 0;
   while (bytesRead < maxBytes) {
@@ -131,7 +131,7 @@ bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer
 // equal to the delimiter's last byte can complete it, so candidates are found with memchr
 // in the run of source bytes and each run is copied once; the result is what a byte-by-byte
 // test gives.
-qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
+qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                      char* buffer) {
   const qshort len = DelimiterLength(f);
   const bool eol = (f->fldFlags & kFieldEol) != 0;
@@ -216,7 +216,7 @@ struct csvText {
   qbyte back(qshort k) const { return static_cast<qbyte>(tail >> (8 * k)); } // 0: the last
 };
 
-qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong* filePos,
+qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                char* buffer) {
   const qshort len = DelimiterLength(f);
   const qbyte* delim = f->fldDelim + 1;
@@ -296,7 +296,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qlong*
   return delimLength > 0 ? 0 : result;
 }
 
-qshort readField(const byteSource& src, const fieldSpec* f, qlong* filePos, char* buffer) {
+qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char* buffer) {
   const qlong maxBytes = effectiveMax(f->fldMax);
   if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw))
@@ -318,7 +318,7 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP) {
   return ReadAheadSeek(fileSpecsP, fileSpecsP->curPos);
 }
 
-qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
+qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer) {
   buffer[0] = 0;
   fileSpecsP->quotedPiece = false;
@@ -351,7 +351,7 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
                 char* buffer) {
   const byteSource src{fileSpecsP, text, size};
-  qlong pos = 0;
+  qpos pos = 0;
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
     const qshort code = readField(src, fileSpecsP->fields + i, &pos, buffer);
     if (i < fileSpecsP->fldCount - 1) {

@@ -24,7 +24,7 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 // first fldMax bytes are kept, *filePos advances by fldMax); 4 a disk file without its
 // read-ahead window. A maximum below 0 counts as 0 and one above 32000 as 32000. A disk file
 // is read through its window at *filePos, never past the size seen at open.
-qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qlong* filePos,
+qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer);
 
 // Whether the record's format reads the size bytes at text exactly: every entry but the last

@@ -117,15 +117,17 @@ qshort openDisk(cmdContext* ctx, const qchar* path, qlong n) {
   qshort result = 0;
   int64_t size = 0;
   rec->fileSize = 0;
-  // A size that positions cannot reach (2 GiB and more), or none at all, reads nothing: the
-  // file stays open and registered, so that it can be closed.
-  if (plat_file_size(ref, &rec->fileBlock, &size) != kPlatOk || size > INT32_MAX || size < 0)
+  // A size that this build's positions cannot reach (from 2^53 bytes; on macOS from 2 GiB),
+  // or none at all, reads nothing: the file stays open and registered, so that it can be
+  // closed.
+  if (plat_file_size(ref, &rec->fileBlock, &size) != kPlatOk || size > plat_file_size_limit() ||
+      size < 0)
     result = 5;
   else
-    rec->fileSize = static_cast<qlong>(size);
+    rec->fileSize = size;
   rec->fileRef = ref;
   SetFldLong(paramField(2), ref, ctx->cb);
-  if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
+  if (ctx->paramCount > 2) SetFldReal(paramField(3), static_cast<qreal>(rec->fileSize), ctx->cb);
   return result;
 }
 
@@ -253,7 +255,7 @@ void doOpenFile(cmdContext* ctx) {
       return;
     }
     SetFldLong(paramField(2), rec->fileRef, ctx->cb);
-    if (ctx->paramCount > 2) SetFldLong(paramField(3), rec->fileSize, ctx->cb);
+    if (ctx->paramCount > 2) SetFldReal(paramField(3), static_cast<qreal>(rec->fileSize), ctx->cb);
     noteByteOrderMark(ctx, rec);
     return;
   }

@@ -108,9 +108,12 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock* block) {
   return kPlatOk;
 }
 
-PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+qpos plat_file_size_limit(void) { return INT32_MAX; }
+
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qpos pos) {
   if (plat_fault_hit(kFaultFileSeek)) return kPlatIoError;
-  OSErr err = SetFPos(ref, fsFromStart, pos);
+  if (pos < 0 || pos > INT32_MAX) return kPlatIoError; // SetFPos takes 32-bit positions
+  OSErr err = SetFPos(ref, fsFromStart, static_cast<qlong>(pos));
   if (err != noErr) {
     gLastError = err;
     return kPlatIoError;

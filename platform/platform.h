@@ -56,7 +56,11 @@ PlatResult plat_file_open(platpath path, qfileref* ref, PlatFileBlock* block);
 PlatResult plat_file_size(qfileref ref, PlatFileBlock* block, int64_t* size);
 PlatResult plat_file_close(qfileref ref, PlatFileBlock* block);
 // Moves the system read position to pos bytes from the start.
-PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qlong pos);
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock* block, qpos pos);
+// The largest file size this build's file calls can read to its end: 2^53 - 1 where seeks
+// take 64-bit positions (every position a host number holds exactly), 2^31 - 1 on macOS,
+// whose File Manager calls take 32-bit positions.
+qpos plat_file_size_limit(void);
 // Reads up to count bytes at the system position into buf and sets *got to the bytes
 // delivered. kPlatOk also when fewer came (Windows reports the end that way); kPlatEnd when
 // the system reported the end as a failure (macOS eofErr, Windows error 87 or a failure

@@ -101,10 +101,15 @@ PlatResult plat_file_close(qfileref ref, PlatFileBlock*) {
   return kPlatOk;
 }
 
-PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qlong pos) {
+qpos plat_file_size_limit(void) { return (qpos{1} << 53) - 1; }
+
+PlatResult plat_file_seek(qfileref ref, PlatFileBlock*, qpos pos) {
   if (plat_fault_hit(kFaultFileSeek)) return kPlatIoError;
   SetLastError(ERROR_SUCCESS); // 0xFFFFFFFF is only a failure if the call says so
-  DWORD at = SetFilePointer(handleOf(ref), pos, nullptr, FILE_BEGIN);
+  // The position whole: its low 32 bits and, through the high part, the rest.
+  LONG high = static_cast<LONG>(pos >> 32);
+  DWORD at = SetFilePointer(handleOf(ref), static_cast<LONG>(static_cast<uint32_t>(pos)), &high,
+                            FILE_BEGIN);
   if (at == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
     gLastError = GetLastError();
     return kPlatIoError;

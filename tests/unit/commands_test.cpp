@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -223,6 +225,8 @@ TEST_F(Hostile, SizesAreTakenWhole) {
   std::error_code ec;
   fs::resize_file("hostile.bin", (uint64_t{1} << 32) + 10, ec);
   if (ec) GTEST_SKIP() << "no sparse 4 GiB file here: " << ec.message();
+#if QM_MAC
+  // The File Manager's positions are 32-bit: such a file opens registered, and reads nothing.
   EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
   EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(0));
   const double ref = p.host().variable("ref")->number;
@@ -231,16 +235,21 @@ TEST_F(Hostile, SizesAreTakenWhole) {
   EXPECT_EQ(rc(p), qhost::Value::num(7)); // nothing can be read from it
   p.execute(kCmdCloseFile, {var("ref")});
   EXPECT_EQ(rc(p), qhost::Value::num(0));
-
-  // 4 GiB less one byte: the low half of the size reads as the "no size" value, which is
-  // only a failure when the system says so.
-  fs::resize_file("hostile.bin", 0xFFFFFFFFull, ec);
-  EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
-  p.execute(kCmdCloseFile, {var("ref")});
-  // Exactly 2 GiB is beyond every position; one byte less is the largest file that opens.
-  fs::resize_file("hostile.bin", uint64_t{1} << 31, ec);
-  EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
-  p.execute(kCmdCloseFile, {var("ref")});
+  for (uint64_t size : {uint64_t{0xFFFFFFFF}, uint64_t{0x80000000}}) {
+    fs::resize_file("hostile.bin", size, ec);
+    EXPECT_EQ(open("hostile.bin"), qhost::Value::num(5));
+    p.execute(kCmdCloseFile, {var("ref")});
+  }
+#else
+  // 64-bit positions: the exact size, however the halves of it look.
+  for (uint64_t size : {uint64_t{0x10000000A}, uint64_t{0xFFFFFFFF}, uint64_t{0x80000000}}) {
+    fs::resize_file("hostile.bin", size, ec);
+    EXPECT_EQ(open("hostile.bin"), qhost::Value::num(0));
+    EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(static_cast<double>(size)));
+    p.execute(kCmdCloseFile, {var("ref")});
+  }
+#endif
+  // One byte less than 2 GiB: the largest file every build opens.
   fs::resize_file("hostile.bin", (uint64_t{1} << 31) - 1, ec);
   {
     std::fstream last("hostile.bin", std::ios::binary | std::ios::in | std::ios::out);
@@ -259,6 +268,101 @@ TEST_F(Hostile, SizesAreTakenWhole) {
   EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"z"));
   p.execute(kCmdReadBytes, {var("ref"), var("pos"), lit(0.0), lit(1.0), var("data")});
   EXPECT_EQ(rc(p), qhost::Value::num(7));
+  p.execute(kCmdCloseFile, {var("ref")});
+}
+
+// A sparse file of more than 4 GiB with records across 2^31 and 2^32 and at its end.
+TEST_F(Hostile, FilesBeyondFourGiBAreReadAtEveryPosition) {
+  namespace fs = std::filesystem;
+  const double two31 = 2147483648.0, two32 = 4294967296.0;
+  const double size = two32 + 107;
+  {
+    std::ofstream f("hostile.bin", std::ios::binary);
+    f << "x";
+  }
+  std::error_code ec;
+  fs::resize_file("hostile.bin", static_cast<uint64_t>(size), ec);
+  if (ec) GTEST_SKIP() << "no sparse file of 4 GiB here: " << ec.message();
+  {
+    std::fstream f("hostile.bin", std::ios::binary | std::ios::in | std::ios::out);
+    auto put = [&](double at, const char* text) {
+      f.seekp(static_cast<std::streamoff>(at));
+      f << text;
+    };
+    put(two31 - 4, "\nab,cd\n");  // a record from 2^31 - 3 to 2^31 + 3
+    put(two32 - 3, "\nef,gh\n");  // from 2^32 - 2 to 2^32 + 4
+    put(size - 7, "\nij,kl\n"); // the last record
+  }
+  const qhost::Value opened = open("hostile.bin");
+#if QM_MAC
+  EXPECT_EQ(opened, qhost::Value::num(5)); // the File Manager's positions are 32-bit
+  p.execute(kCmdCloseFile, {var("ref")});
+  return;
+#endif
+  ASSERT_EQ(opened, qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("size"), qhost::Value::num(size));
+  p.host().declareList("fmt", {"name", "size", "delim"});
+  p.host().setVariable("a", qhost::Value::str(U""));
+  p.host().setVariable("b", qhost::Value::str(U""));
+  p.host().addRow("fmt", {qhost::Value::str(U"a"), qhost::Value::num(10), qhost::Value::str(U"COMMA")});
+  p.host().addRow("fmt", {qhost::Value::str(U"b"), qhost::Value::num(10), qhost::Value::str(U"LF")});
+  p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  auto record = [&](double from, bool backwards) {
+    p.host().setVariable("pos", qhost::Value::num(from));
+    p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(backwards ? 1.0 : 0.0)});
+    return qhost::toUtf8(p.host().variable("a")->text) + "/" +
+           qhost::toUtf8(p.host().variable("b")->text);
+  };
+  auto pos = [&] { return p.host().variable("pos")->number; };
+  // Forwards across 2^31 and 2^32, positions handed back exactly.
+  EXPECT_EQ(record(two31 - 3, false), "ab/cd");
+  EXPECT_EQ(pos(), two31 + 3);
+  EXPECT_EQ(record(two32 - 2, false), "ef/gh");
+  EXPECT_EQ(pos(), two32 + 4);
+  // Backwards from the end, and from the end of the record across 2^32.
+  EXPECT_EQ(record(size, true), "ij/kl");
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(pos(), size - 6);
+  EXPECT_EQ(record(two32 + 4, true), "ef/gh");
+  EXPECT_EQ(pos(), two32 - 2);
+  // A fraction is dropped, as it always was.
+  EXPECT_EQ(record(two31 - 3 + 0.5, false), "ab/cd");
+  // ReadBytes and ReadUpTo across 2^31 and 2^32.
+  p.host().setVariable("pos", qhost::Value::num(two31 - 3));
+  p.execute(kCmdReadBytes, {var("ref"), var("pos"), lit(0.0), lit(5.0), var("data"), var("size")});
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"ab,cd"));
+  EXPECT_EQ(pos(), two31 + 2);
+  p.host().setVariable("pos", qhost::Value::num(two32 - 2));
+  p.execute(kCmdReadUpTo,
+            {var("ref"), var("pos"), lit(0.0), lit("\n"), lit(100.0), var("data")});
+  EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"ef,gh"));
+  EXPECT_EQ(pos(), two32 + 4);
+  // At or beyond the end, at or beyond 2^53, negative or no number at all: 7, nothing read
+  // and nothing written back.
+  for (double bad : {size, size + 1, 9007199254740991.0, 9007199254740992.0, 18014398509481984.0,
+                     -1.0, -two32, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+    p.host().setVariable("a", qhost::Value::str(U"keep"));
+    record(bad, false);
+    EXPECT_EQ(rc(p), qhost::Value::num(7)) << bad;
+    EXPECT_EQ(p.host().variable("a")->text, U"keep") << bad;
+    p.host().setVariable("pos", qhost::Value::num(bad));
+    p.execute(kCmdReadBytes, {var("ref"), var("pos"), lit(0.0), lit(5.0), var("data")});
+    EXPECT_EQ(rc(p), qhost::Value::num(7)) << bad;
+  }
+  EXPECT_EQ(record(size + 1, true), "keep/cd");
+  EXPECT_EQ(rc(p), qhost::Value::num(7));
+  // A 32-bit integer variable cannot hold a position past 2^31 - 1: the first one handed
+  // back is read back, and the change answers 10, so a loop over it ends.
+  p.host().setVariable("small", qhost::Value::integer(two31 - 3));
+  p.execute(kCmdReadRecord, {var("ref"), var("small")});
+  EXPECT_EQ(rc(p), qhost::Value::num(10));
+  EXPECT_NE(p.host().variable("small")->number, two31 + 3);
+  // A number variable holds it.
+  p.host().setVariable("pos", qhost::Value::num(two31 - 3));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(pos(), two31 + 3);
   p.execute(kCmdCloseFile, {var("ref")});
 }
 

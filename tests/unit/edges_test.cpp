@@ -177,7 +177,7 @@ TEST(ReaderEdges, DiskReadsNeedTheirWindow) {
   comma.fldDelim[0] = 1;
   comma.fldDelim[1] = ',';
   auto buffer = std::make_unique<char[]>(kBufferSize);
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(SetPositionInFile(&rec), 4);
   EXPECT_EQ(ReadToDelimOrMax(&rec, &comma, &pos, buffer.get()), 4);
   EXPECT_EQ(pos, 0);
@@ -206,7 +206,7 @@ TEST(ReaderEdges, AQuotedFieldWithATwoByteDelimiter) {
   crlf.fldDelim[1] = '\r';
   crlf.fldDelim[2] = '\n';
   auto buffer = std::make_unique<char[]>(kBufferSize);
-  qlong pos = 0;
+  qpos pos = 0;
   HoldSourceText(&rec);
   HoldSourceText(&rec); // held already: one lock
   EXPECT_EQ(ReadToDelimOrMax(&rec, &crlf, &pos, buffer.get()), 0);

@@ -100,14 +100,14 @@ public:
   Source& operator=(const Source&) = delete;
 
   // Positions the source as the read commands do, then reads one field.
-  qshort read(const fieldSpec& f, qlong* pos) {
+  qshort read(const fieldSpec& f, qpos* pos) {
     rec_.curPos = *pos;
     qshort seek = SetPositionInFile(&rec_);
     if (seek != 0) return seek;
     return readOn(f, pos);
   }
   // Reads the next field without positioning, as a record's later fields are read.
-  qshort readOn(const fieldSpec& f, qlong* pos) {
+  qshort readOn(const fieldSpec& f, qpos* pos) {
     std::memset(buffer_.get(), 0x5A, kBufferSize); // whatever was there must not show through
     return ReadToDelimOrMax(&rec_, &f, pos, buffer_.get());
   }
@@ -137,11 +137,11 @@ protected:
   struct Result {
     qshort code;
     std::string text;
-    qlong pos;
+    qpos pos;
   };
   Result read(const std::string& data, const fieldSpec& f, qlong from = 0, bool strip = false) {
     Source s(GetParam(), data, strip);
-    qlong pos = from;
+    qpos pos = from;
     qshort code = s.read(f, &pos);
     return {code, s.text(), pos};
   }
@@ -165,7 +165,7 @@ TEST_P(Reader, OverLongFieldKeepsItsMaximumAndStopsThere) {
   EXPECT_EQ(r.pos, 3);
   // The limit is reached before the end is noticed; the next read gets the rest.
   Source s(GetParam(), "abcd", false);
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(delimited(",", 3), &pos), 11);
   EXPECT_EQ(pos, 3);
   EXPECT_EQ(s.read(delimited(",", 3), &pos), 9);
@@ -192,7 +192,7 @@ TEST_P(Reader, FixedLengthFields) {
   EXPECT_EQ(r.pos, 5);
   // Consecutive fields of a record continue without a seek.
   Source s(GetParam(), "abcdef", false);
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(fixed(4), &pos), 0);
   EXPECT_EQ(s.text(), "abcd");
   EXPECT_EQ(s.readOn(fixed(4), &pos), 8);
@@ -202,7 +202,7 @@ TEST_P(Reader, FixedLengthFields) {
 
 TEST_P(Reader, RecordFieldsFollowEachOther) {
   Source s(GetParam(), "x,y\r\np,q\r\n", false);
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(delimited(",", 10), &pos), 0);
   EXPECT_EQ(s.text(), "x");
   EXPECT_EQ(s.readOn(delimited("\r\n", 10), &pos), 0);
@@ -290,7 +290,7 @@ TEST_P(Reader, MaximaOutsideTheBufferAreClamped) {
 
 TEST_P(Reader, PositionsOutsideTheTextReadNothing) {
   Source s(GetParam(), "abc", false);
-  qlong pos = -1;
+  qpos pos = -1;
   EXPECT_EQ(s.read(delimited(",", 5), &pos), 7);
   EXPECT_EQ(pos, -1);
   EXPECT_EQ(s.text(), "");
@@ -303,7 +303,7 @@ TEST_P(Reader, PositionsOutsideTheTextReadNothing) {
 
 TEST_P(Reader, TheBufferIsAlwaysTerminated) {
   Source s(GetParam(), "abcdef", false);
-  qlong pos = 0;
+  qpos pos = 0;
   s.read(fixed(3), &pos);
   EXPECT_EQ(s.buffer()[3], 0);
   pos = 0;
@@ -345,7 +345,7 @@ protected:
   Result csv(const std::string& data, const fieldSpec& f, qlong from = 0, bool* quoted = nullptr) {
     Source s(GetParam(), data, true); // enclosing-quote stripping plays no part under CSV
     s.rec().quoting = kQuotingCsv;
-    qlong pos = from;
+    qpos pos = from;
     qshort code = s.read(f, &pos);
     if (quoted) *quoted = s.rec().quotedPiece;
     return {code, s.text(), pos};
@@ -429,7 +429,7 @@ TEST(ReaderFaults, AFailingSystemReadGivesFiveWithWhatCameBefore) {
   // The field starts two bytes before the window's end: the window's next fill fails.
   std::string data(kReadAheadBytes + 100, 'a');
   Source s(Kind::Disk, data, false);
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(fixed(10), &pos), 0);
   pos = kReadAheadBytes - 2;
   plat_fault_after(kFaultFileRead, 1);
@@ -453,7 +453,7 @@ TEST(ReaderFaults, AFailingReadInsideAQuotedValueLeavesThePositionAtItsStart) {
   data += ",\"b,c\",d";
   Source s(Kind::Disk, data, false);
   s.rec().quoting = kQuotingCsv;
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(fixed(4), &pos), 0);
   pos = kReadAheadBytes - 2; // the opening quote; the fill of the rest fails
   plat_fault_after(kFaultFileRead, 1);
@@ -471,7 +471,7 @@ TEST(ReaderFaults, ShortReadsChangeNothing) {
     Source s(Kind::Disk, data, false);
     if (shortReads) plat_fault_from(kFaultFileShortRead, 1);
     std::string all;
-    qlong pos = 0;
+    qpos pos = 0;
     s.read(delimited(",", 100), &pos);
     while (true) {
       qshort code = s.readOn(delimited(",", 100), &pos);
@@ -488,7 +488,7 @@ TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
   // A field source whose size says more than its block holds reads only the block's bytes.
   Source s(Kind::Field, "abc", false);
   s.rec().fileSize = 10;
-  qlong pos = 0;
+  qpos pos = 0;
   EXPECT_EQ(s.read(delimited(",", 20), &pos), 9);
   EXPECT_EQ(s.text(), "abc");
   EXPECT_EQ(pos, 3);
