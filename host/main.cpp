@@ -173,10 +173,12 @@ int main(int argc, char** argv) {
                                          "or the end backwards)")
       ->check(CLI::Validator(
           [](const std::string& v) {
-            return v.find_first_not_of("0123456789") == std::string::npos && !v.empty() &&
-                           std::stod(v) <= 2147483647.0
+            // Positions are exact below 2^53; the digits are judged before any conversion.
+            const bool digits =
+                !v.empty() && v.size() <= 16 && v.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoll(v) <= 9007199254740991LL
                        ? std::string()
-                       : "takes a byte position from 0 to 2147483647, not \"" + v + "\"";
+                       : "takes a byte position from 0 to 9007199254740991, not \"" + v + "\"";
 },
           "POSITION"));
   import->add_option("--limit", imp.limit, "at most this many records (0: all)")
