@@ -289,9 +289,9 @@ TEST_F(Hostile, FilesBeyondFourGiBAreReadAtEveryPosition) {
       f.seekp(static_cast<std::streamoff>(at));
       f << text;
     };
-    put(two31 - 4, "\nab,cd\n");  // a record from 2^31 - 3 to 2^31 + 3
-    put(two32 - 3, "\nef,gh\n");  // from 2^32 - 2 to 2^32 + 4
-    put(size - 7, "\nij,kl\n"); // the last record
+    put(two31 - 4, "\nab,cd\n"); // a record from 2^31 - 3 to 2^31 + 3
+    put(two32 - 3, "\nef,gh\n"); // from 2^32 - 2 to 2^32 + 4
+    put(size - 7, "\nij,kl\n");  // the last record
   }
   const qhost::Value opened = open("hostile.bin");
 #if QM_MAC
@@ -304,8 +304,10 @@ TEST_F(Hostile, FilesBeyondFourGiBAreReadAtEveryPosition) {
   p.host().declareList("fmt", {"name", "size", "delim"});
   p.host().setVariable("a", qhost::Value::str(U""));
   p.host().setVariable("b", qhost::Value::str(U""));
-  p.host().addRow("fmt", {qhost::Value::str(U"a"), qhost::Value::num(10), qhost::Value::str(U"COMMA")});
-  p.host().addRow("fmt", {qhost::Value::str(U"b"), qhost::Value::num(10), qhost::Value::str(U"LF")});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"a"), qhost::Value::num(10), qhost::Value::str(U"COMMA")});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"b"), qhost::Value::num(10), qhost::Value::str(U"LF")});
   p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
   ASSERT_EQ(rc(p), qhost::Value::num(0));
   auto record = [&](double from, bool backwards) {
@@ -334,8 +336,7 @@ TEST_F(Hostile, FilesBeyondFourGiBAreReadAtEveryPosition) {
   EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"ab,cd"));
   EXPECT_EQ(pos(), two31 + 2);
   p.host().setVariable("pos", qhost::Value::num(two32 - 2));
-  p.execute(kCmdReadUpTo,
-            {var("ref"), var("pos"), lit(0.0), lit("\n"), lit(100.0), var("data")});
+  p.execute(kCmdReadUpTo, {var("ref"), var("pos"), lit(0.0), lit("\n"), lit(100.0), var("data")});
   EXPECT_EQ(*p.host().variable("data"), qhost::Value::str(U"ef,gh"));
   EXPECT_EQ(pos(), two32 + 4);
   // At or beyond the end, at or beyond 2^53, negative or no number at all: 7, nothing read

@@ -39,10 +39,19 @@ struct RefFile {
   bool stripQuotes = false;
   bool utf8 = false; // opened with the encoding "UTF-8"
   qlong bom = 0;     // 3 when such a file starts with a byte-order mark
+  qpos base = 0;     // zero bytes (a sparse prefix) before the bytes: positions start here
   std::vector<RefField> format;
   std::vector<qbyte> subs; // count word and pairs, as the library lays them out
   double ref = 0;
-  qlong lastPos = 0;
+  qpos lastPos = 0;
+  qpos size() const { return base + static_cast<qpos>(bytes.size()); }
+  // The bytes [start, start + n) as the file holds them, the prefix's zeros included.
+  std::string slice(qpos start, qlong n) const {
+    std::string out;
+    for (qpos at = start; at < start + n; ++at)
+      out += at < base ? '\0' : bytes[static_cast<size_t>(at - base)];
+    return out;
+  }
   qfileref sysRef = 0; // the reference's own handle on the file
   PlatFileBlock sysBlock{};
 };
@@ -51,7 +60,7 @@ struct RefFile {
 struct Outcome {
   int code = 0;
   std::vector<std::pair<std::string, std::string>> stored;
-  std::optional<qlong> pos;
+  std::optional<qpos> pos;
   std::optional<qlong> count; // bytesReadField of ReadUpTo and ReadBytes
 };
 
@@ -198,9 +207,9 @@ public:
     return b;
   }
 
-  static Outcome readRecord(RefFile& f, qlong pos, bool strip, bool backwards) {
+  static Outcome readRecord(RefFile& f, qpos pos, bool strip, bool backwards) {
     Outcome o;
-    const auto size = static_cast<qlong>(f.bytes.size());
+    const qpos size = f.size();
     if (pos > size || (pos == size && !backwards)) return {7, {}, {}, {}};
     if (backwards) return readBackwards(f, pos, strip);
     if (pos == 0) pos = f.bom; // the byte-order mark is no field's
@@ -218,16 +227,16 @@ public:
     return o;
   }
 
-  static Outcome readBackwards(RefFile& f, qlong oldPos, bool strip) {
+  static Outcome readBackwards(RefFile& f, qpos oldPos, bool strip) {
     Outcome o;
     if (oldPos < 2) return {7, {}, {}, {}};
-    qlong maxTotal = 0;
+    qpos maxTotal = 0;
     for (const RefField& field : f.format)
       maxTotal += field.max + 1;
-    const auto size = static_cast<qlong>(f.bytes.size());
-    qlong bytesToRead = 2 * maxTotal;
+    const qpos size = f.size();
+    qpos bytesToRead = 2 * maxTotal;
     if (bytesToRead > size) bytesToRead = size;
-    qlong start = oldPos - bytesToRead;
+    qpos start = oldPos - bytesToRead;
     if (start < 0) {
       start = 0;
       bytesToRead = oldPos;
@@ -236,8 +245,7 @@ public:
       bytesToRead = 32000;
       start = oldPos - 32000;
     }
-    const std::string window =
-        f.bytes.substr(static_cast<size_t>(start), static_cast<size_t>(bytesToRead));
+    const std::string window = f.slice(start, static_cast<qlong>(bytesToRead));
     const std::string& delim = f.format.back().delim;
     const auto w = static_cast<qlong>(window.size());
     const auto len = static_cast<qlong>(delim.size());
@@ -275,8 +283,8 @@ public:
   }
 
   // ReadUpTo (delim may be empty) and ReadBytes (upTo false).
-  static Outcome readOne(RefFile& f, qlong pos, bool strip, const RefField& oneShot, bool upTo) {
-    const auto size = static_cast<qlong>(f.bytes.size());
+  static Outcome readOne(RefFile& f, qpos pos, bool strip, const RefField& oneShot, bool upTo) {
+    const qpos size = f.size();
     if (pos >= size) return {7, {}, {}, {}};
     if (pos == 0) pos = f.bom;
     if (pos < 0 || plat_file_seek(f.sysRef, &f.sysBlock, pos) != kPlatOk) return {7, {}, {}, {}};
@@ -308,7 +316,8 @@ const char32_t kUnset[] = U"\x01unset";
 
 class Differential {
 public:
-  Differential(uint32_t seed, bool faults) : rng_(seed), faults_(faults) {}
+  Differential(uint32_t seed, bool faults, qpos base = 0)
+      : rng_(seed), faults_(faults), base_(base) {}
 
   // One run: two files, formats and tables, a sequence of commands. Returns "" or what differed.
   std::string run() {
@@ -316,7 +325,8 @@ public:
     for (int i = 0; i < 2; ++i) {
       files_[i].path = "diff-" + std::to_string(i) + ".txt";
       files_[i].bytes = randomBytes();
-      std::ofstream(files_[i].path, std::ios::binary | std::ios::trunc) << files_[i].bytes;
+      files_[i].base = base_;
+      write(files_[i]);
       files_[i].stripQuotes = pick(2) == 0;
 #if QM_UNICODE
       // One run in three reads its files as UTF-8: characters of every length, ill-formed
@@ -324,8 +334,9 @@ public:
       files_[i].utf8 = pick(3) == 0;
       if (files_[i].utf8) {
         files_[i].bytes = utf8Sprinkled(files_[i].bytes);
-        std::ofstream(files_[i].path, std::ios::binary | std::ios::trunc) << files_[i].bytes;
-        files_[i].bom = files_[i].bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        write(files_[i]);
+        // A mark is skipped only at position 0.
+        files_[i].bom = base_ == 0 && files_[i].bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
       }
 #endif
       std::string err = open(files_[i], i);
@@ -508,16 +519,23 @@ private:
     p_.execute(kCmdDefineSubs, {lit(f.ref), var(list.c_str()), lit("target"), lit("repl")});
   }
 
-  qlong randomPosition(const RefFile& f) {
+  // A file's bytes after its prefix, sparse where the system allows.
+  static void write(const RefFile& f) {
+    std::ofstream out(f.path, std::ios::binary | std::ios::trunc);
+    if (f.base > 0) out.seekp(static_cast<std::streamoff>(f.base));
+    out << f.bytes;
+  }
+
+  qpos randomPosition(const RefFile& f) {
     const auto size = static_cast<qlong>(f.bytes.size());
     switch (pick(6)) {
     case 0:
-      return size == 0 ? 0 : pick(static_cast<int>(size) + 1);
+      return f.base + (size == 0 ? 0 : pick(static_cast<int>(size) + 1));
     case 1:
-      return size;
+      return f.base + size;
     case 2: { // around the window's edges
       qlong edge = kReadAheadBytes * (1 + pick(2)) - 4 + pick(8);
-      return edge <= size ? edge : size;
+      return f.base + (edge <= size ? edge : size);
     }
     default:
       return f.lastPos; // where the last command left off
@@ -525,7 +543,7 @@ private:
   }
 
   std::string step(RefFile& f) {
-    const qlong pos = randomPosition(f);
+    const qpos pos = randomPosition(f);
     const bool strip = pick(2) == 0;
     p_.host().setVariable("pos", qhost::Value::num(pos));
     for (const RefField& field : f.format)
@@ -585,7 +603,7 @@ private:
                      (code == qhost::Value::num(5) || code == qhost::Value::num(7));
     if (!cut && code != qhost::Value::num(want.code))
       return what + ": code " + code.describe() + ", reference " + std::to_string(want.code);
-    const qlong expectPos = want.pos.value_or(pos);
+    const qpos expectPos = want.pos.value_or(pos);
     const double gotPos = p_.host().variable("pos")->number;
     // Cut short, a backward read leaves the position; a forward one moves it no further.
     const double lowest = static_cast<double>(pos);
@@ -612,7 +630,7 @@ private:
         p_.host().variable("count")->number != static_cast<double>(want.count.value_or(-99)))
       return what + ": count " + p_.host().variable("count")->describe() + ", reference " +
              std::to_string(want.count.value_or(-99));
-    f.lastPos = static_cast<qlong>(gotPos);
+    f.lastPos = static_cast<qpos>(gotPos);
     return "";
   }
 
@@ -643,6 +661,7 @@ private:
 
   std::mt19937 rng_;
   bool faults_;
+  qpos base_; // where the files' bytes start
   bool failing_ = false;
   std::string faultName_;
   InProcess p_;
@@ -671,6 +690,24 @@ TEST(Differential, FaultsCutCommandsShortAndNothingElse) {
   for (uint32_t seed = first; seed < first + runs; ++seed) {
     std::string err = Differential(seed, true).run();
     ASSERT_EQ(err, "") << "reproduce with QM_DIFF_SEED=" << seed << " QM_DIFF_RUNS=1";
+  }
+}
+
+// The same over files whose bytes start just before 2^32, after a sparse prefix: every
+// position and size beyond 32 bits, the window's edges and 2^32 itself among the reads.
+TEST(Differential, PositionsNear4GiB) {
+#if QM_MAC
+  GTEST_SKIP() << "the File Manager's positions are 32-bit";
+#endif
+  const qpos base = (qpos{1} << 32) - kReadAheadBytes - 1000;
+  const uint32_t first = envNumber("QM_DIFF_SEED", 20261209);
+  const uint32_t runs = envNumber("QM_DIFF_RUNS", 20);
+  for (uint32_t seed = first; seed < first + runs; ++seed) {
+    for (bool faults : {false, true}) {
+      std::string err = Differential(seed, faults, base).run();
+      ASSERT_EQ(err, "") << "reproduce with QM_DIFF_SEED=" << seed << " QM_DIFF_RUNS=1"
+                         << (faults ? " (faults)" : "");
+    }
   }
 }
 
