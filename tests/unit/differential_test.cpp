@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -326,6 +327,7 @@ public:
       files_[i].path = "diff-" + std::to_string(i) + ".txt";
       files_[i].bytes = randomBytes();
       files_[i].base = base_;
+      files_[i].lastPos = base_;
       write(files_[i]);
       files_[i].stripQuotes = pick(2) == 0;
 #if QM_UNICODE
@@ -521,9 +523,13 @@ private:
 
   // A file's bytes after its prefix, sparse where the system allows.
   static void write(const RefFile& f) {
-    std::ofstream out(f.path, std::ios::binary | std::ios::trunc);
-    if (f.base > 0) out.seekp(static_cast<std::streamoff>(f.base));
-    out << f.bytes;
+    {
+      std::ofstream out(f.path, std::ios::binary | std::ios::trunc);
+      if (f.base > 0) out.seekp(static_cast<std::streamoff>(f.base));
+      out << f.bytes;
+    }
+    std::error_code ec; // the prefix stands even when no byte follows it
+    std::filesystem::resize_file(f.path, static_cast<uintmax_t>(f.size()), ec);
   }
 
   qpos randomPosition(const RefFile& f) {
