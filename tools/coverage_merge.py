@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Merges gcovr JSON reports of the three flavours into one branch-coverage table.
+"""Merges gcovr JSON reports of the three flavours into one branch-coverage table, after a
+line for each flavour's own coverage.
 
 A flavour compiles only its own variant of a few functions, so reports cannot be merged line
 by line as one program: a branch is keyed by file, line and its index there, counts as
@@ -15,6 +16,7 @@ def main():
     show_missed = "--missed" in sys.argv
     branches = {}  # (file, line, index) -> taken anywhere
     for path in paths:
+        own_total = own_taken = 0
         for f in json.load(open(path))["files"]:
             for line in f["lines"]:
                 if line.get("gcovr/excluded"):
@@ -22,6 +24,11 @@ def main():
                 for i, b in enumerate(line["branches"]):
                     key = (f["file"], line["line_number"], i)
                     branches[key] = branches.get(key, False) or b["count"] > 0
+                    own_total += 1
+                    own_taken += b["count"] > 0
+        flavour = path.rsplit("/", 1)[-1].removesuffix(".json")
+        print(f"{flavour:<36} {own_total:9d} {own_taken:7d} {100.0 * own_taken / max(own_total, 1):6.1f}%")
+    print()
     per_file = {}
     for (name, _, _), taken in branches.items():
         t, c = per_file.get(name, (0, 0))
