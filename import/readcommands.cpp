@@ -6,7 +6,6 @@
 #include "readahead.h"
 #include "reader.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace {
@@ -17,9 +16,9 @@ constexpr qreal kPositionLimit = 9007199254740992.0;
 // The position parameter taken whole; false when it is no number from 0 to 2^53 - 1 (a
 // fraction is dropped, as it always was).
 bool readPosition(cmdContext* ctx, qpos* pos) {
-  const qreal v = std::trunc(GetFldReal(paramField(2), ctx->cb));
-  if (!(v >= 0 && v < kPositionLimit)) return false;
-  *pos = static_cast<qpos>(v);
+  const qreal v = GetFldReal(paramField(2), ctx->cb);
+  if (!(v > -1.0 && v < kPositionLimit)) return false; // NaN fails too
+  *pos = static_cast<qpos>(v); // truncates towards zero, without a call per record
   return true;
 }
 
