@@ -139,33 +139,36 @@ bool sameChars(const qchar* text, const char* keyword, qlong n) {
   return true;
 }
 
+// An optional keyword parameter: *given false when it is empty, true when it is the keyword
+// in upper or in lower case (both of n characters, at most 7); false for anything else.
+bool keywordParam(cmdContext* ctx, qshort param, const char* upper, const char* lower, qlong n,
+                  bool* given) {
+  qlong length = 0;
+  GetFldVal(paramField(param), fmtLength, 4, &length, ctx->cb);
+  *given = false;
+  if (length <= 0) return true;
+  if (length != n) return false;
+  qchar name[8] = {};
+  GetFldVal(paramField(param), fmtString, n, name, ctx->cb);
+  *given = sameChars(name, upper, n) || sameChars(name, lower, n);
+  return *given;
+}
+
 // The fifth parameter: empty for bytes as they stand, "UTF-8" or "utf-8" for UTF-8 (the
 // Unicode builds decode it); false for anything else.
 bool readEncoding(cmdContext* ctx, qshort* encoding) {
-  qlong length = 0;
-  GetFldVal(paramField(5), fmtLength, 4, &length, ctx->cb);
-  *encoding = kEncodingBytes;
-  if (length <= 0) return true;
-  if (length != 5) return false;
-  qchar name[6] = {};
-  GetFldVal(paramField(5), fmtString, 5, name, ctx->cb);
-  if (!sameChars(name, "UTF-8", 5) && !sameChars(name, "utf-8", 5)) return false;
-  *encoding = kEncodingUtf8;
-  return QM_UNICODE != 0; // the 8-bit host has no characters to decode into
+  bool utf8 = false;
+  if (!keywordParam(ctx, 5, "UTF-8", "utf-8", 5, &utf8)) return false;
+  *encoding = utf8 ? kEncodingUtf8 : kEncodingBytes;
+  return !utf8 || QM_UNICODE != 0; // the 8-bit host has no characters to decode into
 }
 
 // The sixth parameter: empty for the plain quote rule, "CSV" or "csv" for RFC 4180 quoting
 // (every build: it works on bytes); false for anything else.
 bool readQuoting(cmdContext* ctx, qshort* quoting) {
-  qlong length = 0;
-  GetFldVal(paramField(6), fmtLength, 4, &length, ctx->cb);
-  *quoting = kQuotingPlain;
-  if (length <= 0) return true;
-  if (length != 3) return false;
-  qchar name[4] = {};
-  GetFldVal(paramField(6), fmtString, 3, name, ctx->cb);
-  if (!sameChars(name, "CSV", 3) && !sameChars(name, "csv", 3)) return false;
-  *quoting = kQuotingCsv;
+  bool csv = false;
+  if (!keywordParam(ctx, 6, "CSV", "csv", 3, &csv)) return false;
+  *quoting = csv ? kQuotingCsv : kQuotingPlain;
   return true;
 }
 
