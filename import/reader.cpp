@@ -355,12 +355,11 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
     const qshort code = readField(src, fileSpecsP->fields + i, &pos, buffer);
     if (i < fileSpecsP->fldCount - 1) {
-      if (code != 0 && !(code == 11 && src.rec->quoting == kQuotingCsv)) return false;
+      if (code != 0 && code != 11) return false;
       continue;
     }
     if (pos != size) return false;
     return endsWithDelim ? (code == 0 || code == 11) : (code == 9 || code == 11);
   }
-  fileSpecsP->quotedPiece = false;
   return false;
 }

@@ -27,8 +27,8 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer);
 
-// Whether the record's format reads the size bytes at text exactly: every entry but the last
-// read completely (under CSV quoting, an over-long one too: it is consumed whole) and the
+// Under CSV quoting: whether the record's format reads the size bytes at text exactly: every
+// entry but the last read completely (an over-long one too: it is consumed whole) and the
 // last ending at the text's end, with its delimiter when endsWithDelim. buffer is scratch;
 // nothing is stored. Backward reads use it to tell a record start from a delimiter inside
 // quotes.

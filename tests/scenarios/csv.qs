@@ -111,6 +111,12 @@ expect rc 11
 expect a = "ab,\""
 expect b = "keep"
 expect p = 13
+# Backwards the over-long value still reads through to the record's end: the record is found.
+number q 17
+call ReadRecord ref q 0 1
+expect rc 11
+expect a = "ab,\""
+expect q = 0
 call CloseFile ref
 
 # LF and EOL, under either quoting: EOL takes Unix, Windows and mixed line ends alike, and
@@ -242,4 +248,14 @@ file euro.txt "\"1\xE2\x82\xAC2\"\xE2\x82\xAC3\r\n"
 @unicode expect p = 13
 @unicode call DefineFormat ref emoji "name" "size" "delim"
 @unicode expect rc 3
+@unicode call CloseFile ref
+# A quoted value cut by its maximum ends on a whole character.
+file accents.txt "\"aaa\xC3\xA9\xC3\xA9\",x\n"
+@unicode call OpenFile "accents.txt" ref size 0 "UTF-8" "CSV"
+@unicode call DefineFormat ref short "name" "size" "delim"
+@unicode number p 0
+@unicode call ReadRecord ref p
+@unicode expect rc 11
+@unicode expect a = "aaa"
+@unicode expect p = 10
 @unicode call CloseFile ref
