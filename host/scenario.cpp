@@ -230,9 +230,12 @@ struct Parser {
       for (size_t i = 1; i < s.args.size(); ++i)
         value(s.args[i]);
     } else if (v == "file") {
-      need(s, 2, 2, "file NAME \"BYTES\"");
+      need(s, 2, 4, "file NAME \"BYTES\" [at POSITION]");
       if (s.args[0].kind == Token::Number) fail("a file name is a word or a string");
       if (s.args[1].kind != Token::String) fail("file contents are a string");
+      if (s.args.size() > 2 && (s.args.size() != 4 || s.args[2].word != "at"))
+        fail("usage: file NAME \"BYTES\" [at POSITION]");
+      if (s.args.size() == 4) integer(s.args[3], "a file position");
     } else if (v == "clipboard") {
       need(s, 1, 1, "clipboard \"TEXT\" | clipboard none");
       if (s.args[0].kind != Token::String && s.args[0].word != "none")
@@ -482,6 +485,8 @@ private:
       std::ofstream f(fs::path(std::u8string(name.begin(), name.end())),
                       std::ios::binary | std::ios::trunc);
       std::string bytes = s.args[1].str.bytes();
+      // "at POSITION": zero bytes before, a hole in the file where the system allows.
+      if (s.args.size() == 4) f.seekp(static_cast<std::streamoff>(s.args[3].number));
       f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       if (!f) return failed(s, "the data file written", "it could not be written");
     } else if (v == "clipboard") {
