@@ -167,7 +167,6 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   // In 64 bits: twice the largest format's total would not fit 32.
   qpos span = 2 * qpos{rec->maxTotal};
   if (span > rec->fileSize) span = rec->fileSize;
-  if (span < 0) span = 0;
   qpos windowStart = oldPos - span;
   if (windowStart < 0) {
     windowStart = 0;
@@ -235,8 +234,8 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
 
-  const qshort written = writePosition(ctx, oldPos, windowStart + start);
-  if (written != 0) ctx->errCd = written;
+  // Backwards the position only falls: a variable that held the one given holds this one.
+  SetFldReal(paramField(2), static_cast<qreal>(windowStart + start), ctx->cb);
 }
 
 } // namespace
@@ -276,10 +275,6 @@ void doReadRecord(cmdContext* ctx) {
     return;
   }
   qshort code = readEntries(ctx, &position, stripping);
-  if (code == 7) {
-    ctx->errCd = 7; // a position before an in-memory text: nothing was read
-    return;
-  }
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != 0 ? written : code;
 }
@@ -303,10 +298,6 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
     return false;
   }
   qshort code = ReadToDelimOrMax(rec, &oneShotField, &position, ctx->g->buffer);
-  if (code == 7) {
-    ctx->errCd = 7;
-    return false;
-  }
   *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
   storeIfRead(ctx, code, paramField(dataParam), stripping);
   const qshort written = writePosition(ctx, given, position);

@@ -352,14 +352,10 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
                 char* buffer) {
   const byteSource src{fileSpecsP, text, size};
   qpos pos = 0;
+  qshort code = 0;
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
-    const qshort code = readField(src, fileSpecsP->fields + i, &pos, buffer);
-    if (i < fileSpecsP->fldCount - 1) {
-      if (code != 0 && code != 11) return false;
-      continue;
-    }
-    if (pos != size) return false;
-    return endsWithDelim ? (code == 0 || code == 11) : (code == 9 || code == 11);
+    if (code != 0 && code != 11) return false; // an entry before the last ended early
+    code = readField(src, fileSpecsP->fields + i, &pos, buffer);
   }
-  return false;
+  return pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
 }

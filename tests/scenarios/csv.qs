@@ -250,12 +250,41 @@ file euro.txt "\"1\xE2\x82\xAC2\"\xE2\x82\xAC3\r\n"
 @unicode expect rc 3
 @unicode call CloseFile ref
 # A quoted value cut by its maximum ends on a whole character.
-file accents.txt "\"aaa\xC3\xA9\xC3\xA9\",x\n"
+file accents.txt "\"aaa\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\",x\n"
 @unicode call OpenFile "accents.txt" ref size 0 "UTF-8" "CSV"
 @unicode call DefineFormat ref short "name" "size" "delim"
 @unicode number p 0
 @unicode call ReadRecord ref p
 @unicode expect rc 11
 @unicode expect a = "aaa"
-@unicode expect p = 10
+@unicode expect p = 14
 @unicode call CloseFile ref
+
+# Backwards with no start that reads to the record's end: the nearest line end, as without
+# CSV; with more line ends than the 64 that are tried, the nearest too; a last entry without
+# a delimiter finds no start.
+file nofit.csv "p\"\nq\n"
+call OpenFile "nofit.csv" ref size 0 "" "CSV"
+call DefineFormat ref two "name" "size" "delim"
+number q 5
+call ReadRecord ref q 0 1
+expect rc 9
+expect a = "q\n"
+expect q = 3
+call CloseFile ref
+file blank.csv "x,y\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n"
+call OpenFile "blank.csv" ref size 0 "" "CSV"
+call DefineFormat ref two "name" "size" "delim"
+number q 74
+call ReadRecord ref q 0 1
+expect rc 9
+expect q = 73
+list fixedEnd name size delim
+row fixedEnd "a" 5 "COMMA"
+row fixedEnd "b" 2 "MAX"
+call DefineFormat ref fixedEnd "name" "size" "delim"
+number q 74
+call ReadRecord ref q 0 1
+expect rc 11
+expect q = 74
+call CloseFile ref

@@ -372,6 +372,10 @@ TEST_P(CsvReader, QuotedValuesHoldDelimitersLineEndsAndDoubledQuotes) {
   r = csv("\"a\r\"\nb\r\n", delimited("\r\n", 20));
   EXPECT_EQ(r.text, "a\r\nb");
   EXPECT_EQ(r.pos, 8);
+  // A multi-byte delimiter matches only whole: a lone line feed is text.
+  r = csv("a\nb\r\nc", delimited("\r\n", 20));
+  EXPECT_EQ(r.text, "a\nb");
+  EXPECT_EQ(r.pos, 5);
   // EOL: the carriage return belongs to the line end only outside the quotes.
   r = csv("\"a\r\"\nb", eol(20));
   EXPECT_EQ(r.text, "a\r");
