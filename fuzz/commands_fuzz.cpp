@@ -132,8 +132,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in{data, size};
   const std::string fileA = in.bytes(in.byte()), fileB = in.bytes(in.byte());
   const std::string clip = in.bytes(in.byte());
-  std::ofstream("a.txt", std::ios::binary | std::ios::trunc) << fileA;
-  std::ofstream("b.txt", std::ios::binary | std::ios::trunc) << fileB;
+  // Most inputs are mutations of the steps, not of the files: a file is written only when
+  // its bytes differ from the last input's (system calls were most of a run's time).
+  static std::string lastA, lastB;
+  static bool written = false;
+  if (!written || fileA != lastA)
+    std::ofstream("a.txt", std::ios::binary | std::ios::trunc) << fileA;
+  if (!written || fileB != lastB)
+    std::ofstream("b.txt", std::ios::binary | std::ios::trunc) << fileB;
+  lastA = fileA;
+  lastB = fileB;
+  written = true;
 
   const long blocks = qhost::systemLiveBlocks();
   const long files = qhost::systemOpenFiles();

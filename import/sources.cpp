@@ -173,9 +173,10 @@ bool readQuoting(cmdContext* ctx, qshort* quoting) {
 }
 
 // A UTF-8 source that starts with a byte-order mark (EF BB BF): reads skip it, positions
-// still count it.
+// still count it. The 8-bit build opens no UTF-8 source.
 void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
   rec->bomLength = 0;
+#if QM_UNICODE
   if (rec->encoding != kEncodingUtf8 || rec->fileSize < 3) return;
   static const char kMark[3] = {'\xEF', '\xBB', '\xBF'};
   if (IsInMemorySource(rec)) {
@@ -191,6 +192,9 @@ void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
   if (AttachReadAhead(ctx->g, rec) != 0) return;
   const char* at = ReadAheadBytes(rec, 0, &run, &why);
   if (at && run >= 3 && std::memcmp(at, kMark, 3) == 0) rec->bomLength = 3;
+#else
+  (void)ctx;
+#endif
 }
 
 } // namespace
