@@ -147,8 +147,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const long blocks = qhost::systemLiveBlocks();
   const long files = qhost::systemOpenFiles();
   {
-    auto lib = qhost::Library::fromEntry(reinterpret_cast<void*>(&entry), flavour());
-    qhost::Host host(flavour());
+    // One library and one host for the whole process: every input sets the variables and
+    // the list again and ends with an unload, so nothing of one input reaches the next.
+    static const auto lib = qhost::Library::fromEntry(reinterpret_cast<void*>(&entry), flavour());
+    static qhost::Host host(flavour());
+    host.clearProtocolErrors();
     host.setClipboard(clip);
     host.setVariable("v", qhost::Value::str(qhost::fromUtf8(fileA)));
     host.setVariable("r", qhost::Value::num(0));
