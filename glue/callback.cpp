@@ -26,12 +26,6 @@ bool qrealInRange(qreal value, qlong lo, qlong hi, qlong* out) {
   return true;
 }
 
-qshort qrealToShortSaturated(qreal value) {
-  qreal t = std::trunc(value);
-  if (!(t >= -32768.0 && t <= 32767.0)) return INT16_MIN;
-  return static_cast<qshort>(t);
-}
-
 // ---- Host-character strings and conversions ----------------------------------------------
 namespace {
 // Copies units up to and including the terminator.

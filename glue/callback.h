@@ -79,7 +79,6 @@ qlong qrealToLong(qreal value);
 // Whether value, truncated towards zero, lies within lo to hi; *out then holds it. False for
 // anything else, a value that is not a number included.
 bool qrealInRange(qreal value, qlong lo, qlong hi, qlong* out);
-qshort qrealToShortSaturated(qreal value);
 
 // ---- Host-character strings and conversions ----------------------------------------------
 // Destinations belong to the caller and must be large enough (see each function); nothing

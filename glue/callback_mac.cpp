@@ -4,6 +4,9 @@
 
 #include "../platform/platform.h"
 
+#include <cmath>
+#include <cstdint>
+
 namespace {
 typedef void (*AnySlot)();
 typedef qshort (*SlotGetFldRef)(str255*, HostCallbackRec*);
@@ -19,6 +22,13 @@ typedef void* (*SlotGetDesignPtr)(HostCallbackRec*);
 template <typename Fn> Fn slot(HostCallbackRec* rec, int byteOffset) {
   const AnySlot* table = reinterpret_cast<const AnySlot*>(rec);
   return reinterpret_cast<Fn>(table[byteOffset / 4]);
+}
+
+// The host's 16-bit reads saturate: anything outside the range, NaN included, is -32768.
+qshort qrealToShortSaturated(qreal value) {
+  qreal t = std::trunc(value);
+  if (!(t >= -32768.0 && t <= 32767.0)) return INT16_MIN;
+  return static_cast<qshort>(t);
 }
 
 qreal readNumber(qshort fldref, HostCallbackRec* rec) {

@@ -36,28 +36,31 @@ qshort abandon(cmdContext* ctx, qshort result) {
 }
 
 qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
-  if (!plat_has_clipboard()) return 3;
-  if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return 4;
-  qlong blockSize = 0;
-  qshort result = 0;
-  const void* text = plat_clipboard_lock_text(&blockSize);
-  if (!text) {
-    result = 3;
-  } else if (!(rec->dataHandle = NewXPHandle(blockSize > 0 ? blockSize : 1))) {
-    result = 4;
+  if constexpr (!kPlatHasClipboard) {
+    return 3;
   } else {
-    std::memcpy(LockXPHandle(rec->dataHandle), text, static_cast<size_t>(blockSize));
-    UnlockXPHandle(rec->dataHandle);
-    // The text ends at its first zero byte, or with the block if it has none.
-    const void* zero = std::memchr(text, 0, static_cast<size_t>(blockSize));
-    rec->fileSize =
-        zero ? static_cast<qlong>(static_cast<const char*>(zero) - static_cast<const char*>(text))
-             : blockSize;
-    rec->fileRef = kClipboardRef;
+    if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return 4;
+    qlong blockSize = 0;
+    qshort result = 0;
+    const void* text = plat_clipboard_lock_text(&blockSize);
+    if (!text) {
+      result = 3;
+    } else if (!(rec->dataHandle = NewXPHandle(blockSize > 0 ? blockSize : 1))) {
+      result = 4;
+    } else {
+      std::memcpy(LockXPHandle(rec->dataHandle), text, static_cast<size_t>(blockSize));
+      UnlockXPHandle(rec->dataHandle);
+      // The text ends at its first zero byte, or with the block if it has none.
+      const void* zero = std::memchr(text, 0, static_cast<size_t>(blockSize));
+      rec->fileSize =
+          zero ? static_cast<qlong>(static_cast<const char*>(zero) - static_cast<const char*>(text))
+               : blockSize;
+      rec->fileRef = kClipboardRef;
+    }
+    if (text) plat_clipboard_unlock_text();
+    plat_clipboard_close();
+    return result;
   }
-  if (text) plat_clipboard_unlock_text();
-  plat_clipboard_close();
-  return result;
 }
 
 qshort openField(cmdContext* ctx, importFileSpec* rec, const qchar* name) {

@@ -139,21 +139,12 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
   return err == eofErr ? kPlatEnd : kPlatIoError;
 }
 
-// The macOS flavour reads no clipboard: the open command refuses it before asking.
-bool plat_has_clipboard(void) { return false; }
-PlatResult plat_clipboard_open(void*) { return kPlatIoError; }
-const void* plat_clipboard_lock_text(qlong* size) {
-  *size = 0;
-  return nullptr;
-}
-void plat_clipboard_unlock_text(void) {}
-void plat_clipboard_close(void) {}
-
 void plat_get_ind_string(qshort listId, qshort index, uint8_t str[256]) {
   GetIndString(str, listId, index);
 }
 
 PlatConverter plat_roman_converter_create(void) {
+  if (plat_fault_hit(kFaultResourceText)) return 0;
   TECObjectRef converter = nullptr;
   TextEncoding roman = CreateTextEncoding(kTextEncodingMacRoman, 0, 0);
   TextEncoding utf16 = CreateTextEncoding(kTextEncodingUnicodeDefault, 0, kUnicode16BitFormat);
@@ -163,6 +154,8 @@ PlatConverter plat_roman_converter_create(void) {
 
 bool plat_roman_convert(PlatConverter c, const uint8_t* in, qlong inLen, void* out, qlong outMax,
                         qlong* outLen) {
+  *outLen = 0;
+  if (plat_fault_hit(kFaultResourceText)) return false;
   ByteCount used = 0, written = 0;
   OSStatus st = TECConvertText(reinterpret_cast<TECObjectRef>(c), in, static_cast<ByteCount>(inLen),
                                &used, static_cast<uint8_t*>(out),
@@ -173,6 +166,8 @@ bool plat_roman_convert(PlatConverter c, const uint8_t* in, qlong inLen, void* o
 }
 
 bool plat_roman_flush(PlatConverter c, void* out, qlong outMax, qlong* outLen) {
+  *outLen = 0;
+  if (plat_fault_hit(kFaultResourceText)) return false;
   ByteCount written = 0;
   OSStatus st = TECFlushText(reinterpret_cast<TECObjectRef>(c), static_cast<uint8_t*>(out),
                              static_cast<ByteCount>(outMax > 0 ? outMax : 0), &written);

@@ -68,8 +68,9 @@ qpos plat_file_size_limit(void);
 PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong count, qlong* got);
 
 // ---- Clipboard ---------------------------------------------------------------------------
-// Whether the build has a system clipboard to read (the Windows builds do, macOS does not).
-bool plat_has_clipboard(void);
+// Whether the build has a system clipboard to read: the Windows builds do; macOS does not,
+// and its build leaves the clipboard source out (the calls below are the Windows builds').
+constexpr bool kPlatHasClipboard = !QM_MAC;
 // Opens the clipboard with owner as its owner window; kPlatIoError when it cannot be opened.
 PlatResult plat_clipboard_open(void* owner);
 // The plain 8-bit text on the open clipboard: the address of its block, locked, and the
@@ -138,7 +139,8 @@ enum PlatFault {
   kFaultFileShortRead, // the read succeeds with half the bytes asked for (at least one)
   kFaultFileOpen,
   kFaultFileSize,
-  kFaultClipboard, // opening the clipboard or taking its text
+  kFaultClipboard,    // opening the clipboard or taking its text
+  kFaultResourceText, // loading a resource text or converting it to the system's characters
   kFaultKinds
 };
 void plat_fault_after(PlatFault kind, qlong n);

@@ -135,8 +135,6 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock*, void* buf, qlong count, 
   return kPlatOk;
 }
 
-bool plat_has_clipboard(void) { return true; }
-
 namespace {
 HANDLE gClipText = nullptr; // the clipboard's text block while it is locked
 } // namespace
@@ -174,6 +172,10 @@ void plat_clipboard_close(void) { CloseClipboard(); }
 
 qlong plat_load_string(void* inst, qlong id, oschar* buf, qlong max) {
   if (max < 1) return 0;
+  if (plat_fault_hit(kFaultResourceText)) {
+    buf[0] = 0;
+    return 0;
+  }
   auto module = static_cast<HINSTANCE>(inst);
   auto uid = static_cast<UINT>(id);
 #if QM_UNICODE

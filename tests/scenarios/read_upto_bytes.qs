@@ -41,6 +41,13 @@ expect rc 0
 expect data = "a"
 expect n = 5
 expect r = 25
+# Without the count variable the bytes are stored all the same, and n keeps its value.
+number r2 12
+call ReadBytes ref r2 0 6 data
+expect rc 0
+expect data = "second"
+expect n = 5
+expect r2 = 18
 
 # Parameter checks come before reading, and nothing is written back.
 number s 0

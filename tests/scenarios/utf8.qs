@@ -62,6 +62,11 @@ call OpenFile "names.txt" ref size 0 "UTF-8"
 @unicode expect rc 3
 @unicode call ReadUpTo ref t 0 "\u{1F600}" 100 data n
 @unicode expect rc 3
+# So is an ASC delimiter: two Greek letters take 4 bytes, and the format is refused.
+list wide name size delim
+row wide "a" 40 "ASC\u{3BB}\u{3BB}"
+@unicode call DefineFormat ref wide "name" "size" "delim"
+@unicode expect rc 3
 # A cut by the maximum ends on a whole character: 4 bytes would split the second character,
 # so the piece keeps the first alone and the next read begins with the second.
 @unicode number c 22

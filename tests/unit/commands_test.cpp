@@ -406,6 +406,17 @@ TEST_F(Hostile, AFileThatShrinksEndsEarly) {
   p.host().setVariable("pos", qhost::Value::num(static_cast<double>(data.size())));
   p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
   EXPECT_EQ(rc(p), qhost::Value::num(QM_MAC ? 5 : 11));
+  // At the new end exactly, every system lets the read start and finds nothing there.
+  p.host().setVariable("pos", qhost::Value::num(1000));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos")});
+  EXPECT_EQ(rc(p), qhost::Value::num(9));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(1000));
+  // Backwards from a little past it: the window's fill stops where the bytes stop, and what
+  // lies between holds no record start (11), and the position stays.
+  p.host().setVariable("pos", qhost::Value::num(5000));
+  p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
+  EXPECT_EQ(rc(p), qhost::Value::num(11));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(5000));
   // Within what is left, records read as before.
   p.host().setVariable("pos", qhost::Value::num(0));
   p.execute(kCmdReadRecord, {var("ref"), var("pos")});

@@ -80,6 +80,10 @@ TEST(PlatformEdges, NegativeSizesAndCountsAreRefused) {
   EXPECT_EQ(plat_file_read(f.ref, &f.block, buf, -1, &got), kPlatIoError);
   EXPECT_EQ(got, 0);
   EXPECT_NE(plat_file_seek(f.ref, &f.block, -1), kPlatOk);
+  // Beyond what the build's positions can take: refused, not cut to 32 bits.
+  if (plat_file_size_limit() <= INT32_MAX) {
+    EXPECT_NE(plat_file_seek(f.ref, &f.block, qpos{1} << 32), kPlatOk);
+  }
 #if !QM_MAC
   oschar none[4] = {'x', 0};
   EXPECT_EQ(plat_load_string(nullptr, 1, none, 0), 0);
@@ -99,6 +103,26 @@ TEST(PlatformEdges, CallsOnAClosedFileFail) {
   EXPECT_EQ(plat_file_read(f.ref, &f.block, buf, 2, &got), kPlatIoError);
   EXPECT_NE(plat_file_close(f.ref, &f.block), kPlatOk);
 }
+
+#if QM_MAC
+// The resource file's string lists hold 64 items: an empty table registers nothing, and a
+// longer one keeps its first 64 rather than writing past the list.
+TEST(PlatformEdges, StringListsKeepTheirFirst64Items) {
+  std::vector<std::string> texts;
+  std::vector<PlatString> table;
+  for (int i = 0; i < 70; ++i)
+    texts.push_back("item " + std::to_string(i + 1));
+  for (const std::string& t : texts)
+    table.push_back(PlatString{4100, t.c_str()});
+  plat_register_strings(nullptr, table.data(), 70);
+  plat_register_strings(nullptr, table.data(), 0); // leaves the list as it was
+  uint8_t str[256];
+  plat_get_ind_string(4100, 64, str);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(str + 1), str[0]), "item 64");
+  plat_get_ind_string(4100, 65, str);
+  EXPECT_EQ(str[0], 0);
+}
+#endif
 
 #if !defined(_WIN32)
 // A system that hands out a file reference of 0, 1 or 2 would make the file look like no
@@ -358,6 +382,7 @@ TEST(PlatformEdges, ClipboardHeldElsewhereOrEmpty) {
   plat_clipboard_unlock_text(); // nothing locked: harmless
   p.send(kMsgUnload);
 }
+#endif
 
 TEST(EntryEdges, ExecuteWithoutASlotAnswersNotLoaded) {
   InProcess p;
@@ -373,7 +398,6 @@ TEST(EntryEdges, ExecuteWithoutASlotAnswersNotLoaded) {
   EXPECT_EQ(rc(p), qhost::Value::num(-1));
   p.send(kMsgUnload);
 }
-#endif
 
 TEST(ReaderEdges, OnlyDiskFilesTakeAWindow) {
   auto g = std::make_unique<globals>();

@@ -35,6 +35,7 @@ const std::vector<Kind>& kinds() {
       {kFaultFileSize, "file size", {5}},         {kFaultFileSeek, "file seek", {5, 7}},
       {kFaultFileRead, "file read", {5}},         {kFaultFileShortRead, "short read", {}},
       {kFaultFileClose, "file close", {5}},       {kFaultClipboard, "clipboard", {3, 4}},
+      {kFaultResourceText, "resource text", {}}, // a label goes; no command's code changes
   };
   return k;
 }

@@ -2,9 +2,12 @@
 // tables natively.
 #include "entry/command.h"
 #include "glue/extutils.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -139,3 +142,37 @@ TEST(Resources, MaximaAtTheirEdges) {
 #endif
 
 } // namespace
+
+// A text the system fails to load or convert, at any of its calls, comes back empty: never
+// half converted, never a stale buffer.
+TEST(Resources, AFailedLoadOrConversionGivesAnEmptyText) {
+#if QM_MAC
+  const char* items[] = {"caf\x8E"}; // the Mac Roman e-acute
+  ToolboxRegisterStringList(4002, items, 1);
+  const qshort list = 4002, item = 1;
+  void* inst = nullptr;
+#else
+  const qshort list = 1273, item = 1;
+  void* inst = instance();
+#endif
+  oschar clean[64];
+  GetResourceOstr(clean, 64, list, item, 0, inst);
+  ASSERT_NE(clean[0], 0);
+  int fired = 0;
+  for (qlong n = 1; n < 8; ++n) {
+    plat_fault_reset_counts();
+    plat_fault_after(kFaultResourceText, n);
+    oschar buf[64];
+    std::fill(std::begin(buf), std::end(buf), oschar{'?'});
+    GetResourceOstr(buf, 64, list, item, 0, inst);
+    const bool hit = plat_fault_fired(kFaultResourceText) > 0;
+    plat_fault_after(kFaultResourceText, 0);
+    if (!hit) {
+      EXPECT_EQ(std::basic_string<oschar>(buf), std::basic_string<oschar>(clean)) << n;
+      break;
+    }
+    ++fired;
+    EXPECT_EQ(buf[0], 0) << "call " << n;
+  }
+  EXPECT_GE(fired, 1);
+}
