@@ -52,8 +52,9 @@ void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxl
                         qcallback cb);
 // Stores 8-bit text into a field as host characters (empty when memory runs out).
 void setStringField(qshort fldRef, const char* value, qcallback cb);
-// The same for the first length bytes of value (which holds no zero byte before them and a
-// zero byte at length), when the caller knows the length already.
+// The same for the first length bytes of value (which holds no zero byte before them), when
+// the caller knows the length already. The 8-bit build hands value on as it stands, so there
+// it must hold a zero byte at length.
 void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb);
 
 #if QM_UNICODE

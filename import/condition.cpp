@@ -40,29 +40,43 @@ qlong substituteAndStrip(char* buffer, qlong length, const qbyte* table, bool st
   return static_cast<qlong>(write - buffer); // within the 32000-byte text
 }
 
-qlong trim(char* buffer, qlong n, bool stripQuotes) {
+// The bounds [*start, *end) of the text's bytes 0..n-1 after trimming blanks and, when
+// stripQuotes, one pair of enclosing quotes.
+void trimBounds(const char* text, qlong n, bool stripQuotes, qlong* startOut, qlong* endOut) {
   qlong start = 0;
-  while (start < n && buffer[start] == kBlank)
+  while (start < n && text[start] == kBlank)
     ++start;
   qlong end = n;
-  bool unquoted = false;
   // Quotes come off only when the very last byte closes what the first non-blank opens.
-  if (stripQuotes && n > 0 && buffer[n - 1] == kQuote && start < n && buffer[start] == kQuote) {
+  if (stripQuotes && n > 0 && text[n - 1] == kQuote && start < n && text[start] == kQuote) {
     end = n - 1;
     ++start;
-    while (start < end && buffer[start] == kBlank)
+    while (start < end && text[start] == kBlank)
       ++start;
-    unquoted = true;
   }
   if (start >= end) {
-    buffer[0] = 0;
-    return 0;
+    start = end = 0;
   }
-  while (end > start && buffer[end - 1] == kBlank)
+  while (end > start && text[end - 1] == kBlank)
     --end;
-  if (start > 0 || unquoted) std::memmove(buffer, buffer + start, static_cast<size_t>(end - start));
+  *startOut = start;
+  *endOut = end;
+}
+
+qlong trim(char* buffer, qlong n, bool stripQuotes) {
+  qlong start = 0, end = 0;
+  trimBounds(buffer, n, stripQuotes, &start, &end);
+  if (start > 0) std::memmove(buffer, buffer + start, static_cast<size_t>(end - start));
   buffer[end - start] = 0;
   return end - start;
+}
+
+// Whether conditioning rewrites bytes (rather than only trimming them away).
+bool rewrites(const importFileSpec* rec, bool stripping) {
+  if (stripping) return true;
+  uint16_t pairs = 0;
+  if (rec->transTable) std::memcpy(&pairs, rec->transTable, sizeof pairs);
+  return pairs != 0;
 }
 
 } // namespace
@@ -78,4 +92,23 @@ qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP
 
 void ConditionBuffer(char* buffer, const importFileSpec* fileSpecsP, bool stripping) {
   ConditionText(buffer, static_cast<qlong>(std::strlen(buffer)), fileSpecsP, stripping);
+}
+
+void ConditionPiece(const char** text, qlong* length, char* buffer,
+                    const importFileSpec* fileSpecsP, bool stripping) {
+  if (*text != buffer && rewrites(fileSpecsP, stripping)) {
+    std::memcpy(buffer, *text, static_cast<size_t>(*length));
+    buffer[*length] = 0;
+    *text = buffer;
+  }
+  if (*text == buffer) {
+    *length = ConditionText(buffer, *length, fileSpecsP, stripping);
+    return;
+  }
+  // In the source: only trimming applies, and a piece read in place is never a quoted value.
+  const bool stripQuotes = fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0;
+  qlong start = 0, end = 0;
+  trimBounds(*text, *length, stripQuotes, &start, &end);
+  *text += start;
+  *length = end - start;
 }

@@ -38,19 +38,33 @@ qshort writePosition(cmdContext* ctx, qpos given, qpos pos) {
 bool isStored(qshort code) { return code == 0 || code >= 8; }
 
 // The common store rule: a piece read completely or softly ended is conditioned and stored.
-// The text's length is taken once and carried through conditioning to the store.
-void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
+// text and length are the piece as ReadPiece gave it, in the buffer or in the source.
+void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, const char* text,
+                qlong length) {
   if (!isStored(code)) return;
-  char* text = ctx->g->buffer;
-  qlong length =
-      ConditionText(text, static_cast<qlong>(std::strlen(text)), ctx->fileSpecsP, stripping);
+  char* buffer = ctx->g->buffer;
+  ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
 #if QM_UNICODE
   if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
     setStringFieldUtf8(fldRef, text, length, ctx->cb); // decoded after conditioning
     return;
   }
+#else
+  // The 8-bit host takes zero-terminated text as it stands: a piece read in place is copied
+  // out of the source, with its terminator.
+  if (text != buffer) {
+    std::memcpy(buffer, text, static_cast<size_t>(length));
+    buffer[length] = 0;
+    text = buffer;
+  }
 #endif
   setStringFieldN(fldRef, text, length, ctx->cb);
+}
+
+// The same for a piece read into the buffer.
+void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
+  const char* text = ctx->g->buffer;
+  storePiece(ctx, code, fldRef, stripping, text, static_cast<qlong>(std::strlen(text)));
 }
 
 // Reads the format's entries from *pos on, storing each; returns the last code.
@@ -60,8 +74,10 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
   HoldSourceText(rec);
   for (qshort i = 0; i < rec->fldCount; ++i) {
     const fieldSpec* f = rec->fields + i;
-    code = ReadToDelimOrMax(rec, f, pos, ctx->g->buffer);
-    storeIfRead(ctx, code, f->fldRefNum, stripping);
+    const char* text = nullptr;
+    qlong length = 0;
+    code = ReadPiece(rec, f, pos, ctx->g->buffer, &text, &length);
+    storePiece(ctx, code, f->fldRefNum, stripping, text, length);
     if (code != 0) break;
   }
   ReleaseSourceText(rec);

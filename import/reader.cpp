@@ -304,7 +304,102 @@ qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char*
   return readDelimited(src, f, maxBytes, filePos, buffer);
 }
 
+// ---- The in-place path -------------------------------------------------------------------
+// Most pieces of an import are short and unquoted, and end at their delimiter inside the run
+// of source bytes at hand. Such a piece needs no copy into the buffer: it is conditioned and
+// stored where it lies. Whatever the path below does not take (a quote that matters, a zero
+// byte, a delimiter past the run or the maximum, a fixed length) is read by readField, whose
+// result for the pieces taken here is the same.
+
+// The first byte equal to c or to 0 in [p, end), or null. A word at a time: a byte of the
+// word is zero exactly when it is a zero byte or a byte equal to c after the exclusive or,
+// and (x - 0x01..) & ~x & 0x80.. is non-zero exactly when x has a zero byte. The byte within
+// the word is then found one at a time, whatever the byte order. Never reads past end.
+inline const char* findByteOrZero(const char* p, const char* end, char c) {
+  using word = uintptr_t; // 8 bytes on 64-bit targets, 4 on 32-bit ones
+  constexpr word kOnes = ~word{0} / 0xFF;
+  constexpr word kHighs = kOnes * 0x80;
+  const word pattern = kOnes * static_cast<qbyte>(c);
+  while (end - p >= static_cast<ptrdiff_t>(sizeof(word))) {
+    word w = 0;
+    std::memcpy(&w, p, sizeof w);
+    const word x = w ^ pattern;
+    if (((w - kOnes) & ~w & kHighs) | ((x - kOnes) & ~x & kHighs)) break;
+    p += sizeof w;
+  }
+  for (; p < end; ++p)
+    if (*p == c || *p == 0) return p;
+  return nullptr;
+}
+
+// Reads the piece at *filePos in place when it can: true with *text and *length set to its
+// bytes before the delimiter (valid until the next read of the source) and *filePos past the
+// delimiter. A disk file that has no bytes at *filePos answers as readField would, with
+// *code: 9 at the end of the data, 5 when the system failed (the failed read is not tried
+// again).
+bool readInPlace(importFileSpec* rec, const fieldSpec* f, qpos* filePos, const char** text,
+                 qlong* length, qshort* code) {
+  *code = -1;
+  const qshort len = DelimiterLength(f);
+  if (len == 0) return false;
+  const char* at = nullptr;
+  qlong run = 0;
+  if (IsInMemorySource(rec)) {
+    if (!rec->lockedBlock) return false; // the span must outlive this call
+    qlong available = 0;
+    const char* base = memoryText(rec, rec->lockedBlock, &available);
+    if (*filePos < 0 || *filePos >= available) return false;
+    at = base + *filePos;
+    run = static_cast<qlong>(available - *filePos);
+  } else {
+    PlatResult why = kPlatOk;
+    if (!rec->window) return false;
+    if (!(at = ReadAheadBytes(rec, *filePos, &run, &why))) {
+      *code = why == kPlatEnd ? 9 : 5;
+      return false;
+    }
+  }
+  const bool csvQuotes = rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw);
+  const bool plainQuotes = rec->quoting == kQuotingPlain && rec->stripEncQuotes != 0;
+  if ((csvQuotes || plainQuotes) && at[0] == kQuote) return false;
+  const bool eol = (f->fldFlags & kFieldEol) != 0;
+  const qlong maxBytes = effectiveMax(f->fldMax);
+  const qlong limit = maxBytes + len + (eol ? 1 : 0); // the piece, its delimiter and a CR
+  const char* end = at + (run < limit ? run : limit);
+  const qbyte* delim = f->fldDelim + 1;
+  const auto last = static_cast<char>(delim[len - 1]);
+  for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
+    if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
+    const auto upTo = static_cast<qlong>(p - at) + 1;
+    if (upTo < len || std::memcmp(p - len + 1, delim, static_cast<size_t>(len)) != 0) continue;
+    qlong delimLength = len;
+    if (eol && upTo > 1 && p[-1] == '\r') delimLength = 2;
+    if (upTo - delimLength > maxBytes) return false; // a delimiter past the maximum
+    *text = at;
+    *length = upTo - delimLength;
+    *filePos += upTo;
+    rec->quotedPiece = false;
+    return true;
+  }
+  return false;
+}
+
 } // namespace
+
+qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
+                 const char** text, qlong* length) {
+  qshort code = -1;
+  if (readInPlace(fileSpecsP, fldSpecP, filePos, text, length, &code)) return 0;
+  if (code >= 0) { // no bytes there: nothing read, the position stays
+    buffer[0] = 0;
+    fileSpecsP->quotedPiece = false;
+  } else {
+    code = ReadToDelimOrMax(fileSpecsP, fldSpecP, filePos, buffer);
+  }
+  *text = buffer;
+  *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
+  return code;
+}
 
 qshort DelimiterLength(const fieldSpec* f) {
   auto len = static_cast<int8_t>(f->fldDelim[0]); // a signed byte

@@ -27,6 +27,13 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer);
 
+// The same, for a piece that is conditioned and stored next: *text and *length give its text
+// (up to its first zero byte, as the buffer would hold it). A short unquoted piece that ends
+// inside the source's current run is not copied: *text then points into the source and stays
+// valid until the source is read again. Otherwise the piece is read into buffer.
+qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
+                 const char** text, qlong* length);
+
 // Under CSV quoting: whether the record's format reads the size bytes at text exactly: every
 // entry but the last read completely (an over-long one too: it is consumed whole) and the
 // last ending at the text's end, with its delimiter when endsWithDelim. buffer is scratch;
@@ -48,5 +55,10 @@ void ConditionBuffer(char* buffer, const importFileSpec* fileSpecsP, bool stripp
 // The same for a text whose length (up to its first zero byte) the caller knows; returns the
 // length after conditioning.
 qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP, bool stripping);
+// The same for a piece ReadPiece gave, wherever it lies: a piece in the source is conditioned
+// by narrowing *text and *length when only trimming applies, and copied into buffer first
+// when substitutions or stripping rewrite it.
+void ConditionPiece(const char** text, qlong* length, char* buffer,
+                    const importFileSpec* fileSpecsP, bool stripping);
 
 #endif
