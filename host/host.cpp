@@ -254,22 +254,46 @@ void Host::setVariable(const std::string& name, Value v) {
   if (!refs_.count(name)) {
     int16_t ref = nextRef_++;
     refs_[name] = ref;
-    fields_[ref] = Field{Field::Variable, name};
+    addField(ref, Field{Field::Variable, name});
   }
   vars_[name] = std::move(v);
+}
+
+void Host::addField(int16_t ref, Field f) {
+  Field& added = fields_[ref] = std::move(f);
+  if (ref < kFirstFieldRef) return;
+  const auto at = static_cast<size_t>(ref - kFirstFieldRef);
+  if (byRef_.size() <= at) byRef_.resize(at + 1, nullptr);
+  byRef_[at] = &added;
+}
+
+Host::Field* Host::fieldAt(int16_t ref) {
+  if (ref >= kFirstFieldRef && static_cast<size_t>(ref - kFirstFieldRef) < byRef_.size())
+    return byRef_[static_cast<size_t>(ref - kFirstFieldRef)];
+  auto f = fields_.find(ref);
+  return f == fields_.end() ? nullptr : &f->second;
+}
+
+bool Host::bindText(const std::string& name, std::string* utf8) {
+  auto r = refs_.find(name);
+  if (r == refs_.end()) return false;
+  Field& f = fields_[r->second];
+  if (f.kind != Field::Variable) return false;
+  f.text = utf8;
+  return true;
 }
 
 List& Host::declareList(const std::string& name, std::vector<std::string> columns) {
   if (!refs_.count(name)) {
     int16_t ref = nextRef_++;
     refs_[name] = ref;
-    fields_[ref] = Field{Field::ListVar, name};
+    addField(ref, Field{Field::ListVar, name});
   }
   for (const auto& c : columns) {
     if (!refs_.count(c)) {
       int16_t ref = nextRef_++;
       refs_[c] = ref;
-      fields_[ref] = Field{Field::Column, c};
+      addField(ref, Field{Field::Column, c});
     }
   }
   List& l = lists_[name];
@@ -304,14 +328,19 @@ Value* Host::valueFor(int16_t ref, bool forWrite) {
   }
   if (ref >= kFirstParam && static_cast<size_t>(ref - kFirstParam) < params_.size() &&
       currentMessage_ == kExecute) {
-    Param& p = params_[ref - kFirstParam];
+    const auto i = static_cast<size_t>(ref - kFirstParam);
+    Param& p = params_[i];
     if (p.variable.empty()) return &p.literal;
-    auto it = vars_.find(p.variable);
-    return it == vars_.end() ? nullptr : &it->second;
+    if (!paramVars_[i]) { // a variable not found is looked for again: the command may make it
+      auto it = vars_.find(p.variable);
+      if (it != vars_.end()) paramVars_[i] = &it->second;
+    }
+    return paramVars_[i];
   }
-  auto f = fields_.find(ref);
-  if (f == fields_.end() || f->second.kind != Field::Variable) return nullptr;
-  return &vars_[f->second.name];
+  Field* f = fieldAt(ref);
+  if (!f || f->kind != Field::Variable) return nullptr;
+  if (!f->bound) f->bound = &vars_[f->name];
+  return f->bound;
 }
 
 const List* Host::listFor(int16_t ref) const {
@@ -372,21 +401,51 @@ double asInt32(double v) {
 
 void Host::setNumber(int16_t ref, double v) {
   ++last_.writes;
-  if (Value* dst = valueFor(ref, true)) *dst = dst->int32 ? Value::integer(asInt32(v)) : Value::num(v);
+  if (Value* dst = valueFor(ref, true))
+    *dst = dst->int32 ? Value::integer(asInt32(v)) : Value::num(v);
 }
 
 void Host::setValue(int16_t ref, int16_t fmt, const void* val) {
   ++last_.writes;
-  Value incoming;
-  if (fmt == kFmtNumber) {
-    incoming = Value::num(*static_cast<const double*>(val));
-  } else if (fmt == kFmtString) {
-    incoming = Value::str(readChars(val));
-  } else {
+  if (fmt != kFmtNumber && fmt != kFmtString) {
     protocolError("field write in format " + std::to_string(fmt));
     return;
   }
-  if (Value* dst = valueFor(ref, true)) *dst = std::move(incoming);
+  if (fmt == kFmtString && ref != kReturnCode) {
+    Field* f = fieldAt(ref);
+    if (f && f->text) { // a bound text: UTF-8, straight from the units
+      std::string* out = f->text;
+      out->clear();
+      if (isUnicode(flavour_)) {
+        const auto* c = static_cast<const uint32_t*>(val);
+        size_t n = 0;
+        while (c[n])
+          ++n;
+        appendUtf8(*out, c, n);
+      } else {
+        const auto* c = static_cast<const uint8_t*>(val);
+        size_t n = 0;
+        while (c[n])
+          ++n;
+        appendUtf8(*out, c, n);
+      }
+      return;
+    }
+  }
+  Value* dst = valueFor(ref, true);
+  if (!dst) return;
+  // The written value replaces the variable's whole, its type too; a text reuses the room
+  // the last one took, as most imports write texts of about the same length again and again.
+  dst->int32 = false;
+  if (fmt == kFmtNumber) {
+    dst->isNumber = true;
+    dst->number = *static_cast<const double*>(val);
+    dst->text.clear();
+  } else {
+    dst->isNumber = false;
+    dst->number = 0;
+    readCharsInto(val, SIZE_MAX, &dst->text);
+  }
 }
 
 void Host::getValue(int16_t ref, int16_t fmt, int32_t maxlen, void* val) {
@@ -471,16 +530,28 @@ void* Host::designPtr() {
 
 std::u32string Host::readChars(const void* p, size_t maxChars) const {
   std::u32string out;
-  if (isUnicode(flavour_)) {
-    const auto* c = static_cast<const uint32_t*>(p);
-    for (size_t i = 0; i < maxChars && c[i]; ++i)
-      out += static_cast<char32_t>(c[i]);
-  } else {
-    const auto* c = static_cast<const uint8_t*>(p);
-    for (size_t i = 0; i < maxChars && c[i]; ++i)
-      out += static_cast<char32_t>(c[i]);
-  }
+  readCharsInto(p, maxChars, &out);
   return out;
+}
+
+namespace {
+// Copies the units before the first zero (at most maxChars) into out, in the room it has:
+// assign() from another element type would build a temporary string each time.
+template <typename Unit> void copyUnits(const Unit* c, size_t maxChars, std::u32string* out) {
+  size_t n = 0;
+  while (n < maxChars && c[n])
+    ++n;
+  out->resize(n);
+  for (size_t i = 0; i < n; ++i)
+    (*out)[i] = static_cast<char32_t>(c[i]);
+}
+} // namespace
+
+void Host::readCharsInto(const void* p, size_t maxChars, std::u32string* out) const {
+  if (isUnicode(flavour_))
+    copyUnits(static_cast<const uint32_t*>(p), maxChars, out);
+  else
+    copyUnits(static_cast<const uint8_t*>(p), maxChars, out);
 }
 
 void Host::writeChars(void* p, const std::u32string& s) const {
@@ -533,8 +604,9 @@ void Host::send(const Library& lib, int16_t md) {
   currentMessage_ = -1;
 }
 
-void Host::execute(const Library& lib, int16_t cmdNumber, std::vector<Param> params) {
-  params_ = std::move(params);
+void Host::execute(const Library& lib, int16_t cmdNumber, const std::vector<Param>& params) {
+  params_ = params;
+  paramVars_.assign(params_.size(), nullptr);
   packageId_ = cmdNumber;
   returnCode_.reset();
   send(lib, kExecute);
@@ -648,25 +720,55 @@ std::u32string fromUtf8(const std::string& s) {
   return out;
 }
 
-std::string toUtf8(const std::u32string& s) {
-  std::string out;
-  for (char32_t c : s) {
+namespace {
+template <typename Char> void encodeUtf8(std::string& out, const Char* s, size_t n) {
+  // Written through a pointer into room for the longest form, then cut to what was written.
+  const size_t at = out.size();
+  out.resize(at + 4 * n);
+  char* d = out.data() + at;
+  for (size_t i = 0; i < n; ++i) {
+    // Runs of ASCII, the usual text, eight characters at a time.
+    while (i + 8 <= n) {
+      char32_t any = 0;
+      for (size_t k = 0; k < 8; ++k)
+        any |= static_cast<char32_t>(s[i + k]);
+      if (any >= 0x80) break;
+      for (size_t k = 0; k < 8; ++k)
+        d[k] = static_cast<char>(s[i + k]);
+      d += 8;
+      i += 8;
+    }
+    if (i == n) break;
+    const auto c = static_cast<char32_t>(s[i]);
     if (c < 0x80) {
-      out += static_cast<char>(c);
+      *d++ = static_cast<char>(c);
     } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *d++ = static_cast<char>(0xC0 | (c >> 6));
+      *d++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *d++ = static_cast<char>(0xE0 | (c >> 12));
+      *d++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *d++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *d++ = static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+      *d++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *d++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *d++ = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+  out.resize(static_cast<size_t>(d - out.data()));
+}
+} // namespace
+
+void appendUtf8(std::string& out, const std::u32string& s) { encodeUtf8(out, s.data(), s.size()); }
+
+void appendUtf8(std::string& out, const uint32_t* units, size_t n) { encodeUtf8(out, units, n); }
+
+void appendUtf8(std::string& out, const uint8_t* units, size_t n) { encodeUtf8(out, units, n); }
+
+std::string toUtf8(const std::u32string& s) {
+  std::string out;
+  appendUtf8(out, s);
   return out;
 }
 

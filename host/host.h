@@ -80,6 +80,10 @@ public:
   const Value* variable(const std::string& name) const;
   const List* list(const std::string& name) const;
   int16_t fieldRef(const std::string& name) const; // 0 when unknown
+  // Texts the library writes to the variable (set already) go, as UTF-8, into *utf8 instead
+  // of the variable: a tool that only passes them on builds no host value for each. A write
+  // of a number still reaches the variable. False for a name that is no variable.
+  bool bindText(const std::string& name, std::string* utf8);
 
   // The system clipboard's plain text (CF_TEXT): the real one on Windows, the stand-in's
   // elsewhere; macOS has none. Returns false when it could not be set.
@@ -88,7 +92,7 @@ public:
 
   // Messages. Each resets the per-message counters below.
   void send(const Library& lib, int16_t md);
-  void execute(const Library& lib, int16_t cmdNumber, std::vector<Param> params);
+  void execute(const Library& lib, int16_t cmdNumber, const std::vector<Param>& params);
   void designInfo(const Library& lib, int16_t cmdNumber, int16_t item);
   void setupInfo(const Library& lib);
 
@@ -130,13 +134,19 @@ public:
   // Host characters in the flavour's width, to and from memory.
   size_t charSize() const { return isUnicode(flavour_) ? 4 : 1; }
   std::u32string readChars(const void* p, size_t maxChars = SIZE_MAX) const;
+  void readCharsInto(const void* p, size_t maxChars, std::u32string* out) const;
   void writeChars(void* p, const std::u32string& s) const;
 
 private:
   struct Field {
     enum Kind { Variable, ListVar, Column, LineCount } kind;
     std::string name;
+    Value* bound = nullptr;      // a Variable's value, once found (map nodes never move)
+    std::string* text = nullptr; // where its texts go instead (bindText)
   };
+  static constexpr int16_t kFirstFieldRef = 1000; // variables, lists and columns from here on
+  void addField(int16_t ref, Field f);
+  Field* fieldAt(int16_t ref);
   Value* valueFor(int16_t ref, bool forWrite);
   const List* listFor(int16_t ref) const;
   std::string columnName(int16_t ref) const;
@@ -148,13 +158,15 @@ private:
   std::map<std::string, List> lists_;
   std::map<int16_t, Field> fields_;
   std::map<std::string, int16_t> refs_;
-  int16_t nextRef_ = 1000;
+  std::vector<Field*> byRef_; // fields_ by ref - kFirstFieldRef (map nodes never move)
+  int16_t nextRef_ = kFirstFieldRef;
 
   void* slot_ = nullptr;
   void* slotBefore_ = nullptr;
   int16_t packageId_ = 0;
   int16_t currentMessage_ = -1;
   std::vector<Param> params_;
+  std::vector<Value*> paramVars_; // each parameter's variable, once found during this command
   std::optional<Value> returnCode_;
   std::vector<uint8_t> design_, designSent_, setup_;
   Counters last_;
@@ -170,5 +182,9 @@ double fromExtended(const Extended80& x);
 // Text helpers for scenarios and messages.
 std::u32string fromUtf8(const std::string& s);
 std::string toUtf8(const std::u32string& s);
+void appendUtf8(std::string& out, const std::u32string& s);
+// The same for n host characters (32-bit units, or 8-bit ones in the 8-bit flavour).
+void appendUtf8(std::string& out, const uint32_t* units, size_t n);
+void appendUtf8(std::string& out, const uint8_t* units, size_t n);
 
 } // namespace qhost

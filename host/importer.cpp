@@ -5,6 +5,7 @@
 
 #include "host.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -130,14 +131,27 @@ private:
   Clock::time_point start_, last_;
 };
 
+// Writes the records into a buffer of its own, handed to the stream in large pieces: a
+// stream insertion per value took more time than the library's whole read.
 class Writer {
 public:
   Writer(OutputForm form, std::ostream& out, const std::vector<FieldOption>& fields)
-      : form_(form), out_(out), fields_(fields) {}
+      : form_(form), out_(out), fields_(fields) {
+    for (const auto& f : fields_) { // each JSON key, as it is written before its value
+      std::string key;
+      appendJsonString(key, label(f));
+      keys_.push_back(key + ": ");
+    }
+    buf_.reserve(kFlushAt + 4096);
+  }
+  ~Writer() { flush(); }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
   void begin(const std::string& source, double size) {
     switch (form_) {
     case OutputForm::Table:
-      out_ << source << ": " << static_cast<long long>(size) << " bytes\n";
+      buf_ += source + ": " + std::to_string(static_cast<long long>(size)) + " bytes\n";
       row(names());
       break;
     case OutputForm::Csv:
@@ -145,26 +159,36 @@ public:
       row(names());
       break;
     case OutputForm::Json:
-      out_ << "[";
+      buf_ += "[";
       break;
     }
   }
   void record(const std::vector<std::string>& values) {
     if (form_ != OutputForm::Json) {
       row(values);
-      return;
+    } else {
+      buf_ += first_ ? "\n{" : ",\n{";
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (i) buf_ += ", ";
+        buf_ += keys_[i];
+        appendJsonString(buf_, values[i]);
+      }
+      buf_ += '}';
+      first_ = false;
     }
-    out_ << (first_ ? "\n" : ",\n") << "{";
-    for (size_t i = 0; i < values.size(); ++i)
-      out_ << (i ? ", " : "") << jsonString(label(fields_[i])) << ": " << jsonString(values[i]);
-    out_ << "}";
-    first_ = false;
+    if (buf_.size() >= kFlushAt) flush();
   }
   void end() {
-    if (form_ == OutputForm::Json) out_ << (first_ ? "]\n" : "\n]\n");
+    if (form_ == OutputForm::Json) buf_ += first_ ? "]\n" : "\n]\n";
+    flush();
   }
 
 private:
+  static constexpr size_t kFlushAt = 1 << 16;
+  void flush() {
+    out_.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+    buf_.clear();
+  }
   static const std::string& label(const FieldOption& f) {
     return f.label.empty() ? f.name : f.label;
   }
@@ -175,43 +199,46 @@ private:
     return n;
   }
   // A table row stays one line: line ends inside a value are shown as signs.
-  static std::string visible(const std::string& v) {
-    std::string t;
+  void appendVisible(const std::string& v) {
     for (size_t i = 0; i < v.size(); ++i) {
       if (v[i] == '\r' && i + 1 < v.size() && v[i + 1] == '\n') {
-        t += "\u21B5";
+        buf_ += "\u21B5";
         ++i;
       } else if (v[i] == '\n') {
-        t += "\u21B5";
+        buf_ += "\u21B5";
       } else if (v[i] == '\r') {
-        t += "\u240D";
+        buf_ += "\u240D";
       } else {
-        t += v[i];
+        buf_ += v[i];
       }
     }
-    return t;
   }
   void row(const std::vector<std::string>& values) {
     for (size_t i = 0; i < values.size(); ++i) {
       switch (form_) {
       case OutputForm::Table:
-        out_ << (i ? " | " : "") << visible(values[i]);
+        if (i) buf_ += " | ";
+        appendVisible(values[i]);
         break;
       case OutputForm::Csv:
-        out_ << (i ? "," : "") << csvField(values[i], ',');
+        if (i) buf_ += ',';
+        appendCsvField(buf_, values[i], ',');
         break;
       case OutputForm::Tsv:
-        out_ << (i ? "\t" : "") << csvField(values[i], '\t');
+        if (i) buf_ += '\t';
+        appendCsvField(buf_, values[i], '\t');
         break;
       case OutputForm::Json:
         break;
       }
     }
-    out_ << (form_ == OutputForm::Table ? "\n" : "\r\n"); // RFC 4180 ends records with CRLF
+    buf_ += form_ == OutputForm::Table ? "\n" : "\r\n"; // RFC 4180 ends records with CRLF
   }
   OutputForm form_;
   std::ostream& out_;
   const std::vector<FieldOption>& fields_;
+  std::vector<std::string> keys_;
+  std::string buf_;
   bool first_ = true;
 };
 
@@ -271,32 +298,71 @@ bool readFormatFile(const std::string& path, std::vector<FieldOption>* out, std:
   return true;
 }
 
-std::string csvField(const std::string& text, char separator) {
-  if (text.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) return text;
-  std::string q = "\"";
-  for (char c : text) {
-    if (c == '"') q += '"';
-    q += c;
+void appendCsvField(std::string& out, const std::string& text, char separator) {
+  // Most values hold none of the four bytes that call for quotes: one pass tells.
+  static constexpr auto kQuoted = [] {
+    std::array<bool, 256> t{};
+    t['"'] = t['\r'] = t['\n'] = true;
+    return t;
+  }();
+  bool quote = false;
+  for (char c : text)
+    quote |= kQuoted[static_cast<unsigned char>(c)] | (c == separator);
+  if (!quote) {
+    out += text;
+    return;
   }
-  return q + "\"";
+  out += '"';
+  size_t from = 0;
+  for (size_t q; (q = text.find('"', from)) != std::string::npos; from = q + 1)
+    out.append(text, from, q + 1 - from) += '"'; // a quote is doubled
+  out.append(text, from, std::string::npos);
+  out += '"';
+}
+
+std::string csvField(const std::string& text, char separator) {
+  std::string out;
+  appendCsvField(out, text, separator);
+  return out;
+}
+
+namespace {
+// The bytes a JSON string takes as they stand: all but controls, the quote and the backslash.
+struct JsonPlain {
+  bool plain[256];
+  constexpr JsonPlain() : plain() {
+    for (int u = 0; u < 256; ++u)
+      plain[u] = u >= 0x20 && u != '"' && u != '\\';
+  }
+};
+constexpr JsonPlain kJsonPlain;
+} // namespace
+
+void appendJsonString(std::string& out, const std::string& text) {
+  out += '"';
+  size_t from = 0; // the bytes that need no escape go in runs
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (kJsonPlain.plain[u]) continue;
+    out.append(text, from, i - from);
+    if (u == '"' || u == '\\') {
+      out += '\\';
+      out += static_cast<char>(u);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    }
+    from = i + 1;
+  }
+  out.append(text, from, std::string::npos); // UTF-8 as it stands
+  out += '"';
 }
 
 std::string jsonString(const std::string& text) {
-  std::string j = "\"";
-  for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      j += '\\';
-      j += c;
-    } else if (u < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      j += buf;
-    } else {
-      j += c; // UTF-8 as it stands
-    }
-  }
-  return j + "\"";
+  std::string out;
+  appendJsonString(out, text);
+  return out;
 }
 
 int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std::ostream& err) {
@@ -382,21 +448,24 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
   const std::vector<Param> read = {Param{{}, Value::num(ref)}, Param{"position", {}},
                                    Param{{}, Value::num(opt.strip ? 1 : 0)},
                                    Param{{}, Value::num(opt.backwards ? 1 : 0)}};
+  // The fields' texts arrive as UTF-8, straight into values; a field a read does not reach
+  // keeps its last text, as its variable would.
   std::vector<std::string> values(opt.fields.size());
+  for (size_t i = 0; i < opt.fields.size(); ++i)
+    host.bindText(opt.fields[i].name, &values[i]);
+  const Value* position = host.variable("position");
   while (opt.limit == 0 || records < opt.limit) {
     host.execute(*lib, kReadRecord, read);
     last = code();
     ++codes[static_cast<int>(last)];
     if (last == 7 || last == -1 || (last >= 1 && last <= 6)) break;
-    if (opt.header && opt.backwards && host.variable("position")->number < headerEnd) {
+    if (opt.header && opt.backwards && position->number < headerEnd) {
       last = 7; // the header itself: the records before it are all read
       break;
     }
     ++records;
-    for (size_t i = 0; i < opt.fields.size(); ++i)
-      values[i] = toUtf8(host.variable(opt.fields[i].name)->asText());
     writer.record(values);
-    progress.update(host.variable("position")->number, records);
+    progress.update(position->number, records);
     if (last == 9 || last == 8) break; // the last record ran into the end of the source
   }
   const double seconds =

@@ -48,7 +48,9 @@ int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std:
 
 // A text quoted for CSV per RFC 4180 (also used for TSV with a tab as the separator).
 std::string csvField(const std::string& text, char separator);
+void appendCsvField(std::string& out, const std::string& text, char separator);
 // A JSON string literal of UTF-8 text.
 std::string jsonString(const std::string& text);
+void appendJsonString(std::string& out, const std::string& text);
 
 } // namespace qhost

@@ -313,8 +313,10 @@ qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char*
 
 // The first byte equal to c or to 0 in [p, end), or null. A word at a time: a byte of the
 // word is zero exactly when it is a zero byte or a byte equal to c after the exclusive or,
-// and (x - 0x01..) & ~x & 0x80.. is non-zero exactly when x has a zero byte. The byte within
-// the word is then found one at a time, whatever the byte order. Never reads past end.
+// and (x - 0x01..) & ~x & 0x80.. marks a zero byte of x with its high bit. Its lowest mark is
+// always a true one (a false one can only follow a true one, above it), so on a little-endian
+// target the count of trailing zero bits names the byte; elsewhere the word is searched a
+// byte at a time. Never reads past end.
 inline const char* findByteOrZero(const char* p, const char* end, char c) {
   using word = uintptr_t; // 8 bytes on 64-bit targets, 4 on 32-bit ones
   constexpr word kOnes = ~word{0} / 0xFF;
@@ -324,7 +326,14 @@ inline const char* findByteOrZero(const char* p, const char* end, char c) {
     word w = 0;
     std::memcpy(&w, p, sizeof w);
     const word x = w ^ pattern;
-    if (((w - kOnes) & ~w & kHighs) | ((x - kOnes) & ~x & kHighs)) break;
+    const word marks = ((w - kOnes) & ~w & kHighs) | ((x - kOnes) & ~x & kHighs);
+    if (marks != 0) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      return p + __builtin_ctzll(static_cast<unsigned long long>(marks)) / 8;
+#else
+      break;
+#endif
+    }
     p += sizeof w;
   }
   for (; p < end; ++p)
@@ -371,7 +380,11 @@ bool readInPlace(importFileSpec* rec, const fieldSpec* f, qpos* filePos, const c
   for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
     if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
     const auto upTo = static_cast<qlong>(p - at) + 1;
-    if (upTo < len || std::memcmp(p - len + 1, delim, static_cast<size_t>(len)) != 0) continue;
+    if (upTo < len) continue;
+    bool whole = true; // the delimiter's other bytes, at most two, before its last one
+    for (qshort k = 1; k < len; ++k)
+      whole = whole && static_cast<qbyte>(p[k - len]) == delim[k - 1];
+    if (!whole) continue;
     qlong delimLength = len;
     if (eol && upTo > 1 && p[-1] == '\r') delimLength = 2;
     if (upTo - delimLength > maxBytes) return false; // a delimiter past the maximum
