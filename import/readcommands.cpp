@@ -109,15 +109,43 @@ void releaseWindow(importFileSpec* rec) {
 
 // Where the record that ends at the window's end begins, searching back for the last
 // entry's delimiter; -1 when there is none in the window.
+// The last byte equal to c in [p, p + n), or null. A word at a time from the end: a word
+// with no byte equal to c, told as in the forward search, is passed over whole; within a
+// word that may hold one the bytes are looked at from its end.
+const char* findLastByte(const char* p, qlong n, char c) {
+  using word = uintptr_t;
+  constexpr word kOnes = ~word{0} / 0xFF;
+  constexpr word kHighs = kOnes * 0x80;
+  const word pattern = kOnes * static_cast<qbyte>(c);
+  const char* end = p + n;
+  while (end - p >= static_cast<ptrdiff_t>(sizeof(word))) {
+    word w = 0;
+    std::memcpy(&w, end - sizeof w, sizeof w);
+    const word x = w ^ pattern;
+    if (((x - kOnes) & ~x & kHighs) != 0) break;
+    end -= sizeof w;
+  }
+  while (end > p)
+    if (*--end == c) return end;
+  return nullptr;
+}
+
 qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   if (len == 0) return -1; // a fixed-length last entry marks no boundary
   bool endsWithDelim =
       w >= len && std::memcmp(window + w - len, delim, static_cast<size_t>(len)) == 0;
   qlong searchStart = w - 1 - (endsWithDelim ? len : 0);
-  for (qlong k = searchStart; k >= 0; --k) {
-    // An occurrence counts only when all of it lies at or before the search start.
-    if (k + len - 1 <= searchStart && std::memcmp(window + k, delim, static_cast<size_t>(len)) == 0)
-      return k + len;
+  // An occurrence counts only when all of it lies at or before the search start: its last
+  // byte is looked for at searchStart and before, and the bytes before that one compared.
+  const auto last = static_cast<char>(delim[len - 1]);
+  for (qlong n = searchStart + 1; n >= len;) {
+    const char* hit = findLastByte(window, n, last);
+    if (!hit) break;
+    const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
+    if (at + 1 >= len &&
+        std::memcmp(window + at + 1 - len, delim, static_cast<size_t>(len - 1)) == 0)
+      return at + 1;
+    n = at;
   }
   return -1;
 }
