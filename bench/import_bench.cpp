@@ -2,7 +2,8 @@
 // Prints one line: name, bytes, records, seconds, peak resident KiB.
 //
 //   quillomar-import-bench library LIB FILE --source disk|field|clipboard
-//                          --read forwards|backwards|upto|bytes [--minimal] [--tsv]
+//                          --read forwards|backwards|upto|bytes [--minimal] [--tsv] [--csv]
+//                          [--shape customers|narrow|wide]   (the record format of the file)
 //   quillomar-import-bench onebyte FILE     one system read per byte, counting line ends
 //   quillomar-import-bench memchr FILE      1 MiB reads, memchr over every delimiter: the limit
 //
@@ -153,6 +154,7 @@ enum Cmd : int16_t {
 
 struct Options {
   std::string library, file, source = "disk", read = "forwards";
+  std::string shape = "customers"; // customers, narrow or wide: the record format
   bool minimal = false, tsv = false;
   bool csv = false; // CSV quoting instead of the enclosing-quote rule
 };
@@ -196,15 +198,23 @@ int runLibrary(const Options& o) {
   const double size = host.variable("size")->number;
   if (fileBytes == 0) fileBytes = static_cast<long long>(size);
 
-  static const char* const kNames[] = {"id",   "first", "last",   "email",
-                                       "city", "date",  "amount", "note"};
-  static const int kMax[] = {10, 40, 40, 80, 40, 10, 12, 400};
+  // Each shape's format (tools/bench_data.py writes the files): names and maxima.
+  std::vector<std::pair<std::string, int>> format;
+  if (o.shape == "narrow") {
+    for (int i = 1; i <= 20; ++i)
+      format.emplace_back("n" + std::to_string(i), 8);
+  } else if (o.shape == "wide") {
+    format = {{"id", 10}, {"title", 100}, {"body", 4200}, {"date", 10}};
+  } else {
+    format = {{"id", 10},   {"first", 40}, {"last", 40},   {"email", 80},
+              {"city", 40}, {"date", 10},  {"amount", 12}, {"note", 400}};
+  }
   host.declareList("fmt", {"name", "size", "delim"});
-  for (int i = 0; i < 8; ++i) {
-    host.setVariable(kNames[i], Value::str(U""));
-    const char32_t* delim = i == 7 ? U"CRLF" : (o.tsv ? U"TAB" : U"COMMA");
-    host.addRow("fmt",
-                {Value::str(qhost::fromUtf8(kNames[i])), Value::num(kMax[i]), Value::str(delim)});
+  for (size_t i = 0; i < format.size(); ++i) {
+    host.setVariable(format[i].first, Value::str(U""));
+    const char32_t* delim = i + 1 == format.size() ? U"CRLF" : (o.tsv ? U"TAB" : U"COMMA");
+    host.addRow("fmt", {Value::str(qhost::fromUtf8(format[i].first)),
+                        Value::num(format[i].second), Value::str(delim)});
   }
   host.execute(*lib, kDefineFormat,
                {{{}, Value::num(ref)},
@@ -343,6 +353,8 @@ int main(int argc, char** argv) {
         o.source = args[++i];
       else if (args[i] == "--read" && i + 1 < args.size())
         o.read = args[++i];
+      else if (args[i] == "--shape" && i + 1 < args.size())
+        o.shape = args[++i];
       else {
         std::fprintf(stderr, "unknown option %s\n", args[i].c_str());
         return 2;
@@ -353,6 +365,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: quillomar-import-bench library LIB FILE [--source disk|field|clipboard]\n"
                "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv] [--csv]\n"
+               "         [--shape customers|narrow|wide]\n"
                "       quillomar-import-bench onebyte FILE | memchr FILE [--tsv]\n");
   return 2;
 }

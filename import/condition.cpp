@@ -107,8 +107,13 @@ void ConditionPiece(const char** text, qlong* length, char* buffer,
   }
   // In the source: only trimming applies, and a piece read in place is never a quoted value.
   const bool stripQuotes = fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0;
+  const char* t = *text;
+  const qlong n = *length;
+  // The usual piece: no blank at either end, and no quote to close one: nothing to trim.
+  if (n == 0 || (t[0] != kBlank && t[n - 1] != kBlank && !(stripQuotes && t[n - 1] == kQuote)))
+    return;
   qlong start = 0, end = 0;
-  trimBounds(*text, *length, stripQuotes, &start, &end);
+  trimBounds(t, n, stripQuotes, &start, &end);
   *text += start;
   *length = end - start;
 }

@@ -48,6 +48,8 @@ struct importFileSpec {
   PlatFileBlock fileBlock; // the platform's per-file state (macOS: its parameter block)
   readAheadWindow* window; // a disk file's read-ahead window for the current command, or null
   const void* lockedBlock; // an in-memory source's block while a record read holds it locked
+  const char* heldText;    // while it is held: where its text starts in the block
+  qlong heldAvailable;     // and how many of its bytes may be read
   qshort encoding;         // kEncodingBytes, or kEncodingUtf8 (the fifth OpenFile parameter)
   qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
   qshort quoting;          // kQuotingPlain, or kQuotingCsv (the sixth OpenFile parameter)

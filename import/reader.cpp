@@ -355,10 +355,9 @@ bool readInPlace(importFileSpec* rec, const fieldSpec* f, qpos* filePos, const c
   qlong run = 0;
   if (IsInMemorySource(rec)) {
     if (!rec->lockedBlock) return false; // the span must outlive this call
-    qlong available = 0;
-    const char* base = memoryText(rec, rec->lockedBlock, &available);
+    const qlong available = rec->heldAvailable;
     if (*filePos < 0 || *filePos >= available) return false;
-    at = base + *filePos;
+    at = rec->heldText + *filePos;
     run = static_cast<qlong>(available - *filePos);
   } else {
     PlatResult why = kPlatOk;
@@ -446,13 +445,18 @@ qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, q
 }
 
 void HoldSourceText(importFileSpec* fileSpecsP) {
-  if (IsInMemorySource(fileSpecsP) && !fileSpecsP->lockedBlock)
-    fileSpecsP->lockedBlock = LockXPHandle(fileSpecsP->dataHandle);
+  if (!IsInMemorySource(fileSpecsP) || fileSpecsP->lockedBlock) return;
+  fileSpecsP->lockedBlock = LockXPHandle(fileSpecsP->dataHandle);
+  if (fileSpecsP->lockedBlock)
+    fileSpecsP->heldText =
+        memoryText(fileSpecsP, fileSpecsP->lockedBlock, &fileSpecsP->heldAvailable);
 }
 
 void ReleaseSourceText(importFileSpec* fileSpecsP) {
   if (!fileSpecsP->lockedBlock) return;
   fileSpecsP->lockedBlock = nullptr;
+  fileSpecsP->heldText = nullptr;
+  fileSpecsP->heldAvailable = 0;
   UnlockXPHandle(fileSpecsP->dataHandle);
 }
 
