@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The import benchmark: builds the library in Release (no sanitizers) natively and, unless
-# --no-wine, the 64-bit and 32-bit QuillomarU.dll; writes the benchmark's files once (build/bench-data:
-# one million records as CSV and TSV, and a 10 MB slice); then measures the library beside
-# its peers and prints one table (docs/performance.md explains it).
+# --no-wine, the 64-bit and 32-bit QuillomarU.dll; writes the benchmark's files once
+# (build/bench-data: one million customer records, a narrow and a wide shape, each as CSV and
+# TSV, and a 10 MB slice); then measures the library beside its peers and prints one table
+# per shape (docs/performance.md explains them).
 #
 # Usage: tools/bench.sh [--no-wine] [--micro [ARGS...]]
 #   --micro runs the reader's micro benchmarks (Google Benchmark) instead, with ARGS.
@@ -30,7 +31,7 @@ if [[ ${1:-} == --micro ]]; then
 fi
 
 data=build/bench-data
-if [[ ! -f $data/customers.tsv ]]; then
+if [[ ! -f $data/customers.tsv || ! -f $data/narrow.tsv || ! -f $data/wide.tsv ]]; then
   echo "bench: writing the benchmark's files to $data (once)"
   python3 tools/bench_data.py "$data"
 fi
@@ -38,7 +39,13 @@ fi
 
 args=("$data" build/linux-bench --results "$data/results.txt")
 if [[ $wine == 1 ]]; then
-  for p in win64-unicode win32-unicode; do
+  source tools/wine-env.sh
+  wine_presets=(win64-unicode win32-unicode)
+  if [[ $QM_WINE_32BIT == 0 ]]; then
+    echo "bench: this machine's kernel runs no 32-bit programs: the 32-bit DLL is left out" >&2
+    wine_presets=(win64-unicode)
+  fi
+  for p in "${wine_presets[@]}"; do
     cmake --preset "$p" >/dev/null
     cmake --build --preset "$p" >/dev/null
     args+=(--wine "build/$p")

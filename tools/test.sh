@@ -12,11 +12,19 @@ need=native
 for p in "${presets[@]}"; do [[ $p == win* ]] && need=all; done
 bash tools/setup.sh "$need"
 
+# Some kernels run no 32-bit programs (Wine's 32-bit loader gets "Exec format error"): there
+# the 32-bit builds are compiled and their DLLs checked, and nothing of theirs is run.
+[[ $need == all ]] && source tools/wine-env.sh
 failed=()
 for p in "${presets[@]}"; do
   echo "== $p"
+  only=()
+  if [[ $p == win32-* && ${QM_WINE_32BIT:-1} == 0 ]]; then
+    echo "test: this machine's kernel runs no 32-bit programs: $p is built and its DLL checked, not run"
+    only=(-R '^(dll-imports-exports|layers)$')
+  fi
   if cmake --preset "$p" >/dev/null && cmake --build --preset "$p" &&
-     ctest --preset "$p"; then
+     ctest --preset "$p" "${only[@]}"; then
     :
   else
     failed+=("$p")

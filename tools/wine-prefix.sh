@@ -10,10 +10,10 @@ fi
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "wine-prefix: creating $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1
+  "$QM_WINE" wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
 # Neither may hold ctest's output pipe: ctest would wait for the server to exit.
 wineserver -p60 </dev/null >/dev/null 2>&1 || true # already running is fine
-wine wineboot </dev/null >/dev/null 2>&1
+"$QM_WINE" wineboot </dev/null >/dev/null 2>&1
 echo "wine-prefix: ready ($WINEPREFIX)"

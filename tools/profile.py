@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""The cost of each stage of a ReadRecord, per record: instructions counted by callgrind
+over a slice of a benchmark file, and nanoseconds from the same import timed without
+valgrind over the whole file, shared out in proportion to the instructions.
+
+Only the benchmark's read loop is counted (callgrind --toggle-collect). Stages are told by
+the function the instructions were spent in (inlined code counts where it was inlined): the entry point and prologue, parameter reads through the callback, the
+delimiter search, copies, conditioning, widening to host characters, the store callback,
+the epilogue, and the minimal host's own callback.
+
+Usage: profile.py BUILD_DIR DATA_DIR [--shape customers|narrow|wide] [--source field|disk]
+                  [--csv] [--records N]   (tools/bench.sh builds BUILD_DIR and DATA_DIR)"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+STAGES = [
+    ("entry point and prologue",
+     r"^(Quillomar|QuillomarMessage|doReadRecord|dispatch|GetPackageId|GetFldInt|AttachReadAhead|"
+     r"SetPositionInFile|ReadAheadSeek|HoldSourceText|LockXPHandle|GlobalLock|readEntries|"
+     r"pthread_mutex_lock|isNullFileRef|FindFileSpec|commandContext)"),
+    ("parameter reads", r"^(GetFldReal|GetFldLong|qrealToLong|qrealInRange|FlagParam|readPosition)"),
+    ("delimiter search", r"^(ReadPiece|readField|readDelimited|readCsv|ReadToDelimOrMax|"
+                         r"ReadAheadBytes|ReadAheadBackward|lockWindow|recordStart|csvRecordStart|"
+                         r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read)$|^__read"),
+    ("copy", r"^__(memcpy|memmove)"),
+    ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites)"),
+    ("widening", r"^(void \(anonymous namespace\)::storeChars|storeChars|setStringFieldN|"
+                 r"setStringFieldUtf8|CHRutf8ToQchar)"),
+    ("store callback", r"^(SetFldVal)"),
+    ("epilogue", r"^(SetFldReal|SetFldInt|SetFldLong|writePosition|ReleaseSourceText|"
+                 r"UnlockXPHandle|GlobalUnlock|pthread_mutex_unlock|__pthread_mutex_unlock)"),
+    ("the host's callback (minimal host)", r"minimalCallback"),
+]
+
+
+def bench_cmd(a, path):
+    cmd = [os.path.join(a.build, "bench", "quillomar-import-bench"), "library",
+           os.path.join(a.build, "QuillomarU.so"), path, "--source", a.source, "--read",
+           "forwards", "--minimal", "--shape", a.shape]
+    if a.csv:
+        cmd.append("--csv")
+    return cmd
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("data")
+    ap.add_argument("--shape", default="customers")
+    ap.add_argument("--source", default="field")
+    ap.add_argument("--csv", action="store_true")
+    ap.add_argument("--records", type=int, default=50000)
+    a = ap.parse_args()
+    whole = os.path.join(a.data, f"{a.shape}.csv")
+    with tempfile.TemporaryDirectory() as tmp:
+        part = os.path.join(tmp, "slice.csv")
+        with open(whole, "rb") as src, open(part, "wb") as dst:
+            # The first records, whole (the wide shape's line ends inside quotes are CRLF too,
+            # so the slice is cut at a record end the reader finds by reading it).
+            data = src.read(max(a.records * 400, 1 << 20))
+            cut = data.rfind(b"\r\n", 0, len(data))
+            dst.write(data[:cut + 2])
+        out = os.path.join(tmp, "cg.out")
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
+                        "--toggle-collect=*readLoop*"] +
+                       bench_cmd(a, part), check=True, capture_output=True)
+        ann = subprocess.run(["callgrind_annotate", "--threshold=100", out], check=True,
+                             capture_output=True, text=True).stdout
+        loop = subprocess.run(bench_cmd(a, part), check=True, capture_output=True, text=True)
+    records = int(loop.stdout.split()[-3])
+    # Instructions per function, by its plain name.
+    costs = {}
+    for line in ann.splitlines():
+        m = re.match(r"\s*([\d,]+) \([ \d.]+%\)\s+(?:\S*:)?(.+?)(?: \[.*\])?$", line)
+        if not m:
+            continue
+        name = m.group(2).strip()
+        name = re.sub(r"\(.*", "", name) if not name.startswith("void (") else name
+        name = name.split("::")[-1] if "storeChars" not in name else name
+        costs[name] = costs.get(name, 0) + int(m.group(1).replace(",", ""))
+    per_stage = []
+    for stage, pattern in STAGES:
+        n = sum(c for f, c in costs.items() if re.search(pattern, f))
+        per_stage.append((stage, n / records))
+    timed = subprocess.run(bench_cmd(a, whole), check=True, capture_output=True, text=True)
+    _, _, all_records, seconds, _ = timed.stdout.split()
+    ns_record = float(seconds) / int(all_records) * 1e9
+    total = sum(n for _, n in per_stage)
+    print(f"{a.shape}, {a.source} source{', CSV quoting' if a.csv else ''}, minimal host: "
+          f"{ns_record:.0f} ns a record over {int(all_records):,} records "
+          f"({int(all_records) / float(seconds) / 1e6:.2f} M records/s)")
+    print(f"{'stage':<38} {'instructions':>12} {'ns':>7}")
+    for stage, n in per_stage:
+        print(f"{stage:<38} {n:12.0f} {ns_record * n / total:7.1f}")
+    print(f"{'total':<38} {total:12.0f} {ns_record:7.1f}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
