@@ -3,7 +3,8 @@
 // a known result code, a position within the text, the text a true copy of the source's
 // bytes, at most 32000 of them, and conditioning that never lengthens the text.
 //
-// Under CSV quoting a piece is checked against a reference reading, byte by byte, kept here.
+// Under CSV quoting a piece is checked against a reference reading, byte by byte, kept here;
+// and the record reads' in-place path (ReadPiece) against the buffer path.
 //
 // Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8, 16 CSV quoting, 32 EOL,
 // 64 raw), delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
@@ -104,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qshort code = ReadToDelimOrMax(&rec, &f, &pos, buffer.get());
   check(code == 0 || code == 7 || code == 8 || code == 9 || code == 11);
   size_t len = std::strlen(buffer.get());
+  const std::string read(buffer.get(), len);
+  const bool quotedPiece = rec.quotedPiece;
   const int dlen = f.fldDelim[0];
   if (code != 7 && rec.quoting == kQuotingCsv && dlen > 0 && !(flags & 64)) {
     const qlong max = f.fldMax < 0 ? 0 : f.fldMax > kMaxFieldBytes ? kMaxFieldBytes : f.fldMax;
@@ -131,6 +134,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConditionBuffer(buffer.get(), &rec, flags & 2);
     check(std::strlen(buffer.get()) <= len);
   }
+  // A record read takes its pieces through ReadPiece, which reads the usual piece in place:
+  // it must give what the buffer path gave, and conditioning the same text.
+  std::string conditioned = read;
+  rec.quotedPiece = quotedPiece;
+  conditioned.resize(static_cast<size_t>(
+      ConditionText(conditioned.data(), static_cast<qlong>(conditioned.size()), &rec, flags & 2)));
+  HoldSourceText(&rec);
+  auto scratch = std::make_unique<char[]>(kBufferSize);
+  qpos piecePos = start;
+  const char* piece = nullptr;
+  qlong pieceLength = -1;
+  const qshort pieceCode = ReadPiece(&rec, &f, &piecePos, scratch.get(), &piece, &pieceLength);
+  check(pieceCode == code && piecePos == pos && rec.quotedPiece == quotedPiece);
+  check(pieceLength == static_cast<qlong>(read.size()) &&
+        std::memcmp(piece, read.data(), read.size()) == 0);
+  ConditionPiece(&piece, &pieceLength, scratch.get(), &rec, flags & 2);
+  check(std::string(piece, static_cast<size_t>(pieceLength)) == conditioned);
+  ReleaseSourceText(&rec);
   DisposeXPHandle(rec.dataHandle);
   return 0;
 }

@@ -376,6 +376,7 @@ bool readInPlace(importFileSpec* rec, const fieldSpec* f, qpos* filePos, const c
   const char* end = at + (run < limit ? run : limit);
   const qbyte* delim = f->fldDelim + 1;
   const auto last = static_cast<char>(delim[len - 1]);
+  if (last == 0) return false; // the scan below could not tell a zero byte of text from it
   for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
     if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
     const auto upTo = static_cast<qlong>(p - at) + 1;
