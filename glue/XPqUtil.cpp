@@ -182,11 +182,14 @@ void setStringField(qshort fldRef, const char* value, qcallback cb) {
 namespace {
 // Stores at most length host characters that fill(buffer) writes, returning how many, into a
 // field. Most fields are short: they are built on the stack, without an allocation per field.
-template <typename Fill> void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb) {
+template <typename Fill>
+void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb, qchar* room) {
   constexpr qlong kOnStack = 512;
   qchar onStack[kOnStack];
   qchar* buf = onStack;
-  if (length >= kOnStack) {
+  if (length >= kOnStack && room) {
+    buf = room;
+  } else if (length >= kOnStack) {
     buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
     if (!buf) {
       qchar empty = 0; // no memory: the field is emptied rather than left stale
@@ -196,11 +199,11 @@ template <typename Fill> void storeChars(qshort fldRef, qlong length, Fill fill,
   }
   buf[fill(buf)] = 0;
   SetFldVal(fldRef, fmtString, buf, cb);
-  if (buf != onStack) std::free(buf);
+  if (buf != onStack && buf != room) std::free(buf);
 }
 } // namespace
 
-void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb) {
+void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room) {
   storeChars(
       fldRef, length,
       [&](qchar* buf) {
@@ -208,7 +211,7 @@ void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback c
           buf[i] = static_cast<uint8_t>(value[i]); // never sign-extended
         return length;
       },
-      cb);
+      cb, room);
 }
 
 namespace {
@@ -263,10 +266,10 @@ qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest) {
   return encodeUtf8(src, count, dest);
 }
 
-void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb) {
+void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room) {
   // UTF-8 never yields more characters than bytes.
   storeChars(
-      fldRef, length, [&](qchar* buf) { return CHRutf8ToQchar(value, length, buf); }, cb);
+      fldRef, length, [&](qchar* buf) { return CHRutf8ToQchar(value, length, buf); }, cb, room);
 }
 
 qlong Utf8CutPoint(const char* text, qlong length, qlong available) {
@@ -311,7 +314,7 @@ void setStringField(qshort fldRef, const char* value, qcallback cb) {
   SetFldVal(fldRef, fmtString, const_cast<char*>(value), cb);
 }
 
-void setStringFieldN(qshort fldRef, const char* value, qlong, qcallback cb) {
+void setStringFieldN(qshort fldRef, const char* value, qlong, qcallback cb, qchar*) {
   SetFldVal(fldRef, fmtString, const_cast<char*>(value), cb); // 8-bit text goes as it is
 }
 #endif

@@ -55,7 +55,11 @@ void setStringField(qshort fldRef, const char* value, qcallback cb);
 // The same for the first length bytes of value (which holds no zero byte before them), when
 // the caller knows the length already. The 8-bit build hands value on as it stands, so there
 // it must hold a zero byte at length.
-void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb);
+// room, when given, holds length + 1 host characters and takes the text on its way to the
+// host when it is too long for the stack (a read loop allocates nothing); without it such a
+// text takes a block of its own.
+void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
+                     qchar* room = nullptr);
 
 #if QM_UNICODE
 // UTF-8 to host characters: well-formed sequences of one to four bytes become their
@@ -67,7 +71,8 @@ qlong CHRutf8ToQchar(const char* src, qlong length, qchar* dest);
 // (at most 4 a character for the characters of Unicode).
 qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest);
 // Stores length bytes of UTF-8 into a field as the characters they encode.
-void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb);
+void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb,
+                        qchar* room = nullptr);
 // How many of the first length bytes of UTF-8 text may be kept without splitting the
 // character that continues past them: length, or the start of that character.
 qlong Utf8CutPoint(const char* text, qlong length, qlong available);

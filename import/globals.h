@@ -70,6 +70,9 @@ struct globals {
   uint32_t sig;             // kSigLoading or kSigReady
   XPHandle fileSpecsH;      // the import file table
   char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
+#if QM_UNICODE
+  qchar wide[kBufferSize]; // a piece in host characters, on its way to the host
+#endif
   readAheadWindow* readAhead[kReadAheadSlots]; // disk files' windows (XP pointers) or null
   uint32_t readAheadClock;                     // counts commands that used a window
   XPHandle backwardH; // a backward read's record, standing in for the source; made once

@@ -46,7 +46,7 @@ void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, con
   ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
 #if QM_UNICODE
   if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
-    setStringFieldUtf8(fldRef, text, length, ctx->cb); // decoded after conditioning
+    setStringFieldUtf8(fldRef, text, length, ctx->cb, ctx->g->wide); // decoded after conditioning
     return;
   }
 #else
@@ -58,7 +58,11 @@ void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, con
     text = buffer;
   }
 #endif
+#if QM_UNICODE
+  setStringFieldN(fldRef, text, length, ctx->cb, ctx->g->wide);
+#else
   setStringFieldN(fldRef, text, length, ctx->cb);
+#endif
 }
 
 // The same for a piece read into the buffer.

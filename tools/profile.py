@@ -25,11 +25,11 @@ STAGES = [
     ("parameter reads", r"^(GetFldReal|GetFldLong|qrealToLong|qrealInRange|FlagParam|readPosition)"),
     ("delimiter search", r"^(ReadPiece|readField|readDelimited|readCsv|ReadToDelimOrMax|"
                          r"ReadAheadBytes|ReadAheadBackward|lockWindow|recordStart|csvRecordStart|"
-                         r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read)$|^__read"),
+                         r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read)$|^__read|^__memchr"),
     ("copy", r"^__(memcpy|memmove)"),
     ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites)"),
-    ("widening", r"^(void \(anonymous namespace\)::storeChars|storeChars|setStringFieldN|"
-                 r"setStringFieldUtf8|CHRutf8ToQchar)"),
+    ("widening", r"^(void storeChars|storeChars|setStringFieldN|setStringFieldUtf8|"
+                 r"CHRutf8ToQchar)$"),
     ("store callback", r"^(SetFldVal)"),
     ("epilogue", r"^(SetFldReal|SetFldInt|SetFldLong|writePosition|ReleaseSourceText|"
                  r"UnlockXPHandle|GlobalUnlock|pthread_mutex_unlock|__pthread_mutex_unlock)"),
@@ -78,16 +78,29 @@ def main():
         m = re.match(r"\s*([\d,]+) \([ \d.]+%\)\s+(?:\S*:)?(.+?)(?: \[.*\])?$", line)
         if not m:
             continue
-        name = m.group(2).strip()
-        name = re.sub(r"\(.*", "", name) if not name.startswith("void (") else name
-        name = name.split("::")[-1] if "storeChars" not in name else name
+        if "PROGRAM TOTALS" in line:
+            continue
+        name = m.group(2).strip().replace("(anonymous namespace)::", "")
+        name = re.sub(r"<.*", "", name)  # a template's arguments
+        name = re.sub(r"\(.*", "", name).split("::")[-1]
         costs[name] = costs.get(name, 0) + int(m.group(1).replace(",", ""))
     per_stage = []
+    matched = set()
     for stage, pattern in STAGES:
-        n = sum(c for f, c in costs.items() if re.search(pattern, f))
-        per_stage.append((stage, n / records))
-    timed = subprocess.run(bench_cmd(a, whole), check=True, capture_output=True, text=True)
-    _, _, all_records, seconds, _ = timed.stdout.split()
+        names = {f for f in costs if re.search(pattern, f)}
+        matched |= names
+        per_stage.append((stage, sum(costs[f] for f in names) / records))
+    # Whatever else the loop ran (the benchmark's own loop, the system's calls), by name.
+    others = sorted(((c, f) for f, c in costs.items() if f not in matched), reverse=True)
+    per_stage.append((f"other ({', '.join(f for _, f in others[:3]) or '-'})",
+                      sum(c for c, _ in others) / records))
+    best = None  # the best of three: a shared machine only ever makes a run slower
+    for _ in range(3):
+        timed = subprocess.run(bench_cmd(a, whole), check=True, capture_output=True, text=True)
+        run = timed.stdout.split()
+        if best is None or float(run[3]) < float(best[3]):
+            best = run
+    _, _, all_records, seconds, _ = best
     ns_record = float(seconds) / int(all_records) * 1e9
     total = sum(n for _, n in per_stage)
     print(f"{a.shape}, {a.source} source{', CSV quoting' if a.csv else ''}, minimal host: "
