@@ -184,12 +184,11 @@ namespace {
 // field. Most fields are short: they are built on the stack, without an allocation per field.
 template <typename Fill>
 void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb, qchar* room) {
-  constexpr qlong kOnStack = 512;
-  qchar onStack[kOnStack];
+  qchar onStack[kStoreOnStackChars];
   qchar* buf = onStack;
-  if (length >= kOnStack && room) {
+  if (length >= kStoreOnStackChars && room) {
     buf = room;
-  } else if (length >= kOnStack) {
+  } else if (length >= kStoreOnStackChars) {
     buf = static_cast<qchar*>(std::malloc((static_cast<size_t>(length) + 1) * sizeof(qchar)));
     if (!buf) {
       qchar empty = 0; // no memory: the field is emptied rather than left stale

@@ -55,6 +55,8 @@ void setStringField(qshort fldRef, const char* value, qcallback cb);
 // The same for the first length bytes of value (which holds no zero byte before them), when
 // the caller knows the length already. The 8-bit build hands value on as it stands, so there
 // it must hold a zero byte at length.
+// Texts shorter than this many host characters are built on the stack on their way to a field.
+constexpr qlong kStoreOnStackChars = 512;
 // room, when given, holds length + 1 host characters and takes the text on its way to the
 // host when it is too long for the stack (a read loop allocates nothing); without it such a
 // text takes a block of its own.

@@ -71,7 +71,8 @@ struct globals {
   XPHandle fileSpecsH;      // the import file table
   char buffer[kBufferSize]; // shared text buffer of the read commands, 8-bit text
 #if QM_UNICODE
-  qchar wide[kBufferSize]; // a piece in host characters, on its way to the host
+  qchar* wide; // a long piece in host characters on its way to the host (an XP pointer of
+               // kBufferSize characters, made at the first such piece and kept until unload)
 #endif
   readAheadWindow* readAhead[kReadAheadSlots]; // disk files' windows (XP pointers) or null
   uint32_t readAheadClock;                     // counts commands that used a window

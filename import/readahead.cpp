@@ -97,6 +97,10 @@ void ReleaseAllReadAhead(globals* g) {
   }
   DisposeXPHandle(g->backwardH);
   g->backwardH = nullptr;
+#if QM_UNICODE
+  DisposeXPPointer(g->wide);
+  g->wide = nullptr;
+#endif
 }
 
 qshort ReadAheadSeek(importFileSpec* rec, qpos pos) {
@@ -153,7 +157,8 @@ const char* ReadAheadBackward(importFileSpec* rec, qpos start, qlong count, qlon
   emptyAt(w, from, w->sysPos);
   while (from + held < end) {
     qlong delivered = 0;
-    PlatResult r = fillAt(rec, from + held, held, static_cast<qlong>(end - from) - held, &delivered);
+    PlatResult r =
+        fillAt(rec, from + held, held, static_cast<qlong>(end - from) - held, &delivered);
     if (r == kPlatIoError) {
       emptyAt(w, 0, -1);
       return nullptr;

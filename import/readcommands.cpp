@@ -37,6 +37,17 @@ qshort writePosition(cmdContext* ctx, qpos given, qpos pos) {
 
 bool isStored(qshort code) { return code == 0 || code >= 8; }
 
+#if QM_UNICODE
+// Where a piece of length bytes becomes host characters when it is too long for the stack:
+// a block made at the first such piece and kept until unload, so that a read loop allocates
+// nothing (null when it cannot be made: the store then takes a block of its own).
+qchar* wideRoom(cmdContext* ctx, qlong length) {
+  if (length < kStoreOnStackChars || ctx->g->wide) return ctx->g->wide;
+  ctx->g->wide = static_cast<qchar*>(NewXPPointer(kBufferSize * qlong{sizeof(qchar)}));
+  return ctx->g->wide;
+}
+#endif
+
 // The common store rule: a piece read completely or softly ended is conditioned and stored.
 // text and length are the piece as ReadPiece gave it, in the buffer or in the source.
 void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, const char* text,
@@ -46,7 +57,8 @@ void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, con
   ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
 #if QM_UNICODE
   if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
-    setStringFieldUtf8(fldRef, text, length, ctx->cb, ctx->g->wide); // decoded after conditioning
+    setStringFieldUtf8(fldRef, text, length, ctx->cb,
+                       wideRoom(ctx, length)); // decoded after conditioning
     return;
   }
 #else
@@ -59,7 +71,7 @@ void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, con
   }
 #endif
 #if QM_UNICODE
-  setStringFieldN(fldRef, text, length, ctx->cb, ctx->g->wide);
+  setStringFieldN(fldRef, text, length, ctx->cb, wideRoom(ctx, length));
 #else
   setStringFieldN(fldRef, text, length, ctx->cb);
 #endif
