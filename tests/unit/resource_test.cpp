@@ -104,19 +104,30 @@ TEST(Resources, MacRomanBecomesUnicode) {
 }
 #endif
 
+// A resource text to read: on macOS a string list of its own holding macText (item 1); on
+// Windows the command table's entry windowsItem.
+struct TextAt {
+  qshort list, item;
+  void* inst;
+};
+TextAt someText(qshort macList, const char* macText, qshort windowsItem) {
+#if QM_MAC
+  const char* items[] = {macText};
+  ToolboxRegisterStringList(macList, items, 1);
+  (void)windowsItem;
+  return {macList, 1, nullptr};
+#else
+  (void)macList;
+  (void)macText;
+  return {1273, windowsItem, instance()};
+#endif
+}
+
 #if QM_UNICODE
 // Sizes at the edges: nothing to write into, room for the terminator only, and a maxlen
 // beyond 8191, whose work size would go negative in 16 bits.
 TEST(Resources, MaximaAtTheirEdges) {
-#if QM_MAC
-  const char* items[] = {"abc"};
-  ToolboxRegisterStringList(4001, items, 1);
-  const qshort list = 4001, item = 1;
-  void* inst = nullptr;
-#else
-  const qshort list = 1273, item = 0;
-  void* inst = instance();
-#endif
+  const auto [list, item, inst] = someText(4001, "abc", 0);
   qchar one[2] = {'x', 'y'};
   GetResourceStr(one, 0, list, item, 0, inst);
   EXPECT_EQ(one[0], 'x'); // maxlen 0: nothing written
@@ -146,15 +157,7 @@ TEST(Resources, MaximaAtTheirEdges) {
 // A text the system fails to load or convert, at any of its calls, comes back empty: never
 // half converted, never a stale buffer.
 TEST(Resources, AFailedLoadOrConversionGivesAnEmptyText) {
-#if QM_MAC
-  const char* items[] = {"caf\x8E"}; // the Mac Roman e-acute
-  ToolboxRegisterStringList(4002, items, 1);
-  const qshort list = 4002, item = 1;
-  void* inst = nullptr;
-#else
-  const qshort list = 1273, item = 1;
-  void* inst = instance();
-#endif
+  const auto [list, item, inst] = someText(4002, "caf\x8E", 1); // the Mac Roman e-acute
   oschar clean[64];
   GetResourceOstr(clean, 64, list, item, 0, inst);
   ASSERT_NE(clean[0], 0);
