@@ -151,7 +151,8 @@ public:
   void begin(const std::string& source, double size) {
     switch (form_) {
     case OutputForm::Table:
-      buf_ += source + ": " + std::to_string(static_cast<long long>(size)) + " bytes\n";
+      buf_.append(source).append(": ").append(std::to_string(static_cast<long long>(size)));
+      buf_ += " bytes\n";
       row(names());
       break;
     case OutputForm::Csv:
