@@ -4,6 +4,7 @@
 #define QUILLOMAR_XPQUTIL_H
 
 #include "../base/qtypes.h"
+#include "callback.h"
 
 // Largest movable block that comes back zero-filled; larger ones are left uninitialised.
 constexpr qlong kXPZeroFillLimit = 8192;
@@ -60,8 +61,36 @@ constexpr qlong kStoreOnStackChars = 512;
 // room, when given, holds length + 1 host characters and takes the text on its way to the
 // host when it is too long for the stack (a read loop allocates nothing); without it such a
 // text takes a block of its own.
+#if QM_UNICODE
+// Texts shorter than this are widened by a plain loop into a small array: most pieces are a
+// few bytes, and setting up the vectorised loop costs more than it saves on them.
+constexpr qlong kShortText = 32;
+void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room);
+// readable: how many bytes at value may be read, length or more. When a whole kShortText
+// may, they are all widened, a fixed count the compiler unrolls, so that no branch depends on
+// the piece's length (its mispredicted end cost more than the widening); the terminator then
+// cuts the text at length.
+inline void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
+                            qchar* room = nullptr, qlong readable = 0) {
+  if (length >= kShortText) {
+    setStringFieldLong(fldRef, value, length, cb, room);
+    return;
+  }
+  qchar chars[kShortText];
+  if (readable >= kShortText) {
+    for (qlong i = 0; i < kShortText; ++i)
+      chars[i] = static_cast<qbyte>(value[i]); // never sign-extended
+  } else {
+    for (qlong i = 0; i < length; ++i)
+      chars[i] = static_cast<qbyte>(value[i]);
+  }
+  chars[length] = 0;
+  SetFldVal(fldRef, fmtString, chars, cb);
+}
+#else
 void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
                      qchar* room = nullptr);
+#endif
 
 #if QM_UNICODE
 // UTF-8 to host characters: well-formed sequences of one to four bytes become their

@@ -81,6 +81,11 @@ bool rewrites(const importFileSpec* rec, bool stripping) {
 
 } // namespace
 
+conditionRule ConditionRuleFor(const importFileSpec* fileSpecsP, bool stripping) {
+  return {rewrites(fileSpecsP, stripping),
+          fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0};
+}
+
 qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP, bool stripping) {
   length = substituteAndStrip(buffer, length, fileSpecsP->transTable, stripping);
   if (fileSpecsP->quoting == kQuotingCsv) {

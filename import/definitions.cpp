@@ -129,6 +129,7 @@ void doDefineFormat(cmdContext* ctx) {
       result = 3;
       break;
     }
+    PlanPiece(f);
   }
   rec->maxTotal = maxTotal;
   if (result != 0) {

@@ -27,6 +27,11 @@ struct fieldSpec {
   qshort fldMax;     // most bytes in the piece
   qbyte fldDelim[4]; // [0] delimiter length 0 to 3 (0: fixed length), [1..3] its bytes
   qbyte fldFlags;    // kFieldEol, kFieldRaw
+  // Decided when the format is defined (PlanPiece), for reading pieces in place; a field
+  // built without it (all 0) has every piece read through the buffer.
+  qbyte scanLen;    // the delimiter's length, 1 to 3, when its pieces may be read in place
+  qshort scanMax;   // the maximum as the buffer holds it, 0 to 32000
+  qshort scanLimit; // the most bytes a piece looks at: itself, its delimiter and an EOL's CR
 };
 
 // fieldSpec::fldFlags. EOL: the delimiter is a line feed, and a carriage return right before

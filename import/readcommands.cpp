@@ -5,6 +5,7 @@
 #include "../glue/callback.h"
 #include "readahead.h"
 #include "reader.h"
+#include "scan.h"
 
 #include <cstring>
 
@@ -50,11 +51,12 @@ qchar* wideRoom(cmdContext* ctx, qlong length) {
 
 // The common store rule: a piece read completely or softly ended is conditioned and stored.
 // text and length are the piece as ReadPiece gave it, in the buffer or in the source.
-void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, const char* text,
-                qlong length) {
+void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort fldRef,
+                bool stripping, const char* text, qlong length) {
   if (!isStored(code)) return;
   char* buffer = ctx->g->buffer;
-  ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
+  if (text == buffer || !PieceIsClean(rule, text, length))
+    ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
 #if QM_UNICODE
   if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
     setStringFieldUtf8(fldRef, text, length, ctx->cb,
@@ -77,23 +79,56 @@ void storePiece(cmdContext* ctx, qshort code, qshort fldRef, bool stripping, con
 #endif
 }
 
+// Stores a piece that needs no conditioning, one byte a character, as it lies in the source.
+// readable: the bytes from text on that lie in the source.
+void storeAsItStands(cmdContext* ctx, qshort fldRef, const char* text, qlong length,
+                     qlong readable) {
+#if QM_UNICODE
+  setStringFieldN(fldRef, text, length, ctx->cb,
+                  length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length), readable);
+#else
+  // The 8-bit host takes zero-terminated text: the piece is copied out, with its terminator.
+  // A short one is copied as a fixed 32 bytes where the source has them, so that the copy
+  // does not branch on its length.
+  char* buffer = ctx->g->buffer;
+  constexpr qlong kBlock = 32;
+  if (length < kBlock && readable >= kBlock)
+    std::memcpy(buffer, text, kBlock);
+  else
+    std::memcpy(buffer, text, static_cast<size_t>(length));
+  buffer[length] = 0;
+  setStringFieldN(fldRef, buffer, length, ctx->cb);
+#endif
+}
+
 // The same for a piece read into the buffer.
 void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
   const char* text = ctx->g->buffer;
-  storePiece(ctx, code, fldRef, stripping, text, static_cast<qlong>(std::strlen(text)));
+  storePiece(ctx, ConditionRuleFor(ctx->fileSpecsP, stripping), code, fldRef, stripping, text,
+             static_cast<qlong>(std::strlen(text)));
 }
 
-// Reads the format's entries from *pos on, storing each; returns the last code.
+// Reads the format's entries from *pos on, storing each; returns the last code. What the
+// pieces need to know of the source and of conditioning is taken once, not per piece.
 qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   qshort code = 0;
   HoldSourceText(rec);
+  pieceCursor cursor{};
+  StartPieces(&cursor, rec);
+  const conditionRule rule = ConditionRuleFor(rec, stripping);
+  const bool asBytes = rec->encoding == kEncodingBytes;
+  char* buffer = ctx->g->buffer;
   for (qshort i = 0; i < rec->fldCount; ++i) {
     const fieldSpec* f = rec->fields + i;
     const char* text = nullptr;
     qlong length = 0;
-    code = ReadPiece(rec, f, pos, ctx->g->buffer, &text, &length);
-    storePiece(ctx, code, f->fldRefNum, stripping, text, length);
+    code = NextPiece(&cursor, f, pos, buffer, &text, &length);
+    if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length))
+      storeAsItStands(ctx, f->fldRefNum, text, length, // the usual piece
+                      static_cast<qlong>(cursor.run + cursor.runCount - text));
+    else
+      storePiece(ctx, rule, code, f->fldRefNum, stripping, text, length);
     if (code != 0) break;
   }
   ReleaseSourceText(rec);
@@ -125,27 +160,6 @@ void releaseWindow(importFileSpec* rec) {
 
 // Where the record that ends at the window's end begins, searching back for the last
 // entry's delimiter; -1 when there is none in the window.
-// The last byte equal to c in [p, p + n), or null. A word at a time from the end: a word
-// with no byte equal to c, told as in the forward search, is passed over whole; within a
-// word that may hold one the bytes are looked at from its end.
-const char* findLastByte(const char* p, qlong n, char c) {
-  using word = uintptr_t;
-  constexpr word kOnes = ~word{0} / 0xFF;
-  constexpr word kHighs = kOnes * 0x80;
-  const word pattern = kOnes * static_cast<qbyte>(c);
-  const char* end = p + n;
-  while (end - p >= static_cast<ptrdiff_t>(sizeof(word))) {
-    word w = 0;
-    std::memcpy(&w, end - sizeof w, sizeof w);
-    const word x = w ^ pattern;
-    if (((x - kOnes) & ~x & kHighs) != 0) break;
-    end -= sizeof w;
-  }
-  while (end > p)
-    if (*--end == c) return end;
-  return nullptr;
-}
-
 qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   if (len == 0) return -1; // a fixed-length last entry marks no boundary
   bool endsWithDelim =

@@ -4,6 +4,7 @@
 
 #include "../glue/XPqUtil.h"
 #include "readahead.h"
+#include "scan.h"
 
 #include <cstring>
 
@@ -304,114 +305,91 @@ qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char*
   return readDelimited(src, f, maxBytes, filePos, buffer);
 }
 
+} // namespace
+
 // ---- The in-place path -------------------------------------------------------------------
 // Most pieces of an import are short and unquoted, and end at their delimiter inside the run
 // of source bytes at hand. Such a piece needs no copy into the buffer: it is conditioned and
-// stored where it lies. Whatever the path below does not take (a quote that matters, a zero
-// byte, a delimiter past the run or the maximum, a fixed length) is read by readField, whose
-// result for the pieces taken here is the same.
+// stored where it lies (ReadPieceInPlace, in reader.h). Whatever that test does not take (a
+// quote that matters, a zero byte, a delimiter past the run or the maximum, a fixed length)
+// is read by readField, whose result for the pieces taken there is the same.
 
-// The first byte equal to c or to 0 in [p, end), or null. A word at a time: a byte of the
-// word is zero exactly when it is a zero byte or a byte equal to c after the exclusive or,
-// and (x - 0x01..) & ~x & 0x80.. marks a zero byte of x with its high bit. Its lowest mark is
-// always a true one (a false one can only follow a true one, above it), so on a little-endian
-// target the count of trailing zero bits names the byte; elsewhere the word is searched a
-// byte at a time. Never reads past end.
-inline const char* findByteOrZero(const char* p, const char* end, char c) {
-  using word = uintptr_t; // 8 bytes on 64-bit targets, 4 on 32-bit ones
-  constexpr word kOnes = ~word{0} / 0xFF;
-  constexpr word kHighs = kOnes * 0x80;
-  const word pattern = kOnes * static_cast<qbyte>(c);
-  while (end - p >= static_cast<ptrdiff_t>(sizeof(word))) {
-    word w = 0;
-    std::memcpy(&w, p, sizeof w);
-    const word x = w ^ pattern;
-    const word marks = ((w - kOnes) & ~w & kHighs) | ((x - kOnes) & ~x & kHighs);
-    if (marks != 0) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      return p + __builtin_ctzll(static_cast<unsigned long long>(marks)) / 8;
-#else
-      break;
-#endif
-    }
-    p += sizeof w;
-  }
-  for (; p < end; ++p)
-    if (*p == c || *p == 0) return p;
-  return nullptr;
-}
-
-// Reads the piece at *filePos in place when it can: true with *text and *length set to its
-// bytes before the delimiter (valid until the next read of the source) and *filePos past the
-// delimiter. A disk file that has no bytes at *filePos answers as readField would, with
-// *code: 9 at the end of the data, 5 when the system failed (the failed read is not tried
-// again).
-bool readInPlace(importFileSpec* rec, const fieldSpec* f, qpos* filePos, const char** text,
-                 qlong* length, qshort* code) {
-  *code = -1;
-  const qshort len = DelimiterLength(f);
-  if (len == 0) return false;
-  const char* at = nullptr;
-  qlong run = 0;
+namespace {
+void takeRun(pieceCursor* c) {
+  importFileSpec* rec = c->rec;
+  c->run = nullptr;
+  c->runStart = 0;
+  c->runCount = 0;
   if (IsInMemorySource(rec)) {
-    if (!rec->lockedBlock) return false; // the span must outlive this call
-    const qlong available = rec->heldAvailable;
-    if (*filePos < 0 || *filePos >= available) return false;
-    at = rec->heldText + *filePos;
-    run = static_cast<qlong>(available - *filePos);
-  } else {
-    PlatResult why = kPlatOk;
-    if (!rec->window) return false;
-    if (!(at = ReadAheadBytes(rec, *filePos, &run, &why))) {
-      *code = why == kPlatEnd ? 9 : 5;
-      return false;
-    }
+    if (!rec->lockedBlock) return; // the bytes must stay where they are for the whole record
+    c->run = rec->heldText;
+    c->runCount = rec->heldAvailable;
+  } else if (rec->window && rec->window->count > 0) {
+    c->run = rec->window->bytes;
+    c->runStart = rec->window->start;
+    c->runCount = rec->window->count;
   }
-  const bool csvQuotes = rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw);
-  const bool plainQuotes = rec->quoting == kQuotingPlain && rec->stripEncQuotes != 0;
-  if ((csvQuotes || plainQuotes) && at[0] == kQuote) return false;
-  const bool eol = (f->fldFlags & kFieldEol) != 0;
-  const qlong maxBytes = effectiveMax(f->fldMax);
-  const qlong limit = maxBytes + len + (eol ? 1 : 0); // the piece, its delimiter and a CR
-  const char* end = at + (run < limit ? run : limit);
-  const qbyte* delim = f->fldDelim + 1;
-  const auto last = static_cast<char>(delim[len - 1]);
-  if (last == 0) return false; // the scan below could not tell a zero byte of text from it
-  for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
-    if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
-    const auto upTo = static_cast<qlong>(p - at) + 1;
-    if (upTo < len) continue;
-    bool whole = true; // the delimiter's other bytes, at most two, before its last one
-    for (qshort k = 1; k < len; ++k)
-      whole = whole && static_cast<qbyte>(p[k - len]) == delim[k - 1];
-    if (!whole) continue;
-    qlong delimLength = len;
-    if (eol && upTo > 1 && p[-1] == '\r') delimLength = 2;
-    if (upTo - delimLength > maxBytes) return false; // a delimiter past the maximum
-    *text = at;
-    *length = upTo - delimLength;
-    *filePos += upTo;
-    rec->quotedPiece = false;
-    return true;
-  }
-  return false;
+}
+} // namespace
+
+void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP) {
+  cursor->rec = fileSpecsP;
+  const bool csv = fileSpecsP->quoting == kQuotingCsv;
+  const bool plain = fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0;
+  cursor->quoteStops[0] = csv || plain; // CSV quotes matter to every piece but a raw one
+  cursor->quoteStops[1] = plain;
+  takeRun(cursor);
 }
 
-} // namespace
+qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
+                     const char** text, qlong* length) {
+  importFileSpec* rec = cursor->rec;
+  *text = buffer;
+  *length = 0;
+  if (!IsInMemorySource(rec) && rec->window && fldSpecP->scanLen > 0) {
+    const qpos offset = *filePos - cursor->runStart;
+    if (cursor->run == nullptr || offset < 0 || offset >= cursor->runCount) {
+      // Past the window: fill it at the piece, and try in place again.
+      qlong run = 0;
+      PlatResult why = kPlatOk;
+      if (!ReadAheadBytes(rec, *filePos, &run, &why)) {
+        buffer[0] = 0; // no bytes there: nothing read, the position stays
+        rec->quotedPiece = false;
+        takeRun(cursor);
+        return why == kPlatEnd ? 9 : 5;
+      }
+      takeRun(cursor);
+      if (ReadPieceInPlace(cursor, fldSpecP, filePos, text, length)) return 0;
+    }
+  }
+  const qshort code = ReadToDelimOrMax(rec, fldSpecP, filePos, buffer);
+  takeRun(cursor); // a disk file's window may have moved
+  *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
+  return code;
+}
+
+void PlanPiece(fieldSpec* fldSpecP) {
+  fldSpecP->scanLen = 0;
+  fldSpecP->scanMax = 0;
+  fldSpecP->scanLimit = 0;
+  const qshort len = DelimiterLength(fldSpecP);
+  // A fixed length, or a delimiter ending in a zero byte (the scan could not tell it from a
+  // zero byte of text), is read through the buffer.
+  if (len == 0 || fldSpecP->fldDelim[len] == 0) return;
+  const qlong maxBytes = effectiveMax(fldSpecP->fldMax);
+  const qlong cr = (fldSpecP->fldFlags & kFieldEol) != 0 ? 1 : 0;
+  fldSpecP->scanLen = static_cast<qbyte>(len);
+  fldSpecP->scanMax = static_cast<qshort>(maxBytes);
+  fldSpecP->scanLimit = static_cast<qshort>(maxBytes + len + cr); // at most 32004
+}
 
 qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
                  const char** text, qlong* length) {
-  qshort code = -1;
-  if (readInPlace(fileSpecsP, fldSpecP, filePos, text, length, &code)) return 0;
-  if (code >= 0) { // no bytes there: nothing read, the position stays
-    buffer[0] = 0;
-    fileSpecsP->quotedPiece = false;
-  } else {
-    code = ReadToDelimOrMax(fileSpecsP, fldSpecP, filePos, buffer);
-  }
-  *text = buffer;
-  *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
-  return code;
+  fieldSpec planned = *fldSpecP;
+  PlanPiece(&planned);
+  pieceCursor cursor{};
+  StartPieces(&cursor, fileSpecsP);
+  return NextPiece(&cursor, &planned, filePos, buffer, text, length);
 }
 
 qshort DelimiterLength(const fieldSpec* f) {

@@ -5,6 +5,7 @@
 #define QUILLOMAR_READER_H
 
 #include "globals.h"
+#include "scan.h"
 
 // Most bytes one read places in the buffer (a terminating zero follows them).
 constexpr qlong kMaxFieldBytes = 32000;
@@ -34,6 +35,68 @@ qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, q
 qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
                  const char** text, qlong* length);
 
+// ---- A record's pieces in one pass ---------------------------------------------------------
+// What reading a piece in place needs to know of the source, taken once a command
+// (StartPieces) rather than again for every piece: the run of source bytes at hand (an
+// in-memory source's held text, or a disk file's window) and the format's quote rule.
+struct pieceCursor {
+  importFileSpec* rec;
+  const char* run; // the source's bytes from runStart on, runCount of them; null: none at hand
+  qpos runStart;
+  qlong runCount;
+  bool quoteStops[2]; // by a field's kFieldRaw flag: whether a leading quote needs the buffer
+};
+
+// Takes the run at hand: between HoldSourceText and ReleaseSourceText for an in-memory
+// source, after AttachReadAhead for a disk file.
+void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP);
+// ReadPiece for the pieces the in-place test below does not take: refills a disk file's
+// window, reads through the buffer when it must, and takes the run at hand again.
+qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
+                     const char** text, qlong* length);
+
+// Fills in the field's plan for the in-place path, once its delimiter and maximum are set.
+void PlanPiece(fieldSpec* fldSpecP);
+
+// The in-place path, for a field PlanPiece planned. It takes a piece that starts inside the
+// run, does not open with a quote that matters, and has its delimiter within the run and its
+// maximum, with no zero byte before it: then *text and *length are its bytes in the source
+// before the delimiter, *filePos moves past the delimiter and the result is true. Anything
+// else is false, with nothing changed, and ReadPieceSlow reads it as the buffer path does.
+inline bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos, const char** text,
+                             qlong* length) {
+  const qlong len = f->scanLen;
+  const qpos offset = *filePos - c->runStart;
+  if (len == 0 || offset < 0 || offset >= c->runCount) return false;
+  const char* at = c->run + offset;
+  if (*at == '"' && c->quoteStops[(f->fldFlags & kFieldRaw) != 0]) return false;
+  const auto last = static_cast<char>(f->fldDelim[len]); // never 0: PlanPiece saw to that
+  const auto room = static_cast<qlong>(c->runCount - offset);
+  const char* end = at + (room < f->scanLimit ? room : f->scanLimit);
+  for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
+    if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
+    const auto upTo = static_cast<qlong>(p - at) + 1;
+    if (len > 1 && (upTo < len || static_cast<qbyte>(p[1 - len]) != f->fldDelim[1] ||
+                    (len == 3 && static_cast<qbyte>(p[-1]) != f->fldDelim[2])))
+      continue;
+    // An EOL delimiter (one line feed) takes a carriage return right before it too.
+    const qlong piece = upTo - ((f->fldFlags & kFieldEol) && upTo > 1 && p[-1] == '\r' ? 2 : len);
+    if (piece > f->scanMax) return false; // a delimiter past the maximum
+    *text = at;
+    *length = piece;
+    *filePos += upTo;
+    c->rec->quotedPiece = false;
+    return true;
+  }
+  return false;
+}
+
+inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer,
+                        const char** text, qlong* length) {
+  if (ReadPieceInPlace(c, f, filePos, text, length)) return 0;
+  return ReadPieceSlow(c, f, filePos, buffer, text, length);
+}
+
 // Under CSV quoting: whether the record's format reads the size bytes at text exactly: every
 // entry but the last read completely (an over-long one too: it is consumed whole) and the
 // last ending at the text's end, with its delimiter when endsWithDelim. buffer is scratch;
@@ -60,5 +123,24 @@ qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP
 // when substitutions or stripping rewrite it.
 void ConditionPiece(const char** text, qlong* length, char* buffer,
                     const importFileSpec* fileSpecsP, bool stripping);
+
+
+// What conditioning a record's pieces need, decided once a command: whether substitutions
+// or stripping rewrite bytes, and whether enclosing quotes come off.
+struct conditionRule {
+  bool rewrites;
+  bool stripQuotes;
+};
+conditionRule ConditionRuleFor(const importFileSpec* fileSpecsP, bool stripping);
+
+// Whether a piece read in place is stored as it stands, with no call to ConditionPiece:
+// nothing rewrites it, and it has no blank at either end and no quote to close. A piece read
+// in place is never a quoted value, so the CSV rule trims it as the plain one does.
+inline bool PieceIsClean(const conditionRule& rule, const char* text, qlong length) {
+  if (rule.rewrites) return false;
+  if (length == 0) return true;
+  const char lastByte = text[length - 1];
+  return text[0] != ' ' && lastByte != ' ' && !(rule.stripQuotes && lastByte == '"');
+}
 
 #endif
