@@ -180,6 +180,14 @@ qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   return -1;
 }
 
+// The double quotes among n bytes (a plain loop the compiler vectorises).
+qlong countQuotes(const char* p, qlong n) {
+  qlong count = 0;
+  for (qlong i = 0; i < n; ++i)
+    count += p[i] == '"' ? 1 : 0;
+  return count;
+}
+
 // Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
 // record start is chosen among the delimiter's occurrences in the window, nearest first,
 // and the source's first byte when the window starts there:
@@ -211,19 +219,26 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   qlong counted = w; // quotes in [counted, w)
   qlong quotes = 0;
   auto consider = [&](qlong start) {
-    for (; counted > start; --counted)
-      quotes += window[counted - 1] == '"' ? 1 : 0;
+    quotes += countQuotes(window + start, counted - start);
+    counted = start;
     ++trials;
     if (quotes % 2 == 0) return fits(start);
     odd[odds++] = start;
     return false;
   };
-  const auto first = static_cast<char>(delim[0]);
-  for (qlong k = searchStart - len + 1; k >= 0 && trials < kRecordTrials; --k) {
-    if (window[k] != first || std::memcmp(window + k, delim, static_cast<size_t>(len)) != 0)
+  // The occurrences, nearest first, found by their last byte as recordStart finds them.
+  const auto last = static_cast<char>(delim[len - 1]);
+  for (qlong n = searchStart + 1; n >= len && trials < kRecordTrials;) {
+    const char* hit = findLastByte(window, n, last);
+    if (!hit) break;
+    const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
+    n = at;
+    if (at + 1 < len ||
+        std::memcmp(window + at + 1 - len, delim, static_cast<size_t>(len - 1)) != 0)
       continue;
-    if (nearest < 0) nearest = k + len;
-    if (consider(k + len)) return k + len;
+    const qlong start = at + 1;
+    if (nearest < 0) nearest = start;
+    if (consider(start)) return start;
   }
   if (fromSourceStart && consider(0)) return 0;
   for (int i = 0; i < odds; ++i)

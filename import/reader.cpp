@@ -442,11 +442,21 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
                 char* buffer) {
   const byteSource src{fileSpecsP, text, size};
+  // A trial: only where each piece ends matters, so a piece the in-place path takes is not
+  // copied; the rest are read from the text as the buffer path reads them.
+  pieceCursor cursor{};
+  StartPieces(&cursor, fileSpecsP);
+  cursor.run = text;
+  cursor.runStart = 0;
+  cursor.runCount = size;
   qpos pos = 0;
   qshort code = 0;
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
     if (code != 0 && code != 11) return false; // an entry before the last ended early
-    code = readField(src, fileSpecsP->fields + i, &pos, buffer);
+    const fieldSpec* f = fileSpecsP->fields + i;
+    const char* piece = nullptr;
+    qlong length = 0;
+    code = ReadPieceInPlace(&cursor, f, &pos, &piece, &length) ? 0 : readField(src, f, &pos, buffer);
   }
   return pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
 }
