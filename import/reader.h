@@ -73,7 +73,8 @@ inline bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos, 
   const auto last = static_cast<char>(f->fldDelim[len]); // never 0: PlanPiece saw to that
   const auto room = static_cast<qlong>(c->runCount - offset);
   const char* end = at + (room < f->scanLimit ? room : f->scanLimit);
-  for (const char* p = at; (p = findByteOrZero(p, end, last)) != nullptr; ++p) {
+  const char* readable = at + room;
+  for (const char* p = at; (p = findByteOrZero(p, end, readable, last)) != nullptr; ++p) {
     if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
     const auto upTo = static_cast<qlong>(p - at) + 1;
     if (len > 1 && (upTo < len || static_cast<qbyte>(p[1 - len]) != f->fldDelim[1] ||
@@ -123,7 +124,6 @@ qlong ConditionText(char* buffer, qlong length, const importFileSpec* fileSpecsP
 // when substitutions or stripping rewrite it.
 void ConditionPiece(const char** text, qlong* length, char* buffer,
                     const importFileSpec* fileSpecsP, bool stripping);
-
 
 // What conditioning a record's pieces need, decided once a command: whether substitutions
 // or stripping rewrite bytes, and whether enclosing quotes come off.

@@ -53,18 +53,25 @@ inline const char* findByteOrZeroPlain(const char* p, const char* end, char c) {
   return nullptr;
 }
 
-// The same, 16 bytes at a time while 16 remain (SSE2), then the plain search for the rest.
-inline const char* findByteOrZero(const char* p, const char* end, char c) {
+// The same, 16 bytes at a time (SSE2), then the plain search for the rest. readable, at or
+// past end, is where the bytes that may be read end: a 16-byte load may look past end as long
+// as it stays before readable, and what lies past end is masked off, so a short piece costs
+// one load however short its limit.
+inline const char* findByteOrZero(const char* p, const char* end, const char* readable, char c) {
 #if QM_SCAN_SSE2
   const __m128i pattern = _mm_set1_epi8(c);
   const __m128i zero = _mm_setzero_si128();
-  while (end - p >= 16) {
+  while (p < end && readable - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits =
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, pattern), _mm_cmpeq_epi8(v, zero)));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, pattern), _mm_cmpeq_epi8(v, zero))));
+    if (end - p < 16) hits &= (1u << (end - p)) - 1;
+    if (hits != 0) return p + __builtin_ctz(hits);
     p += 16;
   }
+  if (p >= end) return nullptr;
+#else
+  (void)readable;
 #endif
   return findByteOrZeroPlain(p, end, c);
 }
