@@ -52,5 +52,8 @@ void appendCsvField(std::string& out, const std::string& text, char separator);
 // A JSON string literal of UTF-8 text.
 std::string jsonString(const std::string& text);
 void appendJsonString(std::string& out, const std::string& text);
+// The same written at d, which has room for 6 bytes a byte of text and 2 more; returns where
+// the string ends.
+char* writeJsonString(char* d, const std::string& text);
 
 } // namespace qhost
