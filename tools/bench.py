@@ -28,7 +28,7 @@ print("python-csv", os.path.getsize(sys.argv[1]), n, "%.6f" % dt, peak)
 """
 
 
-def run(cmd, label, times=2):
+def run(cmd, label, times=3):
     """The best of `times` runs: a shared machine only ever makes a run slower."""
     best = None
     for _ in range(times):
@@ -47,7 +47,7 @@ def run(cmd, label, times=2):
 TOOL_SUMMARY = re.compile(r"(\d+) record\(s\), (\d+) bytes in ([0-9.]+) s")
 
 
-def tool(cmd, label, times=2):
+def tool(cmd, label, times=3):
     """The import tool's own summary of its read loop (output written to /dev/null), and its
     peak memory from the kernel's account of the child."""
     best = None
