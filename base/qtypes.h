@@ -93,4 +93,13 @@ typedef qshort qfileref;
 typedef qlong qfileref;
 #endif
 
+// The read loop's stages are inline functions, compiled into one loop. A profiling build
+// (QM_PROFILE_STAGES, tools/profile.py) keeps them out of line, so that an instruction count
+// by function can tell the stages apart.
+#if defined(QM_PROFILE_STAGES)
+#define QM_STAGE inline __attribute__((noinline))
+#else
+#define QM_STAGE inline
+#endif
+
 #endif

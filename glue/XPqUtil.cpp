@@ -211,8 +211,7 @@ void widenBytes(qchar* __restrict out, const char* __restrict in, qlong n) {
 }
 } // namespace
 
-void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallback cb,
-                        qchar* room) {
+void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room) {
   storeChars(
       fldRef, length,
       [&](qchar* buf) {

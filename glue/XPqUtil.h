@@ -70,8 +70,8 @@ void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallbac
 // may, they are all widened, a fixed count the compiler unrolls, so that no branch depends on
 // the piece's length (its mispredicted end cost more than the widening); the terminator then
 // cuts the text at length.
-inline void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
-                            qchar* room = nullptr, qlong readable = 0) {
+QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
+                              qchar* room = nullptr, qlong readable = 0) {
   if (length >= kShortText) {
     setStringFieldLong(fldRef, value, length, cb, room);
     return;

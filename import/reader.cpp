@@ -363,7 +363,7 @@ qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* fileP
     }
   }
   const qshort code = ReadToDelimOrMax(rec, fldSpecP, filePos, buffer);
-  takeRun(cursor); // a disk file's window may have moved
+  takeRun(cursor);                                   // a disk file's window may have moved
   *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
   return code;
 }
@@ -456,7 +456,8 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
     qlong length = 0;
-    code = ReadPieceInPlace(&cursor, f, &pos, &piece, &length) ? 0 : readField(src, f, &pos, buffer);
+    code =
+        ReadPieceInPlace(&cursor, f, &pos, &piece, &length) ? 0 : readField(src, f, &pos, buffer);
   }
   return pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
 }

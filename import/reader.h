@@ -63,8 +63,8 @@ void PlanPiece(fieldSpec* fldSpecP);
 // maximum, with no zero byte before it: then *text and *length are its bytes in the source
 // before the delimiter, *filePos moves past the delimiter and the result is true. Anything
 // else is false, with nothing changed, and ReadPieceSlow reads it as the buffer path does.
-inline bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos, const char** text,
-                             qlong* length) {
+QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos, const char** text,
+                               qlong* length) {
   const qlong len = f->scanLen;
   const qpos offset = *filePos - c->runStart;
   if (len == 0 || offset < 0 || offset >= c->runCount) return false;
@@ -136,7 +136,7 @@ conditionRule ConditionRuleFor(const importFileSpec* fileSpecsP, bool stripping)
 // Whether a piece read in place is stored as it stands, with no call to ConditionPiece:
 // nothing rewrites it, and it has no blank at either end and no quote to close. A piece read
 // in place is never a quoted value, so the CSV rule trims it as the plain one does.
-inline bool PieceIsClean(const conditionRule& rule, const char* text, qlong length) {
+QM_STAGE bool PieceIsClean(const conditionRule& rule, const char* text, qlong length) {
   if (rule.rewrites) return false;
   if (length == 0) return true;
   const char lastByte = text[length - 1];

@@ -33,7 +33,7 @@ inline word zeroMarks(word x) { return (x - kOnes) & ~x & kHighs; }
 // The first byte equal to c or to 0 in [p, end), or null. On a little-endian target the
 // count of trailing zero bits of the marks names the byte; elsewhere the word is searched a
 // byte at a time. Never reads past end.
-inline const char* findByteOrZeroPlain(const char* p, const char* end, char c) {
+QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c) {
   const scan::word pattern = scan::kOnes * static_cast<qbyte>(c);
   while (end - p >= static_cast<ptrdiff_t>(sizeof(scan::word))) {
     scan::word w = 0;
@@ -57,7 +57,7 @@ inline const char* findByteOrZeroPlain(const char* p, const char* end, char c) {
 // past end, is where the bytes that may be read end: a 16-byte load may look past end as long
 // as it stays before readable, and what lies past end is masked off, so a short piece costs
 // one load however short its limit.
-inline const char* findByteOrZero(const char* p, const char* end, const char* readable, char c) {
+QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* readable, char c) {
 #if QM_SCAN_SSE2
   const __m128i pattern = _mm_set1_epi8(c);
   const __m128i zero = _mm_setzero_si128();

@@ -8,8 +8,17 @@ the function the instructions were spent in (inlined code counts where it was in
 delimiter search, copies, conditioning, widening to host characters, the store callback,
 the epilogue, and the minimal host's own callback.
 
+The read loop's stages are inline functions compiled into one loop; BUILD_DIR should be a
+build that keeps them out of line (QM_PROFILE_STAGES), so that they can be told apart:
+
+  cmake --preset linux-bench -B build/linux-profile -DCMAKE_CXX_FLAGS=-DQM_PROFILE_STAGES
+  cmake --build build/linux-profile
+
+The calls that keeps add a few instructions a stage. --timed names the build whose time
+over the whole file is shared out (build/linux-bench, say); by default BUILD_DIR's.
+
 Usage: profile.py BUILD_DIR DATA_DIR [--shape customers|narrow|wide] [--source field|disk]
-                  [--csv] [--records N]   (tools/bench.sh builds BUILD_DIR and DATA_DIR)"""
+                  [--csv] [--records N]   (tools/bench.sh writes DATA_DIR)"""
 import argparse
 import os
 import re
@@ -25,11 +34,14 @@ STAGES = [
     ("parameter reads", r"^(GetFldReal|GetFldLong|qrealToLong|qrealInRange|FlagParam|readPosition)"),
     ("delimiter search", r"^(ReadPiece|readField|readDelimited|readCsv|ReadToDelimOrMax|"
                          r"ReadAheadBytes|ReadAheadBackward|lockWindow|recordStart|csvRecordStart|"
-                         r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read)$|^__read|^__memchr"),
+                         r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read|ReadPieceInPlace|"
+                         r"ReadPieceSlow|StartPieces|takeRun|findByteOrZero|findByteOrZeroPlain|"
+                         r"csvRecordStart|countQuotes)$|^__read|^__memchr"),
     ("copy", r"^__(memcpy|memmove)"),
-    ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites)"),
-    ("widening", r"^(void storeChars|storeChars|setStringFieldN|setStringFieldUtf8|"
-                 r"CHRutf8ToQchar)$"),
+    ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites|"
+                     r"PieceIsClean|ConditionRuleFor)"),
+    ("widening", r"^(void storeChars|storeChars|setStringFieldN|setStringFieldLong|"
+                 r"setStringFieldUtf8|CHRutf8ToQchar|storeAsItStands)$"),
     ("store callback", r"^(SetFldVal)"),
     ("epilogue", r"^(SetFldReal|SetFldInt|SetFldLong|writePosition|ReleaseSourceText|"
                  r"UnlockXPHandle|GlobalUnlock|pthread_mutex_unlock|__pthread_mutex_unlock)"),
@@ -37,9 +49,10 @@ STAGES = [
 ]
 
 
-def bench_cmd(a, path):
-    cmd = [os.path.join(a.build, "bench", "quillomar-import-bench"), "library",
-           os.path.join(a.build, "QuillomarU.so"), path, "--source", a.source, "--read",
+def bench_cmd(a, path, build=None):
+    build = build or a.build
+    cmd = [os.path.join(build, "bench", "quillomar-import-bench"), "library",
+           os.path.join(build, "QuillomarU.so"), path, "--source", a.source, "--read",
            "forwards", "--minimal", "--shape", a.shape]
     if a.csv:
         cmd.append("--csv")
@@ -54,6 +67,7 @@ def main():
     ap.add_argument("--source", default="field")
     ap.add_argument("--csv", action="store_true")
     ap.add_argument("--records", type=int, default=50000)
+    ap.add_argument("--timed", help="the build whose time is shared out (default BUILD_DIR)")
     a = ap.parse_args()
     whole = os.path.join(a.data, f"{a.shape}.csv")
     with tempfile.TemporaryDirectory() as tmp:
@@ -96,7 +110,7 @@ def main():
                       sum(c for c, _ in others) / records))
     best = None  # the best of three: a shared machine only ever makes a run slower
     for _ in range(3):
-        timed = subprocess.run(bench_cmd(a, whole), check=True, capture_output=True, text=True)
+        timed = subprocess.run(bench_cmd(a, whole, a.timed), check=True, capture_output=True, text=True)
         run = timed.stdout.split()
         if best is None or float(run[3]) < float(best[3]):
             best = run
