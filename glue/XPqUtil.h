@@ -53,23 +53,26 @@ void getAsciiListColumn(qshort listRef, qshort colRef, qlong lineNum, qlong maxl
                         qcallback cb);
 // Stores 8-bit text into a field as host characters (empty when memory runs out).
 void setStringField(qshort fldRef, const char* value, qcallback cb);
-// The same for the first length bytes of value (which holds no zero byte before them), when
-// the caller knows the length already. The 8-bit build hands value on as it stands, so there
-// it must hold a zero byte at length.
 // Texts shorter than this many host characters are built on the stack on their way to a field.
 constexpr qlong kStoreOnStackChars = 512;
+#if QM_UNICODE
+// Texts shorter than this go into a small array instead: most pieces are a few bytes, and
+// setting up the vectorised loop costs more than it saves on them.
+constexpr qlong kShortText = 32;
+// The longer texts' half of setStringFieldN.
+void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room);
+#endif
+// The same as setStringField for the first length bytes of value (which holds no zero byte
+// before them), when the caller knows the length already. The 8-bit build hands value on as
+// it stands, so there it must hold a zero byte at length.
 // room, when given, holds length + 1 host characters and takes the text on its way to the
 // host when it is too long for the stack (a read loop allocates nothing); without it such a
 // text takes a block of its own.
-#if QM_UNICODE
-// Texts shorter than this are widened by a plain loop into a small array: most pieces are a
-// few bytes, and setting up the vectorised loop costs more than it saves on them.
-constexpr qlong kShortText = 32;
-void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallback cb, qchar* room);
 // readable: how many bytes at value may be read, length or more. When a whole kShortText
-// may, they are all widened, a fixed count the compiler unrolls, so that no branch depends on
-// the piece's length (its mispredicted end cost more than the widening); the terminator then
-// cuts the text at length.
+// may, a short text's kShortText bytes are all widened, a fixed count the compiler unrolls,
+// so that no branch depends on its length (the mispredicted end of a loop over the length
+// cost more than the widening); the terminator then cuts the text at length.
+#if QM_UNICODE
 QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
                               qchar* room = nullptr, qlong readable = 0) {
   if (length >= kShortText) {
