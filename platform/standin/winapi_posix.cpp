@@ -2,12 +2,14 @@
 // behaviour it promises. Sections: 1 memory, 2 files, 3 clipboard, 4 strings, 5 misc.
 #include "winapi.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -30,10 +32,15 @@ struct Tag {
   uint64_t kind;
   uint64_t size; // fixed: the block's size; movable: unused
 };
+// A movable block's lock count is its own atomic counter rather than state under gLock:
+// the read commands lock and unlock their source for every record, and a process-wide lock
+// there cost more than the rest of a short record's protocol. The block's address, which
+// the count guards, changes only in GlobalReAlloc, which no caller runs on a handle that
+// another thread is locking.
 struct Moveable {
-  unsigned char* data;
-  size_t size;
-  unsigned locks;
+  unsigned char* data = nullptr;
+  size_t size = 0;
+  std::atomic<unsigned> locks{0};
 };
 
 size_t gLiveBlocks = 0;
@@ -144,11 +151,12 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     if (!p) tLastError = ERROR_NOT_ENOUGH_MEMORY;
     return p;
   }
-  auto* m = static_cast<Moveable*>(newTagged(kTagMoveable, sizeof(Moveable), true));
-  if (!m) {
+  void* raw = newTagged(kTagMoveable, sizeof(Moveable), true);
+  if (!raw) {
     tLastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
+  auto* m = new (raw) Moveable{};
   // One byte at least, so that an empty block still has an address to lock.
   m->data = static_cast<unsigned char*>(zero ? std::calloc(1, bytes ? bytes : 1)
                                              : std::malloc(bytes ? bytes : 1));
@@ -191,7 +199,6 @@ HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
 }
 
 LPVOID GlobalLock(HGLOBAL mem) {
-  std::lock_guard<std::mutex> g(gLock);
   if (!mem) return nullptr;
   if (tagOf(mem)->kind == kTagFixed) return mem;
   Moveable* m = moveableOf(mem);
@@ -199,20 +206,27 @@ LPVOID GlobalLock(HGLOBAL mem) {
     tLastError = ERROR_INVALID_HANDLE;
     return nullptr;
   }
-  ++m->locks;
+  m->locks.fetch_add(1, std::memory_order_acquire);
   return m->data;
 }
 
 BOOL GlobalUnlock(HGLOBAL mem) {
-  std::lock_guard<std::mutex> g(gLock);
   Moveable* m = moveableOf(mem);
-  if (!m || m->locks == 0) {
+  if (!m) {
     tLastError = ERROR_NOT_LOCKED;
     return FALSE;
   }
-  --m->locks;
+  // Never below zero: an unlock of an unlocked block fails and changes nothing.
+  unsigned count = m->locks.load(std::memory_order_relaxed);
+  do {
+    if (count == 0) {
+      tLastError = ERROR_NOT_LOCKED;
+      return FALSE;
+    }
+  } while (!m->locks.compare_exchange_weak(count, count - 1, std::memory_order_release,
+                                           std::memory_order_relaxed));
   tLastError = ERROR_SUCCESS;
-  return m->locks != 0;
+  return count - 1 != 0;
 }
 
 HGLOBAL GlobalFree(HGLOBAL mem) {
