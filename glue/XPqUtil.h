@@ -3,6 +3,8 @@
 #ifndef QUILLOMAR_XPQUTIL_H
 #define QUILLOMAR_XPQUTIL_H
 
+#include <cstring>
+
 #include "../base/qtypes.h"
 #include "callback.h"
 
@@ -68,11 +70,21 @@ void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallbac
 // room, when given, holds length + 1 host characters and takes the text on its way to the
 // host when it is too long for the stack (a read loop allocates nothing); without it such a
 // text takes a block of its own.
-// readable: how many bytes at value may be read, length or more. When a whole kShortText
-// may, a short text's kShortText bytes are all widened, a fixed count the compiler unrolls,
-// so that no branch depends on its length (the mispredicted end of a loop over the length
-// cost more than the widening); the terminator then cuts the text at length.
+// readable: how many bytes at value may be read, length or more. A short text is widened as
+// a fixed count of bytes (16, or 32 for one of 16 or more) when that many may be read: a
+// fixed count the compiler unrolls, so that no branch depends on its exact length (the
+// mispredicted end of a loop over the length cost more than the widening); the terminator
+// then cuts the text at length.
 #if QM_UNICODE
+// Widens the first n bytes at value into chars. The bytes are taken into a local copy first,
+// so the compiler need not check at run time whether chars overlaps them.
+template <size_t n> inline void widenFixed(qchar* chars, const char* value) {
+  qbyte bytes[n];
+  std::memcpy(bytes, value, n);
+  for (size_t i = 0; i < n; ++i)
+    chars[i] = bytes[i]; // never sign-extended
+}
+
 QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
                               qchar* room = nullptr, qlong readable = 0) {
   if (length >= kShortText) {
@@ -80,9 +92,10 @@ QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qc
     return;
   }
   qchar chars[kShortText];
-  if (readable >= kShortText) {
-    for (qlong i = 0; i < kShortText; ++i)
-      chars[i] = static_cast<qbyte>(value[i]); // never sign-extended
+  if (length < kShortText / 2 && readable >= kShortText / 2) {
+    widenFixed<kShortText / 2>(chars, value);
+  } else if (readable >= kShortText) {
+    widenFixed<kShortText>(chars, value);
   } else {
     for (qlong i = 0; i < length; ++i)
       chars[i] = static_cast<qbyte>(value[i]);

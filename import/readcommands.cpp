@@ -119,11 +119,12 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
   const conditionRule rule = ConditionRuleFor(rec, stripping);
   const bool asBytes = rec->encoding == kEncodingBytes;
   char* buffer = ctx->g->buffer;
+  qpos at = *pos; // a local the store callbacks cannot reach: it stays in a register
   for (qshort i = 0; i < rec->fldCount; ++i) {
     const fieldSpec* f = rec->fields + i;
     const char* text = nullptr;
     qlong length = 0;
-    code = NextPiece(&cursor, f, pos, buffer, &text, &length);
+    code = NextPiece(&cursor, f, &at, buffer, &text, &length);
     if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length))
       storeAsItStands(ctx, f->fldRefNum, text, length, // the usual piece
                       static_cast<qlong>(cursor.run + cursor.runCount - text));
@@ -131,6 +132,7 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
       storePiece(ctx, rule, code, f->fldRefNum, stripping, text, length);
     if (code != 0) break;
   }
+  *pos = at;
   ReleaseSourceText(rec);
   return code;
 }

@@ -95,7 +95,16 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
 inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer,
                         const char** text, qlong* length) {
   if (ReadPieceInPlace(c, f, filePos, text, length)) return 0;
-  return ReadPieceSlow(c, f, filePos, buffer, text, length);
+  // The slow path works on copies: were the caller's own variables handed to a call, they
+  // would live in memory for every piece rather than in registers.
+  qpos at = *filePos;
+  const char* got = nullptr;
+  qlong gotLength = 0;
+  const qshort code = ReadPieceSlow(c, f, &at, buffer, &got, &gotLength);
+  *filePos = at;
+  *text = got;
+  *length = gotLength;
+  return code;
 }
 
 // Under CSV quoting: whether the record's format reads the size bytes at text exactly: every

@@ -53,6 +53,14 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
   return nullptr;
 }
 
+#if QM_SCAN_SSE2
+// The plain search for the last bytes of a source, out of line: only a piece that ends within
+// 16 bytes of the source's end takes it, and inline its constants were set up for every piece.
+[[gnu::noinline]] inline const char* findByteOrZeroTail(const char* p, const char* end, char c) {
+  return findByteOrZeroPlain(p, end, c);
+}
+#endif
+
 // The same, 16 bytes at a time (SSE2), then the plain search for the rest. readable, at or
 // past end, is where the bytes that may be read end: a 16-byte load may look past end as long
 // as it stays before readable, and what lies past end is masked off, so a short piece costs
@@ -70,10 +78,11 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
     p += 16;
   }
   if (p >= end) return nullptr;
+  return findByteOrZeroTail(p, end, c);
 #else
   (void)readable;
-#endif
   return findByteOrZeroPlain(p, end, c);
+#endif
 }
 
 // The last byte equal to c in [p, p + n), or null. A word at a time from the end: a word
