@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #if QM_MAC
 #include "platform/standin/toolbox.h"
@@ -53,6 +55,28 @@ TEST(WindowsCalls, MovableBlocksGrowWithZerosAndCountLocks) {
   EXPECT_FALSE(GlobalUnlock(g));
   EXPECT_FALSE(GlobalUnlock(g)); // unlocking an unlocked block does nothing
   EXPECT_EQ(GlobalFree(g), nullptr);
+}
+
+// Two threads locking and unlocking one block lose no count: afterwards the one lock taken
+// before them is still held, and only it.
+TEST(WindowsCalls, LockCountsHoldUnderThreads) {
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, 16);
+  ASSERT_NE(h, nullptr);
+  ASSERT_NE(GlobalLock(h), nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t)
+    threads.emplace_back([h] {
+      for (int i = 0; i < 100000; ++i) {
+        GlobalLock(h);
+        GlobalUnlock(h);
+      }
+    });
+  for (auto& t : threads)
+    t.join();
+  GlobalLock(h);
+  EXPECT_TRUE(GlobalUnlock(h));  // the first lock is still there
+  EXPECT_FALSE(GlobalUnlock(h)); // and it was the only one
+  EXPECT_EQ(GlobalFree(h), nullptr);
 }
 
 TEST(WindowsCalls, FilesOpenReadAndSeekAsTheReaderExpects) {
