@@ -64,6 +64,7 @@ TEST(WindowsCalls, LockCountsHoldUnderThreads) {
   ASSERT_NE(h, nullptr);
   ASSERT_NE(GlobalLock(h), nullptr);
   std::vector<std::thread> threads;
+  threads.reserve(2);
   for (int t = 0; t < 2; ++t)
     threads.emplace_back([h] {
       for (int i = 0; i < 100000; ++i) {
