@@ -34,7 +34,7 @@ struct Tag {
 };
 // A movable block's lock count is its own atomic counter rather than state under gLock:
 // the read commands lock and unlock their source for every record, and a process-wide lock
-// there cost more than the rest of a short record's protocol. The block's address, which
+// there took about a tenth of a short record's time. The block's address, which
 // the count guards, changes only in GlobalReAlloc, which no caller runs on a handle that
 // another thread is locking.
 struct Moveable {
