@@ -44,6 +44,26 @@ if [[ $need_i386 == 1 ]]; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-echo "setup: done"
+# A mirror caught mid-sync fails the update now and then: try again, and go on with the
+# indexes it did fetch, since the install below says clearly what it could not find.
+for try in 1 2 3; do
+  apt-get update -qq && break
+  echo "setup: apt-get update failed (try $try of 3)" >&2
+  [[ $try == 3 ]] || sleep $((try * 5))
+done
+if apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+  echo "setup: done"
+  exit 0
+fi
+# wine32 needs the i386 indexes to match the amd64 ones exactly, and a mirror mid-sync breaks
+# that first. Without it the 32-bit builds are still compiled and their DLLs checked; only
+# running them is left out (wine-env.sh), so the rest is installed and the run goes on.
+rest=()
+for p in "${missing[@]}"; do [[ $p == wine32:i386 ]] || rest+=("$p"); done
+if [[ ${#rest[@]} -lt ${#missing[@]} ]] &&
+   apt-get install -y -qq --no-install-recommends "${rest[@]}" >/dev/null; then
+  echo "setup: wine32:i386 could not be installed; the 32-bit Windows builds will not be run" >&2
+  exit 0
+fi
+echo "setup: installing ${missing[*]} failed" >&2
+exit 1
