@@ -108,9 +108,25 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
              static_cast<qlong>(std::strlen(text)));
 }
 
+// A piece where a trial read of the same record found it (recordPlan): one it took in place
+// is taken from there again; any other is read as NextPiece reads it.
+qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan, qshort i,
+                    qpos* filePos, char* buffer, const char** text, qlong* length) {
+  if (plan->length[i] >= 0 && c->run && *filePos == plan->at[i] && plan->next[i] <= c->runCount) {
+    *text = c->run + plan->at[i];
+    *length = plan->length[i];
+    *filePos = plan->next[i];
+    c->rec->quotedPiece = false;
+    return 0;
+  }
+  return NextPiece(c, f, filePos, buffer, text, length);
+}
+
 // Reads the format's entries from *pos on, storing each; returns the last code. What the
-// pieces need to know of the source and of conditioning is taken once, not per piece.
-qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
+// pieces need to know of the source and of conditioning is taken once, not per piece. With
+// kPlanned, plan is a trial read's of this very record, one entry for each of the format's.
+template <bool kPlanned>
+qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan* plan) {
   importFileSpec* rec = ctx->fileSpecsP;
   qshort code = 0;
   HoldSourceText(rec);
@@ -124,7 +140,10 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping) {
     const fieldSpec* f = rec->fields + i;
     const char* text = nullptr;
     qlong length = 0;
-    code = NextPiece(&cursor, f, &at, buffer, &text, &length);
+    if constexpr (kPlanned)
+      code = plannedPiece(&cursor, f, plan, i, &at, buffer, &text, &length);
+    else
+      code = NextPiece(&cursor, f, &at, buffer, &text, &length);
     if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length))
       storeAsItStands(ctx, f->fldRefNum, text, length, // the usual piece
                       static_cast<qlong>(cursor.run + cursor.runCount - text));
@@ -182,12 +201,13 @@ qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   return -1;
 }
 
-// The double quotes among n bytes (a plain loop the compiler vectorises).
-qlong countQuotes(const char* p, qlong n) {
-  qlong count = 0;
+// Whether n bytes hold an odd number of double quotes. Only the parity is needed, so the
+// loop keeps it in a byte, which the compiler vectorises 16 bytes an instruction or so.
+bool oddQuotes(const char* p, qlong n) {
+  unsigned char odd = 0;
   for (qlong i = 0; i < n; ++i)
-    count += p[i] == '"' ? 1 : 0;
-  return count;
+    odd ^= p[i] == '"' ? 1 : 0;
+  return odd != 0;
 }
 
 // Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
@@ -201,31 +221,34 @@ qlong countQuotes(const char* p, qlong n) {
 // quotes (the rest of the value's doubled quotes and its closing one), so rule 1 finds the
 // true start; only a quote outside the rules of RFC 4180 can mislead it. Only the nearest
 // kRecordTrials candidates are read, so a window full of line ends stays cheap. Returns the
-// start's offset in the window, or -1 (no occurrence: as under plain quoting).
+// start's offset in the window, or -1 (no occurrence: as under plain quoting). The start a
+// trial read confirmed is the one it read last, so plan then holds that record's pieces;
+// otherwise its count is 0.
 constexpr int kRecordTrials = 64;
 
 qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchStart, qlong len,
-                     bool fromSourceStart, bool endsWithDelim) {
+                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan) {
   importFileSpec* rec = ctx->fileSpecsP;
   const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
   const qlong bom = rec->bomLength;
   auto fits = [&](qlong start) {
     const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
-    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, ctx->g->buffer);
+    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, ctx->g->buffer,
+                      plan);
   };
   // Rule 1 as the candidates are found, so the usual record costs one trial read; the
   // candidates with an odd count wait for rule 2.
-  qlong odd[kRecordTrials + 1];
+  qlong oddStarts[kRecordTrials + 1];
   int odds = 0, trials = 0;
   qlong nearest = -1;
-  qlong counted = w; // quotes in [counted, w)
-  qlong quotes = 0;
+  qlong counted = w; // odd: whether [counted, w) holds an odd number of quotes
+  bool odd = false;
   auto consider = [&](qlong start) {
-    quotes += countQuotes(window + start, counted - start);
+    odd = odd != oddQuotes(window + start, counted - start);
     counted = start;
     ++trials;
-    if (quotes % 2 == 0) return fits(start);
-    odd[odds++] = start;
+    if (!odd) return fits(start);
+    oddStarts[odds++] = start;
     return false;
   };
   // The occurrences, nearest first, found by their last byte as recordStart finds them.
@@ -244,7 +267,7 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   }
   if (fromSourceStart && consider(0)) return 0;
   for (int i = 0; i < odds; ++i)
-    if (fits(odd[i])) return odd[i];
+    if (fits(oddStarts[i])) return oddStarts[i];
   return nearest;
 }
 
@@ -287,11 +310,13 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
   const qlong len = DelimiterLength(last);
   qlong start = -1;
+  recordPlan plan;
+  plan.count = 0;
   if (rec->quoting == kQuotingCsv && len > 0) {
     const bool endsWithDelim = w >= len && std::memcmp(window + w - len, last->fldDelim + 1,
                                                        static_cast<size_t>(len)) == 0;
     start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
-                           endsWithDelim);
+                           endsWithDelim, &plan);
   } else {
     start = recordStart(window, w, last->fldDelim + 1, len);
   }
@@ -320,7 +345,9 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   rec->dataHandle = tempDataH;
   qpos clipFilePos = 0;
   buffer[0] = 0;
-  ctx->errCd = readEntries(ctx, &clipFilePos, stripping);
+  // Under CSV quoting the trial that confirmed the start has found the pieces already.
+  ctx->errCd = plan.count > 0 ? readEntries<true>(ctx, &clipFilePos, stripping, &plan)
+                              : readEntries<false>(ctx, &clipFilePos, stripping, nullptr);
   rec->fileRef = realFileRef;
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
@@ -365,7 +392,7 @@ void doReadRecord(cmdContext* ctx) {
     ctx->errCd = seek;
     return;
   }
-  qshort code = readEntries(ctx, &position, stripping);
+  qshort code = readEntries<false>(ctx, &position, stripping, nullptr);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != 0 ? written : code;
 }

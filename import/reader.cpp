@@ -440,7 +440,7 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
 }
 
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
-                char* buffer) {
+                char* buffer, recordPlan* plan) {
   const byteSource src{fileSpecsP, text, size};
   // A trial: only where each piece ends matters, so a piece the in-place path takes is not
   // copied; the rest are read from the text as the buffer path reads them.
@@ -449,15 +449,30 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   cursor.run = text;
   cursor.runStart = 0;
   cursor.runCount = size;
+  if (plan) plan->count = 0;
+  const bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
   qpos pos = 0;
   qshort code = 0;
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
     if (code != 0 && code != 11) return false; // an entry before the last ended early
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
-    qlong length = 0;
-    code =
-        ReadPieceInPlace(&cursor, f, &pos, &piece, &length) ? 0 : readField(src, f, &pos, buffer);
+    qlong length = -1;
+    const qpos at = pos;
+    if (ReadPieceInPlace(&cursor, f, &pos, &piece, &length)) {
+      code = 0;
+    } else { // on a copy, so that pos stays in a register for the in-place pieces
+      qpos slowPos = pos;
+      code = readField(src, f, &slowPos, buffer);
+      pos = slowPos;
+    }
+    if (planning) { // within the record: offsets below 32000
+      plan->at[i] = static_cast<qlong>(at);
+      plan->next[i] = static_cast<qlong>(pos);
+      plan->length[i] = piece ? length : -1;
+    }
   }
-  return pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
+  const bool fits = pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
+  if (fits && planning) plan->count = fileSpecsP->fldCount;
+  return fits;
 }

@@ -88,7 +88,7 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
 // The last byte equal to c in [p, p + n), or null. A word at a time from the end: a word
 // with no byte equal to c is passed over whole; within a word that may hold one the bytes
 // are looked at from its end.
-inline const char* findLastByte(const char* p, qlong n, char c) {
+inline const char* findLastBytePlain(const char* p, qlong n, char c) {
   const scan::word pattern = scan::kOnes * static_cast<qbyte>(c);
   const char* end = p + n;
   while (end - p >= static_cast<ptrdiff_t>(sizeof(scan::word))) {
@@ -100,6 +100,24 @@ inline const char* findLastByte(const char* p, qlong n, char c) {
   while (end > p)
     if (*--end == c) return end;
   return nullptr;
+}
+
+// The same, 16 bytes at a time from the end (SSE2), then the plain search for the first
+// bytes. Every load lies inside [p, p + n).
+inline const char* findLastByte(const char* p, qlong n, char c) {
+#if QM_SCAN_SSE2
+  const __m128i pattern = _mm_set1_epi8(c);
+  const char* end = p + n;
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)));
+    if (hits != 0) return end - 16 + (31 - __builtin_clz(hits));
+    end -= 16;
+  }
+  return findLastBytePlain(p, static_cast<qlong>(end - p), c);
+#else
+  return findLastBytePlain(p, n, c);
+#endif
 }
 
 #endif
