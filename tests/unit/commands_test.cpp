@@ -460,6 +460,68 @@ TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
   EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(5));
 }
 
+// Under CSV quoting a backward read confirms the record start with a trial read and stores
+// the pieces that read found; whatever the record, it must store what a forward read of the
+// same record stores. The records: quoted values holding delimiters, line ends and doubled
+// quotes; an over-long value before the last entry; a blank-padded and an empty one; and a
+// format of more entries than a trial keeps.
+TEST(CsvBackwards, StoresWhatAForwardReadStores) {
+  struct Case {
+    int fields;
+    int size;
+    std::string record;
+  };
+  std::string many;
+  for (int i = 0; i < 70; ++i)
+    many += (i % 9 == 4 ? "\"q,\n" + std::to_string(i) + "\"" : std::to_string(i)) +
+            (i < 69 ? "," : "\n");
+  const std::vector<Case> cases = {
+      {3, 20, "one,\"say \"\"hi\"\", ok\",three\n"},
+      {3, 20, "first,\"two\nlines, \"\"x\"\"\",\"end\"\n"},
+      {3, 4, "abcdefgh,xyz,last\n"},
+      {3, 20, "  pad  ,,\"  kept  \"\n"},
+      {3, 20, "xy,yz,\"last\nhas a line end\"\r\n"},
+      {70, 20, many},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.record);
+    // The record twice: the second has a whole record before it, as in any file.
+    std::ofstream("backcsv.csv", std::ios::binary | std::ios::trunc) << c.record << c.record;
+    const auto size = static_cast<double>(2 * c.record.size());
+    InProcess p;
+    p.send(kMsgLoad);
+    p.host().declareList("fmt", {"name", "size", "delim"});
+    for (int i = 0; i < c.fields; ++i) {
+      const std::string name = "f" + std::to_string(i);
+      p.host().addRow("fmt", {qhost::Value::str(qhost::fromUtf8(name)), qhost::Value::num(c.size),
+                              qhost::Value::str(i + 1 < c.fields ? U"COMMA" : U"EOL")});
+      p.host().setVariable(name, qhost::Value::str(U"unset")); // the format names variables
+    }
+    p.host().setVariable("ref", qhost::Value::num(0));
+    p.execute(kCmdOpenFile,
+              {lit("backcsv.csv"), var("ref"), lit(0.0), lit(0.0), lit(""), lit("CSV")});
+    ASSERT_EQ(rc(p), qhost::Value::num(0));
+    p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+    ASSERT_EQ(rc(p), qhost::Value::num(0));
+    auto readAt = [&](double pos, bool backwards) {
+      for (int i = 0; i < c.fields; ++i)
+        p.host().setVariable("f" + std::to_string(i), qhost::Value::str(U"unset"));
+      p.host().setVariable("pos", qhost::Value::num(pos));
+      p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(backwards ? 1.0 : 0.0)});
+      std::vector<qhost::Value> got{rc(p)};
+      for (int i = 0; i < c.fields; ++i)
+        got.push_back(*p.host().variable("f" + std::to_string(i)));
+      return got;
+    };
+    const auto forwards = readAt(size / 2, false);
+    EXPECT_EQ(readAt(size, true), forwards);
+    EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(size / 2));
+    EXPECT_NE(forwards[1], qhost::Value::str(U"unset"));
+    p.send(kMsgUnload);
+  }
+  std::remove("backcsv.csv");
+}
+
 } // namespace
 
 #if defined(_WIN32)
