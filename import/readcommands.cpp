@@ -331,8 +331,8 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
       windowStart + start == 0 && w >= rec->bomLength ? qlong{rec->bomLength} : qlong{0};
   const qlong recordLength = w - start - skip;
   XPHandle tempDataH = ctx->g->backwardH;
-  std::memcpy(LockXPHandle(tempDataH), window + start + skip, static_cast<size_t>(recordLength));
-  UnlockXPHandle(tempDataH);
+  auto* copy = static_cast<char*>(LockXPHandle(tempDataH));
+  std::memcpy(copy, window + start + skip, static_cast<size_t>(recordLength));
   releaseWindow(rec);
   char* buffer = ctx->g->buffer;
 
@@ -343,6 +343,11 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   rec->fileRef = kClipboardRef;
   rec->fileSize = recordLength;
   rec->dataHandle = tempDataH;
+  // The copy stays locked for the entries, as HoldSourceText would hold it, and
+  // ReleaseSourceText unlocks it.
+  rec->lockedBlock = copy;
+  rec->heldText = copy;
+  rec->heldAvailable = recordLength;
   qpos clipFilePos = 0;
   buffer[0] = 0;
   // Under CSV quoting the trial that confirmed the start has found the pieces already.
