@@ -109,10 +109,11 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
 }
 
 // A piece where a trial read of the same record found it (recordPlan): one it took in place
-// is taken from there again; any other is read as NextPiece reads it.
+// is taken from there again; any other is read as NextPiece reads it. Such a piece ends past
+// its start, so with no run at hand (runCount 0) it is read as any other.
 qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan, qshort i,
                     qpos* filePos, char* buffer, const char** text, qlong* length) {
-  if (plan->length[i] >= 0 && c->run && *filePos == plan->at[i] && plan->next[i] <= c->runCount) {
+  if (plan->length[i] >= 0 && *filePos == plan->at[i] && plan->next[i] <= c->runCount) {
     *text = c->run + plan->at[i];
     *length = plan->length[i];
     *filePos = plan->next[i];
@@ -332,6 +333,11 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   const qlong recordLength = w - start - skip;
   XPHandle tempDataH = ctx->g->backwardH;
   auto* copy = static_cast<char*>(LockXPHandle(tempDataH));
+  if (!copy) { // the system would not lock the block: nothing is stored, the position stays
+    releaseWindow(rec);
+    ctx->errCd = 4;
+    return;
+  }
   std::memcpy(copy, window + start + skip, static_cast<size_t>(recordLength));
   releaseWindow(rec);
   char* buffer = ctx->g->buffer;
