@@ -109,10 +109,21 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
 }
 
 // A piece where a trial read of the same record found it (recordPlan): one it took in place
-// is taken from there again; any other is read as NextPiece reads it. Such a piece ends past
-// its start, so with no run at hand (runCount 0) it is read as any other.
-qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan, qshort i,
-                    qpos* filePos, char* buffer, const char** text, qlong* length) {
+// is taken from there again, and the one whose text the trial's buffer still holds is copied
+// into the buffer as reading it would have left it; any other is read as NextPiece reads it.
+// An in-place piece ends past its start, so with no run at hand (runCount 0) it is read as
+// any other.
+qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan,
+                    const char* trialBuffer, qshort i, qpos* filePos, char* buffer,
+                    const char** text, qlong* length) {
+  if (i == plan->held && *filePos == plan->at[i]) {
+    std::memcpy(buffer, trialBuffer, static_cast<size_t>(plan->heldLength) + 1);
+    *text = buffer;
+    *length = plan->heldLength;
+    *filePos = plan->next[i];
+    c->rec->quotedPiece = plan->heldQuoted;
+    return plan->heldCode;
+  }
   if (plan->length[i] >= 0 && *filePos == plan->at[i] && plan->next[i] <= c->runCount) {
     *text = c->run + plan->at[i];
     *length = plan->length[i];
@@ -125,9 +136,11 @@ qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan, 
 
 // Reads the format's entries from *pos on, storing each; returns the last code. What the
 // pieces need to know of the source and of conditioning is taken once, not per piece. With
-// kPlanned, plan is a trial read's of this very record, one entry for each of the format's.
+// kPlanned, plan is a trial read's of this very record, one entry for each of the format's,
+// and trialBuffer the buffer it read through.
 template <bool kPlanned>
-qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan* plan) {
+qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan* plan,
+                   const char* trialBuffer) {
   importFileSpec* rec = ctx->fileSpecsP;
   qshort code = 0;
   HoldSourceText(rec);
@@ -142,7 +155,7 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
     const char* text = nullptr;
     qlong length = 0;
     if constexpr (kPlanned)
-      code = plannedPiece(&cursor, f, plan, i, &at, buffer, &text, &length);
+      code = plannedPiece(&cursor, f, plan, trialBuffer, i, &at, buffer, &text, &length);
     else
       code = NextPiece(&cursor, f, &at, buffer, &text, &length);
     if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length))
@@ -224,18 +237,18 @@ bool oddQuotes(const char* p, qlong n) {
 // kRecordTrials candidates are read, so a window full of line ends stays cheap. Returns the
 // start's offset in the window, or -1 (no occurrence: as under plain quoting). The start a
 // trial read confirmed is the one it read last, so plan then holds that record's pieces;
-// otherwise its count is 0.
+// otherwise its count is 0. The trials read through scratch, so that the plan's held piece
+// outlives the stores of the pieces before it.
 constexpr int kRecordTrials = 64;
 
 qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchStart, qlong len,
-                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan) {
+                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
   importFileSpec* rec = ctx->fileSpecsP;
   const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
   const qlong bom = rec->bomLength;
   auto fits = [&](qlong start) {
     const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
-    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, ctx->g->buffer,
-                      plan);
+    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, scratch, plan);
   };
   // Rule 1 as the candidates are found, so the usual record costs one trial read; the
   // candidates with an odd count wait for rule 2.
@@ -272,6 +285,10 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   return nearest;
 }
 
+// A backward read's block: the record (at most a window's 32000 bytes, with room for two
+// more), then a trial read's buffer.
+constexpr qlong kBackwardRecordBytes = kMaxFieldBytes + 2;
+
 void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   if (position < 2) {
@@ -297,14 +314,23 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
     return;
   }
   // One block, made at the first backward read and kept until unload, holds each record
-  // while it stands in for the source.
-  if (!ctx->g->backwardH && !(ctx->g->backwardH = NewXPHandle(kMaxFieldBytes + 2))) {
+  // while it stands in for the source, and after it the buffer of a CSV trial read. It stays
+  // locked for the whole command.
+  if (!ctx->g->backwardH &&
+      !(ctx->g->backwardH = NewXPHandle(kBackwardRecordBytes + kBufferSize))) {
+    ctx->errCd = 4;
+    return;
+  }
+  XPHandle tempDataH = ctx->g->backwardH;
+  auto* copy = static_cast<char*>(LockXPHandle(tempDataH));
+  if (!copy) { // the system would not lock the block: nothing is stored, the position stays
     ctx->errCd = 4;
     return;
   }
   qlong w = 0;
   const char* window = lockWindow(rec, windowStart, bytesToRead, &w);
   if (!window) {
+    UnlockXPHandle(tempDataH);
     ctx->errCd = 5; // the system read failed: nothing is known of the record, the position stays
     return;
   }
@@ -317,12 +343,13 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
     const bool endsWithDelim = w >= len && std::memcmp(window + w - len, last->fldDelim + 1,
                                                        static_cast<size_t>(len)) == 0;
     start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
-                           endsWithDelim, &plan);
+                           endsWithDelim, &plan, copy + kBackwardRecordBytes);
   } else {
     start = recordStart(window, w, last->fldDelim + 1, len);
   }
   if (start < 0 && windowStart > 0) {
     releaseWindow(rec);
+    UnlockXPHandle(tempDataH);
     ctx->errCd = 11; // no record start within reach; the position stays
     return;
   }
@@ -331,13 +358,6 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   const qlong skip =
       windowStart + start == 0 && w >= rec->bomLength ? qlong{rec->bomLength} : qlong{0};
   const qlong recordLength = w - start - skip;
-  XPHandle tempDataH = ctx->g->backwardH;
-  auto* copy = static_cast<char*>(LockXPHandle(tempDataH));
-  if (!copy) { // the system would not lock the block: nothing is stored, the position stays
-    releaseWindow(rec);
-    ctx->errCd = 4;
-    return;
-  }
   std::memcpy(copy, window + start + skip, static_cast<size_t>(recordLength));
   releaseWindow(rec);
   char* buffer = ctx->g->buffer;
@@ -357,8 +377,9 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   qpos clipFilePos = 0;
   buffer[0] = 0;
   // Under CSV quoting the trial that confirmed the start has found the pieces already.
-  ctx->errCd = plan.count > 0 ? readEntries<true>(ctx, &clipFilePos, stripping, &plan)
-                              : readEntries<false>(ctx, &clipFilePos, stripping, nullptr);
+  ctx->errCd = plan.count > 0 ? readEntries<true>(ctx, &clipFilePos, stripping, &plan,
+                                                  copy + kBackwardRecordBytes)
+                              : readEntries<false>(ctx, &clipFilePos, stripping, nullptr, nullptr);
   rec->fileRef = realFileRef;
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
@@ -403,7 +424,7 @@ void doReadRecord(cmdContext* ctx) {
     ctx->errCd = seek;
     return;
   }
-  qshort code = readEntries<false>(ctx, &position, stripping, nullptr);
+  qshort code = readEntries<false>(ctx, &position, stripping, nullptr, nullptr);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != 0 ? written : code;
 }

@@ -449,7 +449,10 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   cursor.run = text;
   cursor.runStart = 0;
   cursor.runCount = size;
-  if (plan) plan->count = 0;
+  if (plan) {
+    plan->count = 0;
+    plan->held = -1;
+  }
   const bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
   qpos pos = 0;
   qshort code = 0;
@@ -463,8 +466,16 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       code = 0;
     } else { // on a copy, so that pos stays in a register for the in-place pieces
       qpos slowPos = pos;
+      buffer[0] = 0;
+      fileSpecsP->quotedPiece = false;
       code = readField(src, f, &slowPos, buffer);
       pos = slowPos;
+      if (planning) { // as ReadPieceSlow would deliver it
+        plan->held = i;
+        plan->heldCode = code;
+        plan->heldLength = static_cast<qlong>(std::strlen(buffer)); // within kBufferSize
+        plan->heldQuoted = fileSpecsP->quotedPiece;
+      }
     }
     if (planning) { // within the record: offsets below 32000
       plan->at[i] = static_cast<qlong>(at);

@@ -110,22 +110,28 @@ inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char*
 // Where a trial read (RecordFits) found a record's pieces, so that storing the record need
 // not search for them again: for entry i, the offset in the record where its piece starts
 // (at) and where the next one starts (next), and the piece's length when it was taken in
-// place, or -1 when it went through the buffer and must be read again. Only the first
-// kPlannedPieces entries are kept; count is 0 when the trial planned nothing.
+// place, or -1 when it went through the buffer. Of those, the last one's text is still in the
+// trial's buffer: held names it (-1: none), with its result, length and quotedPiece; the
+// others must be read again. Only the first kPlannedPieces entries are kept; count is 0 when
+// the trial planned nothing.
 constexpr qshort kPlannedPieces = 64;
 struct recordPlan {
   qshort count;
   qlong at[kPlannedPieces];
   qlong next[kPlannedPieces];
   qlong length[kPlannedPieces];
+  qshort held;
+  qshort heldCode;
+  qlong heldLength;
+  bool heldQuoted;
 };
 
 // Under CSV quoting: whether the record's format reads the size bytes at text exactly: every
 // entry but the last read completely (an over-long one too: it is consumed whole) and the
-// last ending at the text's end, with its delimiter when endsWithDelim. buffer is scratch;
-// nothing is stored. Backward reads use it to tell a record start from a delimiter inside
-// quotes. When the record fits and has at most kPlannedPieces entries, plan (if given) holds
-// where they lie; otherwise its count is 0.
+// last ending at the text's end, with its delimiter when endsWithDelim. buffer (of
+// kBufferSize bytes) is scratch; nothing is stored. Backward reads use it to tell a record start
+// from a delimiter inside quotes. When the record fits and has at most kPlannedPieces entries, plan
+// (if given) holds where they lie; otherwise its count is 0.
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
                 char* buffer, recordPlan* plan);
 
