@@ -7,6 +7,14 @@ if ! command -v wine >/dev/null; then
   echo "wine-prefix: wine is not installed; run tools/setup.sh all" >&2
   exit 1
 fi
+# A prefix made before wine32 was installed has no 32-bit system: every 32-bit program
+# would fail to load kernel32.dll. It holds nothing of ours, so it is made again.
+if [[ $QM_WINE_32BIT == 1 && -f $WINEPREFIX/system.reg &&
+      ! -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]]; then
+  echo "wine-prefix: $WINEPREFIX has no 32-bit system; making it again"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   echo "wine-prefix: creating $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
