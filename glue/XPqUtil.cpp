@@ -204,9 +204,14 @@ void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb, qchar* roo
 
 namespace {
 // Widens 8-bit text to host characters, never sign-extended. The two never overlap; saying so
-// lets the compiler vectorise the loop whichever buffer receives the text.
+// lets the compiler vectorise the loop whichever buffer receives the text where it targets
+// SSE2. Where SSE2 is only known at run time, its 16-byte runs go first.
 void widenBytes(qchar* __restrict out, const char* __restrict in, qlong n) {
-  for (qlong i = 0; i < n; ++i)
+  qlong i = 0;
+#if QM_SSE2 && QM_SSE2_CHECKED
+  if (sse2::usable()) i = sse2::widenRuns(out, in, n);
+#endif
+  for (; i < n; ++i)
     out[i] = static_cast<uint8_t>(in[i]);
 }
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../base/qtypes.h"
+#include "../base/sse2.h"
 #include "callback.h"
 
 // Largest movable block that comes back zero-filled; larger ones are left uninitialised.
@@ -76,9 +77,16 @@ void setStringFieldLong(qshort fldRef, const char* value, qlong length, qcallbac
 // mispredicted end of a loop over the length cost more than the widening); the terminator
 // then cuts the text at length.
 #if QM_UNICODE
-// Widens the first n bytes at value into chars. The bytes are taken into a local copy first,
-// so the compiler need not check at run time whether chars overlaps them.
+// Widens the first n bytes at value into chars: with SSE2 where it is usable, otherwise a
+// byte at a time from a local copy (so the compiler need not check at run time whether chars
+// overlaps them).
 template <size_t n> inline void widenFixed(qchar* chars, const char* value) {
+#if QM_SSE2
+  if (sse2::usable()) {
+    sse2::widen<n>(chars, value);
+    return;
+  }
+#endif
   qbyte bytes[n];
   std::memcpy(bytes, value, n);
   for (size_t i = 0; i < n; ++i)

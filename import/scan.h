@@ -1,22 +1,16 @@
 // Byte searches, shared by the forward and backward readers: plain C++ a word at a time on
 // every target (8-byte words on 64-bit ones, 4-byte words on 32-bit ones such as any i686),
-// and, where the compiler targets SSE2 (every x86-64 processor has it; a 32-bit build for any
-// i686 does not assume it), 16 bytes at a time in front of the plain search. Which is used
-// is decided when the library is compiled, never at run time; the tests compare the two.
+// with the 16-byte SSE2 searches of base/sse2.h in front wherever that file finds them
+// usable. The tests compare the two.
 #ifndef QUILLOMAR_SCAN_H
 #define QUILLOMAR_SCAN_H
 
 #include "../base/qtypes.h"
+#include "../base/sse2.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define QM_SCAN_SSE2 1
-#else
-#define QM_SCAN_SSE2 0
-#endif
 
 namespace scan {
 
@@ -41,7 +35,7 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
     const scan::word marks = scan::zeroMarks(w) | scan::zeroMarks(w ^ pattern);
     if (marks != 0) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      return p + __builtin_ctzll(static_cast<unsigned long long>(marks)) / 8;
+      return p + std::countr_zero(marks) / 8; // no 64-bit helper call on a 32-bit target
 #else
       break;
 #endif
@@ -53,7 +47,7 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
   return nullptr;
 }
 
-#if QM_SCAN_SSE2
+#if QM_SSE2
 // The plain search for the last bytes of a source, out of line: only a piece that ends within
 // 16 bytes of the source's end takes it, and inline its constants were set up for every piece.
 [[gnu::noinline]] inline const char* findByteOrZeroTail(const char* p, const char* end, char c) {
@@ -61,28 +55,20 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
 }
 #endif
 
-// The same, 16 bytes at a time (SSE2), then the plain search for the rest. readable, at or
-// past end, is where the bytes that may be read end: a 16-byte load may look past end as long
-// as it stays before readable, and what lies past end is masked off, so a short piece costs
-// one load however short its limit.
+// The same, 16 bytes at a time where SSE2 is usable, then the plain search for the rest.
+// readable, at or past end, is where the bytes that may be read end: a 16-byte load may look
+// past end as long as it stays before readable, and what lies past end is masked off, so a
+// short piece costs one load however short its limit.
 QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* readable, char c) {
-#if QM_SCAN_SSE2
-  const __m128i pattern = _mm_set1_epi8(c);
-  const __m128i zero = _mm_setzero_si128();
-  while (p < end && readable - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    auto hits = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, pattern), _mm_cmpeq_epi8(v, zero))));
-    if (end - p < 16) hits &= (1u << (end - p)) - 1;
-    if (hits != 0) return p + __builtin_ctz(hits);
-    p += 16;
+#if QM_SSE2
+  if (sse2::usable()) {
+    if (const char* hit = sse2::findByteOrZero(p, end, readable, c)) return hit;
+    if (p >= end) return nullptr;
+    return findByteOrZeroTail(p, end, c);
   }
-  if (p >= end) return nullptr;
-  return findByteOrZeroTail(p, end, c);
-#else
+#endif
   (void)readable;
   return findByteOrZeroPlain(p, end, c);
-#endif
 }
 
 // The last byte equal to c in [p, p + n), or null. A word at a time from the end: a word
@@ -97,27 +83,21 @@ inline const char* findLastBytePlain(const char* p, qlong n, char c) {
     if (scan::zeroMarks(w ^ pattern) != 0) break;
     end -= sizeof w;
   }
-  while (end > p)
-    if (*--end == c) return end;
+  for (auto i = end - p; i > 0; --i)
+    if (p[i - 1] == c) return p + i - 1;
   return nullptr;
 }
 
-// The same, 16 bytes at a time from the end (SSE2), then the plain search for the first
-// bytes. Every load lies inside [p, p + n).
+// The same, 16 bytes at a time from the end where SSE2 is usable, then the plain search for
+// the first bytes. Every load lies inside [p, p + n).
 inline const char* findLastByte(const char* p, qlong n, char c) {
-#if QM_SCAN_SSE2
-  const __m128i pattern = _mm_set1_epi8(c);
-  const char* end = p + n;
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
-    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)));
-    if (hits != 0) return end - 16 + (31 - __builtin_clz(hits));
-    end -= 16;
+#if QM_SSE2
+  if (sse2::usable()) {
+    if (const char* hit = sse2::findLastByte(p, n, c)) return hit;
+    return findLastBytePlain(p, n % 16, c);
   }
-  return findLastBytePlain(p, static_cast<qlong>(end - p), c);
-#else
-  return findLastBytePlain(p, n, c);
 #endif
+  return findLastBytePlain(p, n, c);
 }
 
 #endif

@@ -688,6 +688,30 @@ TEST(Differential, WindowedReaderAgreesWithOneByteReads) {
   }
 }
 
+#if QM_SSE2 && QM_SSE2_CHECKED
+// A build that asks the processor for SSE2 takes its plain paths on one without it: the same
+// differentials again with them. (The 64-bit builds never take them; linux-clang builds them
+// alone.)
+TEST(Differential, PlainPathsAgreeToo) {
+  struct PlainPaths {
+    bool was = sse2::gUsable;
+    PlainPaths() { sse2::gUsable = false; }
+    ~PlainPaths() { sse2::gUsable = was; }
+    PlainPaths(const PlainPaths&) = delete;
+    PlainPaths& operator=(const PlainPaths&) = delete;
+  } plain;
+  const uint32_t first = envNumber("QM_DIFF_SEED", 20261208);
+  const uint32_t runs = envNumber("QM_DIFF_RUNS", 60);
+  for (uint32_t seed = first; seed < first + runs; ++seed) {
+    for (bool faults : {false, true}) {
+      std::string err = Differential(seed, faults).run();
+      ASSERT_EQ(err, "") << "reproduce with QM_DIFF_SEED=" << seed << " QM_DIFF_RUNS=1"
+                         << (faults ? " (faults)" : "");
+    }
+  }
+}
+#endif
+
 // The same under injected faults: short reads change nothing; a failing read or seek ends
 // the command with 5 or 7, keeping what came before, and every later command agrees again.
 TEST(Differential, FaultsCutCommandsShortAndNothingElse) {

@@ -1,10 +1,15 @@
-// The byte searches under the reader: the 16-byte search (where the build has it) and the
-// plain word search must both find what a byte-by-byte look finds, at every alignment, for
-// every limit and readable end, with zero bytes and the searched byte anywhere.
+// The SSE2 paths and their plain twins. The byte searches under the reader: the 16-byte
+// search (where the build has it) and the plain word search must both find what a
+// byte-by-byte look finds, at every alignment, for every limit and readable end, with zero
+// bytes and the searched byte anywhere. Widening: both give every byte as its own
+// character, never sign-extended.
+#include "glue/XPqUtil.h"
 #include "import/scan.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -65,5 +70,44 @@ TEST(Scan, BothBackwardSearchesFindTheLastOccurrence) {
     EXPECT_EQ(findLastBytePlain(p, n, '\n'), want) << "round " << round;
   }
 }
+
+#if QM_UNICODE
+TEST(Widen, BothPathsGiveEveryByteAsItsCharacter) {
+  // Every byte value, at every offset of a run that ends exactly where the readable bytes do.
+  std::vector<char> bytes(300);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>((i * 97 + 13) % 256);
+  auto expectWidened = [&](const qchar* got, size_t from, size_t n, const char* what) {
+    for (size_t i = 0; i < n; ++i)
+      ASSERT_EQ(got[i], static_cast<qchar>(static_cast<qbyte>(bytes[from + i])))
+          << what << " from " << from << ", character " << i;
+  };
+  for (size_t from = 0; from + 32 <= bytes.size(); ++from) {
+    qchar got[32] = {};
+    widenFixed<16>(got, bytes.data() + from);
+    expectWidened(got, from, 16, "widenFixed<16>");
+    widenFixed<32>(got, bytes.data() + from);
+    expectWidened(got, from, 32, "widenFixed<32>");
+#if QM_SSE2
+    if (sse2::usable()) {
+      std::fill(std::begin(got), std::end(got), qchar{0});
+      sse2::widen<32>(got, bytes.data() + from);
+      expectWidened(got, from, 32, "sse2::widen<32>");
+    }
+#endif
+  }
+#if QM_SSE2
+  if (sse2::usable()) {
+    for (qlong n = 0; n <= 70; ++n) {
+      std::vector<qchar> got(static_cast<size_t>(n) + 1, 0xDEAD);
+      const qlong done = sse2::widenRuns(got.data(), bytes.data() + 1, n);
+      EXPECT_EQ(done, n - n % 16);
+      expectWidened(got.data(), 1, static_cast<size_t>(done), "sse2::widenRuns");
+      EXPECT_EQ(got[static_cast<size_t>(done)], qchar{0xDEAD}) << "wrote past its runs, n " << n;
+    }
+  }
+#endif
+}
+#endif
 
 } // namespace

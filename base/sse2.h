@@ -1,0 +1,117 @@
+// The library's SSE2 paths, and the one check that chooses them: the byte searches under the
+// reader and the widening of short texts to host characters. Their callers keep a plain path
+// beside each, and take it wherever usable() is false.
+//
+// SSE2 is the baseline of every x86-64 processor: there the compiler targets it, usable() is
+// a constant and these are ordinary inline code. A 32-bit x86 build must run on any i686, so
+// it compiles these functions alone for SSE2 and asks the processor once, when the library is
+// loaded. Any other processor, or a build with QM_NO_SSE2 (the plain-path test build), has
+// the plain paths alone.
+#ifndef QUILLOMAR_SSE2_H
+#define QUILLOMAR_SSE2_H
+
+#include "qtypes.h"
+
+#include <cstddef>
+
+#if defined(QM_NO_SSE2)
+#define QM_SSE2 0
+#elif defined(__SSE2__)
+#define QM_SSE2 1
+#define QM_SSE2_CHECKED 0
+#define QM_SSE2_FN inline
+#elif defined(__i386__) && defined(__GNUC__)
+#define QM_SSE2 1
+#define QM_SSE2_CHECKED 1
+// Never inlined into their plain callers (other instruction set); a 32-bit Windows caller
+// keeps its stack aligned to 4 bytes only, so each realigns its own.
+#define QM_SSE2_FN inline __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define QM_SSE2 0
+#endif
+
+#if QM_SSE2
+#include <emmintrin.h>
+#if QM_SSE2_CHECKED
+#include <cpuid.h>
+#endif
+
+namespace sse2 {
+
+#if QM_SSE2_CHECKED
+inline bool processorHasSse2() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(1, &a, &b, &c, &d) != 0 && (d & bit_SSE2) != 0;
+}
+// Set when the library is loaded (before that, false: the plain paths). The tests clear it
+// to run the plain paths of this build too.
+inline bool gUsable = processorHasSse2();
+inline bool usable() { return gUsable; }
+#else
+constexpr bool usable() { return true; }
+#endif
+
+// The first byte equal to c or to 0 in [p, end), 16 bytes at a time, or null. Each load
+// stays before readable (at or past end); what a load takes past end is masked off. When it
+// finds none, p is left where the loads stopped: at or past end, or within 16 bytes of
+// readable, for the plain search to go on from.
+QM_SSE2_FN const char* findByteOrZero(const char*& p, const char* end, const char* readable,
+                                      char c) {
+  const __m128i pattern = _mm_set1_epi8(c);
+  const __m128i zero = _mm_setzero_si128();
+  while (p < end && readable - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, pattern), _mm_cmpeq_epi8(v, zero))));
+    if (end - p < 16) hits &= (1u << (end - p)) - 1;
+    if (hits != 0) return p + __builtin_ctz(hits);
+    p += 16;
+  }
+  return nullptr;
+}
+
+// The last byte equal to c in the last n - n % 16 bytes of [p, p + n), 16 at a time from the
+// end, or null: the first n % 16 bytes are left for the plain search. Every load lies inside
+// [p, p + n).
+QM_SSE2_FN const char* findLastByte(const char* p, qlong n, char c) {
+  const __m128i pattern = _mm_set1_epi8(c);
+  for (const char* end = p + n; end - p >= 16; end -= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)));
+    if (hits != 0) return end - 16 + (31 - __builtin_clz(hits));
+  }
+  return nullptr;
+}
+
+#if QM_UNICODE
+// Widens the n bytes at value (n a multiple of 16, all readable) into n host characters,
+// 16 at a time: bytes are unpacked with zeros, never sign-extended.
+template <size_t n> QM_SSE2_FN void widen(qchar* chars, const char* value) {
+  static_assert(n % 16 == 0 && sizeof(qchar) == 4, "16 bytes become four 4-character stores");
+  const __m128i zero = _mm_setzero_si128();
+  for (size_t i = 0; i < n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(value + i));
+    const __m128i lo = _mm_unpacklo_epi8(v, zero);
+    const __m128i hi = _mm_unpackhi_epi8(v, zero);
+    auto* out = reinterpret_cast<__m128i*>(chars + i);
+    _mm_storeu_si128(out, _mm_unpacklo_epi16(lo, zero));
+    _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(lo, zero));
+    _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(hi, zero));
+    _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(hi, zero));
+  }
+}
+
+// Widens the whole 16-byte runs of the n bytes at in into out; returns how many bytes that
+// was (n rounded down to a multiple of 16), for a plain loop to finish.
+QM_SSE2_FN qlong widenRuns(qchar* out, const char* in, qlong n) {
+  const qlong whole = n - n % 16;
+  for (qlong i = 0; i < whole; i += 16)
+    widen<16>(out + i, in + i);
+  return whole;
+}
+#endif
+
+} // namespace sse2
+#endif
+
+#endif
