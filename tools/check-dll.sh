@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks a built DLL: it exports the entry point undecorated, imports only system DLLs (no C
 # or C++ runtime DLLs to ship beside it) and, when VERSION is given, carries a version
-# resource with that file and product version and its own file name.
+# resource with that file and product version and its own file name. A 32-bit DLL must run on
+# any i686: SSE registers may appear only in the functions that are taken once the processor
+# has said it has SSE2 (namespace sse2).
 # Usage: check-dll.sh OBJDUMP DLL [VERSION]
 set -euo pipefail
 objdump=$1 dll=$2 version=${3:-}
@@ -35,6 +37,17 @@ if [[ -n $version ]]; then
     bad=1
   fi
   grep -qx "ProductName" <<<"$info" || { echo "check-dll: $dll has no ProductName"; bad=1; }
+fi
+if "$objdump" -f "$dll" | grep -q 'pei-i386'; then
+  # Functions are told apart by their symbols: a stripped DLL fails, as it cannot be checked.
+  outside=$("$objdump" -d -C "$dll" | awk '
+    /^[0-9a-f]+ <.*>:$/ { named = 1; fn = $0; sub(/^[0-9a-f]+ </, "", fn); sub(/>:$/, "", fn) }
+    /%xmm/ && fn !~ /(^|[ *&])sse2::/ { print (named ? fn : "(no symbols)") }' | sort -u)
+  if [[ -n $outside ]]; then
+    echo "check-dll: $dll uses SSE registers outside the sse2 functions:"
+    sed 's/^/  /' <<<"$outside"
+    bad=1
+  fi
 fi
 [[ $bad == 0 ]] && echo "check-dll: $dll imports $(echo $imports), exports Quillomar${version:+, version $version}"
 exit $bad
