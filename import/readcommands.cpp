@@ -195,10 +195,17 @@ void releaseWindow(importFileSpec* rec) {
 
 // Where the record that ends at the window's end begins, searching back for the last
 // entry's delimiter; -1 when there is none in the window.
+// Whether the n bytes at p are the n at delim: a delimiter has at most 3 bytes, too few for
+// a call to memcmp to pay.
+inline bool delimiterBytesAt(const char* p, const qbyte* delim, qlong n) {
+  for (qlong i = 0; i < n; ++i)
+    if (static_cast<qbyte>(p[i]) != delim[i]) return false;
+  return true;
+}
+
 qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   if (len == 0) return -1; // a fixed-length last entry marks no boundary
-  bool endsWithDelim =
-      w >= len && std::memcmp(window + w - len, delim, static_cast<size_t>(len)) == 0;
+  bool endsWithDelim = w >= len && delimiterBytesAt(window + w - len, delim, len);
   qlong searchStart = w - 1 - (endsWithDelim ? len : 0);
   // An occurrence counts only when all of it lies at or before the search start: its last
   // byte is looked for at searchStart and before, and the bytes before that one compared.
@@ -207,9 +214,7 @@ qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
     const char* hit = findLastByte(window, n, last);
     if (!hit) break;
     const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
-    if (at + 1 >= len &&
-        std::memcmp(window + at + 1 - len, delim, static_cast<size_t>(len - 1)) == 0)
-      return at + 1;
+    if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1)) return at + 1;
     n = at;
   }
   return -1;
@@ -272,9 +277,7 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
     if (!hit) break;
     const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
     n = at;
-    if (at + 1 < len ||
-        std::memcmp(window + at + 1 - len, delim, static_cast<size_t>(len - 1)) != 0)
-      continue;
+    if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
     const qlong start = at + 1;
     if (nearest < 0) nearest = start;
     if (consider(start)) return start;
@@ -340,8 +343,8 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   recordPlan plan;
   plan.count = 0;
   if (rec->quoting == kQuotingCsv && len > 0) {
-    const bool endsWithDelim = w >= len && std::memcmp(window + w - len, last->fldDelim + 1,
-                                                       static_cast<size_t>(len)) == 0;
+    const bool endsWithDelim =
+        w >= len && delimiterBytesAt(window + w - len, last->fldDelim + 1, len);
     start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
                            endsWithDelim, &plan, copy + kBackwardRecordBytes);
   } else {
