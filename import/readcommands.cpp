@@ -193,8 +193,6 @@ void releaseWindow(importFileSpec* rec) {
   if (IsInMemorySource(rec)) UnlockXPHandle(rec->dataHandle);
 }
 
-// Where the record that ends at the window's end begins, searching back for the last
-// entry's delimiter; -1 when there is none in the window.
 // Whether the n bytes at p are the n at delim: a delimiter has at most 3 bytes, too few for
 // a call to memcmp to pay.
 inline bool delimiterBytesAt(const char* p, const qbyte* delim, qlong n) {
@@ -203,6 +201,8 @@ inline bool delimiterBytesAt(const char* p, const qbyte* delim, qlong n) {
   return true;
 }
 
+// Where the record that ends at the window's end begins, searching back for the last
+// entry's delimiter; -1 when there is none in the window.
 qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
   if (len == 0) return -1; // a fixed-length last entry marks no boundary
   bool endsWithDelim = w >= len && delimiterBytesAt(window + w - len, delim, len);
