@@ -1,6 +1,7 @@
 // The library's SSE2 paths, and the one check that chooses them: the byte searches under the
-// reader and the widening of short texts to host characters. Their callers keep a plain path
-// beside each, and take it wherever usable() is false.
+// reader, the byte masks of the backward one, and the widening of short texts to host
+// characters. Their callers keep a plain path beside each, and take it wherever usable() is
+// false.
 //
 // SSE2 is the baseline of every x86-64 processor: there the compiler targets it, usable() is
 // a constant and these are ordinary inline code. A 32-bit x86 build must run on any i686, so
@@ -81,6 +82,13 @@ QM_SSE2_FN const char* findLastByte(const char* p, qlong n, char c) {
     if (hits != 0) return end - 16 + (31 - __builtin_clz(hits));
   }
   return nullptr;
+}
+
+// Which of the 16 bytes at p equal a (*ma) and which equal b (*mb): bit i for byte i.
+QM_SSE2_FN void matchMasks(const char* p, char a, char b, unsigned* ma, unsigned* mb) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  *ma = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(a))));
+  *mb = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(b))));
 }
 
 #if QM_UNICODE

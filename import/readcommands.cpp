@@ -7,6 +7,7 @@
 #include "reader.h"
 #include "scan.h"
 
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -229,6 +230,68 @@ bool oddQuotes(const char* p, qlong n) {
   return odd != 0;
 }
 
+// Whether x has an odd number of bits set (the compiler's parity, a few instructions on
+// every target, where a bit count may be a call).
+inline bool oddBits(unsigned x) { return __builtin_parity(x) != 0; }
+
+// The bytes of a window before an end, looked at from that end 16 at a time: each occurrence
+// of one byte, nearest first, with whether an odd number of double quotes stands between it
+// and the window's end. One pass finds both, so the quotes are counted where the
+// occurrences are searched for, not in a second look at the same bytes.
+struct backwardHits {
+  const char* window;
+  char target;
+  qlong blockStart; // the block in hand is [blockStart, blockStart + 16) or shorter
+  unsigned hits;    // its occurrences not yet given, bit i for byte blockStart + i
+  unsigned quotes;  // its quotes
+  unsigned passed;  // the quotes of the blocks passed, folded by exclusive or: only their
+                    // parity is wanted, and folding keeps it
+  bool oddAfter;    // whether the bytes after the first block hold an odd number of quotes
+};
+
+// Starts before end; after is how many bytes follow end in the window (their quotes count).
+backwardHits startBackwardHits(const char* window, qlong end, qlong after, char target) {
+  return {window, target, end, 0, 0, 0, oddQuotes(window + end, after)};
+}
+
+// Whether the bytes from the block in hand's end to the window's end hold an odd number of
+// quotes.
+bool oddAbove(const backwardHits& h) { return h.oddAfter != oddBits(h.passed); }
+
+// The next occurrence towards the window's start: false when there is none.
+bool nextBackwardHit(backwardHits* h, qlong* at, bool* oddAfter) {
+  if (h->hits == 0) { // on locals, which stay in registers for the blocks passed over
+    qlong start = h->blockStart;
+    unsigned hits = 0, quotes = h->quotes, passed = h->passed;
+    while (hits == 0 && start >= 16) {
+      passed ^= quotes;
+      start -= 16;
+      matchMasks(h->window + start, 16, h->target, '"', &hits, &quotes);
+    }
+    if (hits == 0 && start > 0) { // the window's first bytes, fewer than a block
+      passed ^= quotes;
+      matchMasks(h->window, start, h->target, '"', &hits, &quotes);
+      start = 0;
+    }
+    h->blockStart = start;
+    h->quotes = quotes;
+    h->passed = passed;
+    if (hits == 0) return false;
+    h->hits = hits;
+  }
+  const int bit = 31 - std::countl_zero(h->hits);
+  h->hits &= ~(1u << bit);
+  *at = h->blockStart + bit;
+  // The quotes after it within the block: the bits above its own (bit is at most 15).
+  *oddAfter = oddAbove(*h) != oddBits(h->quotes >> (bit + 1));
+  return true;
+}
+
+// Whether the whole window holds an odd number of quotes.
+bool windowQuotesOdd(const backwardHits& h) {
+  return oddQuotes(h.window, h.blockStart) != (oddAbove(h) != oddBits(h.quotes));
+}
+
 // Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
 // record start is chosen among the delimiter's occurrences in the window, nearest first,
 // and the source's first byte when the window starts there:
@@ -260,11 +323,7 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   qlong oddStarts[kRecordTrials + 1];
   int odds = 0, trials = 0;
   qlong nearest = -1;
-  qlong counted = w; // odd: whether [counted, w) holds an odd number of quotes
-  bool odd = false;
-  auto consider = [&](qlong start) {
-    odd = odd != oddQuotes(window + start, counted - start);
-    counted = start;
+  auto consider = [&](qlong start, bool odd) {
     ++trials;
     if (!odd) return fits(start);
     oddStarts[odds++] = start;
@@ -272,17 +331,16 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   };
   // The occurrences, nearest first, found by their last byte as recordStart finds them.
   const auto last = static_cast<char>(delim[len - 1]);
-  for (qlong n = searchStart + 1; n >= len && trials < kRecordTrials;) {
-    const char* hit = findLastByte(window, n, last);
-    if (!hit) break;
-    const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
-    n = at;
+  backwardHits hits = startBackwardHits(window, searchStart + 1, w - searchStart - 1, last);
+  qlong at = 0; // the occurrence's last byte
+  bool odd = false;
+  while (trials < kRecordTrials && nextBackwardHit(&hits, &at, &odd)) {
     if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
     const qlong start = at + 1;
     if (nearest < 0) nearest = start;
-    if (consider(start)) return start;
+    if (consider(start, odd)) return start;
   }
-  if (fromSourceStart && consider(0)) return 0;
+  if (fromSourceStart && consider(0, windowQuotesOdd(hits))) return 0;
   for (int i = 0; i < odds; ++i)
     if (fits(oddStarts[i])) return oddStarts[i];
   return nearest;

@@ -100,4 +100,29 @@ inline const char* findLastByte(const char* p, qlong n, char c) {
   return findLastBytePlain(p, n, c);
 }
 
+// Which of the count bytes at p (16 at most) equal a (*ma) and which equal b (*mb): bit i
+// for byte i, a byte at a time.
+inline void matchMasksPlain(const char* p, qlong count, char a, char b, unsigned* ma,
+                            unsigned* mb) {
+  unsigned ia = 0, ib = 0;
+  for (qlong i = 0; i < count; ++i) {
+    ia |= (p[i] == a ? 1u : 0u) << i;
+    ib |= (p[i] == b ? 1u : 0u) << i;
+  }
+  *ma = ia;
+  *mb = ib;
+}
+
+// The same with one 16-byte load for a whole block where SSE2 is usable. Every load lies
+// inside [p, p + count).
+inline void matchMasks(const char* p, qlong count, char a, char b, unsigned* ma, unsigned* mb) {
+#if QM_SSE2
+  if (count == 16 && sse2::usable()) {
+    sse2::matchMasks(p, a, b, ma, mb);
+    return;
+  }
+#endif
+  matchMasksPlain(p, count, a, b, ma, mb);
+}
+
 #endif

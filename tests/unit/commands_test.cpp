@@ -463,14 +463,20 @@ TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
 // Under CSV quoting a backward read confirms the record start with a trial read and stores
 // the pieces that read found; whatever the record, it must store what a forward read of the
 // same record stores. The records: quoted values holding delimiters, line ends and doubled
-// quotes; an over-long value before the last entry; a blank-padded and an empty one; and a
-// format of more entries than a trial keeps.
+// quotes; an over-long value before the last entry; a blank-padded and an empty one; a
+// format of more entries than a trial keeps; and, alone in its file, a value holding more
+// line ends than a backward read tries, whose record starts at the file's first byte.
 TEST(CsvBackwards, StoresWhatAForwardReadStores) {
   struct Case {
     int fields;
     int size;
     std::string record;
+    bool alone = false; // the file holds the record once, not twice
   };
+  std::string lineEnds = "\"";
+  for (int i = 0; i < 100; ++i)
+    lineEnds += "x\n";
+  lineEnds += "\",b\n";
   std::string many;
   for (int i = 0; i < 70; ++i)
     many += (i % 9 == 4 ? "\"q,\n" + std::to_string(i) + "\"" : std::to_string(i)) +
@@ -482,12 +488,15 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
       {3, 20, "  pad  ,,\"  kept  \"\n"},
       {3, 20, "xy,yz,\"last\nhas a line end\"\r\n"},
       {70, 20, many},
+      {2, 400, lineEnds, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record);
     // The record twice: the second has a whole record before it, as in any file.
-    std::ofstream("backcsv.csv", std::ios::binary | std::ios::trunc) << c.record << c.record;
-    const auto size = static_cast<double>(2 * c.record.size());
+    std::ofstream("backcsv.csv", std::ios::binary | std::ios::trunc)
+        << c.record << (c.alone ? "" : c.record);
+    const auto size = static_cast<double>((c.alone ? 1 : 2) * c.record.size());
+    const double start = c.alone ? 0 : size / 2;
     InProcess p;
     p.send(kMsgLoad);
     p.host().declareList("fmt", {"name", "size", "delim"});
@@ -513,9 +522,9 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
         got.push_back(*p.host().variable("f" + std::to_string(i)));
       return got;
     };
-    const auto forwards = readAt(size / 2, false);
+    const auto forwards = readAt(start, false);
     EXPECT_EQ(readAt(size, true), forwards);
-    EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(size / 2));
+    EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(start));
     EXPECT_NE(forwards[1], qhost::Value::str(U"unset"));
     p.send(kMsgUnload);
   }

@@ -71,6 +71,28 @@ TEST(Scan, BothBackwardSearchesFindTheLastOccurrence) {
   }
 }
 
+TEST(Scan, BothMaskPathsMarkEveryMatchingByte) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 4000; ++round) {
+    const auto count = static_cast<qlong>(rng() % 17);
+    std::vector<char> bytes(static_cast<size_t>(count)); // exactly the bytes that may be read
+    for (auto& b : bytes)
+      b = "\n\"x\0\xff"[rng() % 5];
+    unsigned wantA = 0, wantB = 0;
+    for (qlong i = 0; i < count; ++i) {
+      if (bytes[static_cast<size_t>(i)] == '\n') wantA |= 1u << i;
+      if (bytes[static_cast<size_t>(i)] == '"') wantB |= 1u << i;
+    }
+    unsigned a = ~0u, b = ~0u;
+    matchMasks(bytes.data(), count, '\n', '"', &a, &b);
+    EXPECT_EQ(a, wantA) << "round " << round;
+    EXPECT_EQ(b, wantB) << "round " << round;
+    matchMasksPlain(bytes.data(), count, '\n', '"', &a, &b);
+    EXPECT_EQ(a, wantA) << "round " << round;
+    EXPECT_EQ(b, wantB) << "round " << round;
+  }
+}
+
 #if QM_UNICODE
 TEST(Widen, BothPathsGiveEveryByteAsItsCharacter) {
   // Every byte value, at every offset of a run that ends exactly where the readable bytes do.
