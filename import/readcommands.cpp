@@ -346,10 +346,6 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   return nearest;
 }
 
-// A backward read's block: the record (at most a window's 32000 bytes, with room for two
-// more), then a trial read's buffer.
-constexpr qlong kBackwardRecordBytes = kMaxFieldBytes + 2;
-
 void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   if (position < 2) {
@@ -374,17 +370,16 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
     ctx->errCd = 4;
     return;
   }
-  // One block, made at the first backward read and kept until unload, holds each record
-  // while it stands in for the source, and after it the buffer of a CSV trial read. It stays
-  // locked for the whole command.
-  if (!ctx->g->backwardH &&
-      !(ctx->g->backwardH = NewXPHandle(kBackwardRecordBytes + kBufferSize))) {
+  // One block, made at the first backward read and kept until unload, stands in for the
+  // source's block while the record's entries are read, and is the buffer of a CSV trial read.
+  // It stays locked for the whole command.
+  if (!ctx->g->backwardH && !(ctx->g->backwardH = NewXPHandle(kBufferSize))) {
     ctx->errCd = 4;
     return;
   }
   XPHandle tempDataH = ctx->g->backwardH;
-  auto* copy = static_cast<char*>(LockXPHandle(tempDataH));
-  if (!copy) { // the system would not lock the block: nothing is stored, the position stays
+  auto* trialBuffer = static_cast<char*>(LockXPHandle(tempDataH));
+  if (!trialBuffer) { // the system would not lock the block: nothing is stored, the position stays
     ctx->errCd = 4;
     return;
   }
@@ -404,7 +399,7 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
     const bool endsWithDelim =
         w >= len && delimiterBytesAt(window + w - len, last->fldDelim + 1, len);
     start = csvRecordStart(ctx, window, w, w - 1 - (endsWithDelim ? len : 0), len, windowStart == 0,
-                           endsWithDelim, &plan, copy + kBackwardRecordBytes);
+                           endsWithDelim, &plan, trialBuffer);
   } else {
     start = recordStart(window, w, last->fldDelim + 1, len);
   }
@@ -419,31 +414,32 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   const qlong skip =
       windowStart + start == 0 && w >= rec->bomLength ? qlong{rec->bomLength} : qlong{0};
   const qlong recordLength = w - start - skip;
-  std::memcpy(copy, window + start + skip, static_cast<size_t>(recordLength));
-  releaseWindow(rec);
+  const char* record = window + start + skip;
   char* buffer = ctx->g->buffer;
 
-  // The record stands in for the source while the entries are read from it.
+  // The record stands in for the source while the entries are read from it, where it lies in
+  // the window: standing in for an in-memory text, it is never read past its own end, and
+  // nothing reads the real source (so moves its window) before releaseWindow below.
   const qfileref realFileRef = rec->fileRef;
   const qpos realFileSize = rec->fileSize;
   const XPHandle realDataHandle = rec->dataHandle;
   rec->fileRef = kClipboardRef;
   rec->fileSize = recordLength;
   rec->dataHandle = tempDataH;
-  // The copy stays locked for the entries, as HoldSourceText would hold it, and
-  // ReleaseSourceText unlocks it.
-  rec->lockedBlock = copy;
-  rec->heldText = copy;
+  // Held as HoldSourceText would hold it; ReleaseSourceText unlocks the backward read's block,
+  // locked above.
+  rec->lockedBlock = record;
+  rec->heldText = record;
   rec->heldAvailable = recordLength;
   qpos clipFilePos = 0;
   buffer[0] = 0;
   // Under CSV quoting the trial that confirmed the start has found the pieces already.
-  ctx->errCd = plan.count > 0 ? readEntries<true>(ctx, &clipFilePos, stripping, &plan,
-                                                  copy + kBackwardRecordBytes)
+  ctx->errCd = plan.count > 0 ? readEntries<true>(ctx, &clipFilePos, stripping, &plan, trialBuffer)
                               : readEntries<false>(ctx, &clipFilePos, stripping, nullptr, nullptr);
   rec->fileRef = realFileRef;
   rec->fileSize = realFileSize;
   rec->dataHandle = realDataHandle;
+  releaseWindow(rec);
 
   // Backwards the position only falls: a variable that held the one given holds this one.
   SetFldReal(paramField(2), static_cast<qreal>(windowStart + start), ctx->cb);
