@@ -110,29 +110,39 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
 }
 
 // A piece where a trial read of the same record found it (recordPlan): one it took in place
-// is taken from there again, and the one whose text the trial's buffer still holds is copied
-// into the buffer as reading it would have left it; any other is read as NextPiece reads it.
-// An in-place piece ends past its start, so with no run at hand (runCount 0) it is read as
-// any other.
+// is taken from there again; the one whose text the trial's buffer still holds is taken from
+// there too when it is complete and clean, and otherwise copied into the buffer as reading it
+// would have left it; any other is read as NextPiece reads it. *readable is how many bytes
+// from *text on may be read. An in-place piece ends past its start, so with no run at hand
+// (runCount 0) it is read as any other.
 qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan,
-                    const char* trialBuffer, qshort i, qpos* filePos, char* buffer,
-                    const char** text, qlong* length) {
+                    const conditionRule& rule, const char* trialBuffer, qshort i, qpos* filePos,
+                    char* buffer, const char** text, qlong* length, qlong* readable) {
   if (i == plan->held && *filePos == plan->at[i]) {
-    std::memcpy(buffer, trialBuffer, static_cast<size_t>(plan->heldLength) + 1);
-    *text = buffer;
     *length = plan->heldLength;
     *filePos = plan->next[i];
     c->rec->quotedPiece = plan->heldQuoted;
+    // Clean, conditioning would leave it as it is, quoted value or not.
+    if (plan->heldCode == 0 && PieceIsClean(rule, trialBuffer, plan->heldLength)) {
+      *text = trialBuffer;
+      *readable = plan->heldLength + 1; // and its terminator
+      return 0;
+    }
+    std::memcpy(buffer, trialBuffer, static_cast<size_t>(plan->heldLength) + 1);
+    *text = buffer;
     return plan->heldCode;
   }
   if (plan->length[i] >= 0 && *filePos == plan->at[i] && plan->next[i] <= c->runCount) {
     *text = c->run + plan->at[i];
     *length = plan->length[i];
+    *readable = c->runCount - plan->at[i];
     *filePos = plan->next[i];
     c->rec->quotedPiece = false;
     return 0;
   }
-  return NextPiece(c, f, filePos, buffer, text, length);
+  const qshort code = NextPiece(c, f, filePos, buffer, text, length);
+  if (*text != buffer) *readable = static_cast<qlong>(c->run + c->runCount - *text);
+  return code;
 }
 
 // Reads the format's entries from *pos on, storing each; returns the last code. What the
@@ -155,15 +165,19 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
     const fieldSpec* f = rec->fields + i;
     const char* text = nullptr;
     qlong length = 0;
-    if constexpr (kPlanned)
-      code = plannedPiece(&cursor, f, plan, trialBuffer, i, &at, buffer, &text, &length);
-    else
+    qlong readable = 0;
+    if constexpr (kPlanned) {
+      code = plannedPiece(&cursor, f, plan, rule, trialBuffer, i, &at, buffer, &text, &length,
+                          &readable);
+    } else {
       code = NextPiece(&cursor, f, &at, buffer, &text, &length);
-    if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length))
-      storeAsItStands(ctx, f->fldRefNum, text, length, // the usual piece
-                      static_cast<qlong>(cursor.run + cursor.runCount - text));
-    else
+    }
+    if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length)) {
+      if constexpr (!kPlanned) readable = static_cast<qlong>(cursor.run + cursor.runCount - text);
+      storeAsItStands(ctx, f->fldRefNum, text, length, readable); // the usual piece
+    } else {
       storePiece(ctx, rule, code, f->fldRefNum, stripping, text, length);
+    }
     if (code != 0) break;
   }
   *pos = at;
