@@ -84,6 +84,13 @@ QM_SSE2_FN const char* findLastByte(const char* p, qlong n, char c) {
   return nullptr;
 }
 
+// Which of the 16 bytes at p equal c or 0: bit i for byte i.
+QM_SSE2_FN unsigned byteOrZeroMask(const char* p, char c) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_cmpeq_epi8(v, _mm_setzero_si128()))));
+}
+
 // Which of the 16 bytes at p equal a (*ma) and which equal b (*mb): bit i for byte i.
 QM_SSE2_FN void matchMasks(const char* p, char a, char b, unsigned* ma, unsigned* mb) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -29,9 +29,10 @@ struct fieldSpec {
   qbyte fldFlags;    // kFieldEol, kFieldRaw
   // Decided when the format is defined (PlanPiece), for reading pieces in place; a field
   // built without it (all 0) has every piece read through the buffer.
-  qbyte scanLen;    // the delimiter's length, 1 to 3, when its pieces may be read in place
-  qshort scanMax;   // the maximum as the buffer holds it, 0 to 32000
-  qshort scanLimit; // the most bytes a piece looks at: itself, its delimiter and an EOL's CR
+  qbyte scanLen;     // the delimiter's length, 1 to 3, when its pieces may be read in place
+  qshort scanMax;    // the maximum as the buffer holds it, 0 to 32000
+  qshort scanLimit;  // the most bytes a piece looks at: itself, its delimiter and an EOL's CR
+  uint16_t scanMask; // of a 16-byte look at a piece, the bytes within scanLimit: bit i, byte i
 };
 
 // fieldSpec::fldFlags. EOL: the delimiter is a line feed, and a carriage return right before

@@ -145,6 +145,63 @@ qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan,
   return code;
 }
 
+// One entry read and stored by the general rules; returns its code. With kPlanned, plan is
+// a trial read's of this very record and trialBuffer the buffer it read through.
+template <bool kPlanned>
+inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRule& rule,
+                        bool stripping, const fieldSpec* f, qshort i, qpos* at,
+                        const recordPlan* plan, const char* trialBuffer) {
+  char* buffer = ctx->g->buffer;
+  const char* text = nullptr;
+  qlong length = 0;
+  qlong readable = 0;
+  qshort code = 0;
+  if constexpr (kPlanned)
+    code =
+        plannedPiece(cursor, f, plan, rule, trialBuffer, i, at, buffer, &text, &length, &readable);
+  else
+    code = NextPiece(cursor, f, at, buffer, &text, &length);
+  if (code == 0 && text != buffer && ctx->fileSpecsP->encoding == kEncodingBytes &&
+      PieceIsClean(rule, text, length)) {
+    if constexpr (!kPlanned) readable = static_cast<qlong>(cursor->run + cursor->runCount - text);
+    storeAsItStands(ctx, f->fldRefNum, text, length, readable); // the usual piece
+  } else {
+    storePiece(ctx, rule, code, f->fldRefNum, stripping, text, length);
+  }
+  return code;
+}
+
+#if QM_SSE2
+// The usual piece of a delimited text, read and stored in one short step: a piece of fewer
+// than 16 bytes ended by a one-byte delimiter (not a line end), in a run with 16 bytes at
+// hand from its start, opening with no quote that matters, with no zero byte before its
+// delimiter, and clean (no blank at either end, no quote to close), from a source of bytes
+// that nothing rewrites. ReadPieceInPlace and storeAsItStands take such a piece the same way;
+// this step only makes fewer decisions. When it cannot take the piece it changes nothing and
+// answers false, and the piece is read as any other. run, runStart and runCount are the
+// cursor's.
+inline bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
+                       const char* run, qpos runStart, qlong runCount, qpos* filePos) {
+  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0) return false;
+  const auto delim = static_cast<char>(f->fldDelim[1]);
+  const qpos offset = *filePos - runStart;
+  if (offset < 0 || runCount - offset < 16) return false;
+  const char* at = run + offset;
+  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return false;
+  // Past the piece's limit (its maximum and delimiter) nothing counts.
+  const unsigned hits = sse2::byteOrZeroMask(at, delim) & f->scanMask;
+  if (hits == 0) return false;
+  const int n = std::countr_zero(hits); // below the limit: within the maximum
+  if (at[n] != delim) return false;     // a zero byte
+  // Clean as PieceIsClean has it. A last quote closes nothing here: were quotes stripped, a
+  // first one would have sent the piece to the general rules.
+  if (n > 0 && (at[0] == ' ' || at[n - 1] == ' ')) return false;
+  *filePos += n + 1;
+  storeAsItStands(ctx, f->fldRefNum, at, n, static_cast<qlong>(runCount - offset));
+  return true;
+}
+#endif
+
 // Reads the format's entries from *pos on, storing each; returns the last code. What the
 // pieces need to know of the source and of conditioning is taken once, not per piece. With
 // kPlanned, plan is a trial read's of this very record, one entry for each of the format's,
@@ -158,26 +215,31 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
   pieceCursor cursor{};
   StartPieces(&cursor, rec);
   const conditionRule rule = ConditionRuleFor(rec, stripping);
-  const bool asBytes = rec->encoding == kEncodingBytes;
-  char* buffer = ctx->g->buffer;
   qpos at = *pos; // a local the store callbacks cannot reach: it stays in a register
-  for (qshort i = 0; i < rec->fldCount; ++i) {
-    const fieldSpec* f = rec->fields + i;
-    const char* text = nullptr;
-    qlong length = 0;
-    qlong readable = 0;
-    if constexpr (kPlanned) {
-      code = plannedPiece(&cursor, f, plan, rule, trialBuffer, i, &at, buffer, &text, &length,
-                          &readable);
-    } else {
-      code = NextPiece(&cursor, f, &at, buffer, &text, &length);
-    }
-    if (code == 0 && text != buffer && asBytes && PieceIsClean(rule, text, length)) {
-      if constexpr (!kPlanned) readable = static_cast<qlong>(cursor.run + cursor.runCount - text);
-      storeAsItStands(ctx, f->fldRefNum, text, length, readable); // the usual piece
-    } else {
-      storePiece(ctx, rule, code, f->fldRefNum, stripping, text, length);
-    }
+  const fieldSpec* const first = rec->fields;
+  const qshort count = rec->fldCount;
+#if QM_SSE2
+  // The quick step takes bytes as they stand, stored as they are. The cursor's run is kept
+  // in locals, taken again after any piece read by the general rules (which may move it).
+  const bool quick =
+      !kPlanned && sse2::usable() && rec->encoding == kEncodingBytes && !rule.rewrites;
+  const char* run = cursor.run;
+  qpos runStart = cursor.runStart;
+  qlong runCount = cursor.runCount;
+#endif
+  for (qshort i = 0; i < count; ++i) {
+    const fieldSpec* f = first + i;
+#if QM_SSE2
+    if (quick && quickPiece(ctx, f, cursor.quoteStops, run, runStart, runCount, &at)) continue;
+#endif
+    qpos entryAt = at; // a copy: at stays in a register
+    code = readEntry<kPlanned>(ctx, &cursor, rule, stripping, f, i, &entryAt, plan, trialBuffer);
+    at = entryAt;
+#if QM_SSE2
+    run = cursor.run;
+    runStart = cursor.runStart;
+    runCount = cursor.runCount;
+#endif
     if (code != 0) break;
   }
   *pos = at;

@@ -372,6 +372,7 @@ void PlanPiece(fieldSpec* fldSpecP) {
   fldSpecP->scanLen = 0;
   fldSpecP->scanMax = 0;
   fldSpecP->scanLimit = 0;
+  fldSpecP->scanMask = 0;
   const qshort len = DelimiterLength(fldSpecP);
   // A fixed length, or a delimiter ending in a zero byte (the scan could not tell it from a
   // zero byte of text), is read through the buffer.
@@ -381,6 +382,8 @@ void PlanPiece(fieldSpec* fldSpecP) {
   fldSpecP->scanLen = static_cast<qbyte>(len);
   fldSpecP->scanMax = static_cast<qshort>(maxBytes);
   fldSpecP->scanLimit = static_cast<qshort>(maxBytes + len + cr); // at most 32004
+  fldSpecP->scanMask =
+      static_cast<uint16_t>(fldSpecP->scanLimit >= 16 ? 0xFFFFu : (1u << fldSpecP->scanLimit) - 1u);
 }
 
 qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
