@@ -145,6 +145,34 @@ TEST_F(Commands, AReadFailureStoresWhatCameBefore) {
   EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U"y\r"));
 }
 
+// A record's last entry ends at a line end (EOL) with or without its carriage return; the
+// maximum bounds the text, so a bare line feed one past it is an over-long piece (11), its
+// maximum kept. Each record has plenty of bytes after it, as in any file.
+TEST_F(Commands, ALineEndOnePastTheMaximumIsAnOverLongPiece) {
+  p.execute(kCmdCloseFile, {var("ref")});
+  const std::string rest = "\n" + std::string(40, 'z') + "\n";
+  std::ofstream("commands.txt", std::ios::binary | std::ios::trunc)
+      << "x,abc\r\n" + std::string(40, 'z') + "\nx,abcd\n" + rest;
+  p.execute(kCmdOpenFile, {lit("commands.txt"), var("ref")});
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  ref = p.host().variable("ref")->number;
+  p.host().declareList("eol", {"name", "size", "delim"});
+  p.host().addRow("eol",
+                  {qhost::Value::str(U"a"), qhost::Value::num(5), qhost::Value::str(U"COMMA")});
+  p.host().addRow("eol",
+                  {qhost::Value::str(U"b"), qhost::Value::num(3), qhost::Value::str(U"EOL")});
+  p.execute(kCmdDefineFormat, {lit(ref), var("eol"), lit("name"), lit("size"), lit("delim")});
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  p.execute(kCmdReadRecord, {lit(ref), var("pos")}); // "abc" and CR LF: within the maximum
+  EXPECT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(*p.host().variable("b"), qhost::Value::str(U"abc"));
+  p.host().setVariable("pos", qhost::Value::num(48));
+  p.execute(kCmdReadRecord, {lit(ref), var("pos")}); // "abcd" and LF: one past it
+  EXPECT_EQ(rc(p), qhost::Value::num(11));
+  EXPECT_EQ(*p.host().variable("b"), qhost::Value::str(U"abc"));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(53));
+}
+
 } // namespace
 
 namespace {

@@ -320,7 +320,7 @@ public:
   Differential(uint32_t seed, bool faults, qpos base = 0)
       : rng_(seed), faults_(faults), base_(base) {}
 
-  // Records of many short pieces of plain bytes with one-byte delimiters, small maxima, and
+  // Records of many short pieces of plain bytes with short delimiters, small maxima, and
   // blanks, quotes and zero bytes next to the delimiters; seldom a table or stripping: the
   // pieces the readers' shortest paths take, and those just beside them.
   Differential& shortPieces() {
@@ -446,6 +446,7 @@ private:
   std::pair<std::string, std::string> randomDelim() {
     static const char kAsc[] = ",;\"|~a \r\n";
     if (shortPieces_ && pick(6) != 0) {
+      if (pick(4) == 0) return {"CRLF", "\r\n"};
       if (pick(3) != 0) return {"COMMA", ","};
       const std::string one(1, kAsc[pick(static_cast<int>(sizeof kAsc) - 1)]);
       return {"ASC" + one, one};
