@@ -82,8 +82,8 @@ void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort 
 
 // Stores a piece that needs no conditioning, one byte a character, as it lies in the source.
 // readable: the bytes from text on that lie in the source.
-void storeAsItStands(cmdContext* ctx, qshort fldRef, const char* text, qlong length,
-                     qlong readable) {
+inline void storeAsItStands(cmdContext* ctx, qshort fldRef, const char* text, qlong length,
+                            qlong readable) {
 #if QM_UNICODE
   setStringFieldN(fldRef, text, length, ctx->cb,
                   length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length), readable);
@@ -172,32 +172,23 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
 }
 
 #if QM_SSE2
-// The usual piece of a delimited text, read and stored in one short step: a piece of fewer
-// than 16 bytes ended by a one-byte delimiter (not a line end), in a run with 16 bytes at
-// hand from its start, opening with no quote that matters, with no zero byte before its
-// delimiter, and clean (no blank at either end, no quote to close), from a source of bytes
-// that nothing rewrites. ReadPieceInPlace and storeAsItStands take such a piece the same way;
-// this step only makes fewer decisions. When it cannot take the piece it changes nothing and
-// answers false, and the piece is read as any other. run, runStart and runCount are the
-// cursor's.
+// The usual piece of a delimited text, read and stored in one short step: one that
+// QuickPieceLength takes, clean (no blank at either end), from a source of bytes that nothing
+// rewrites. ReadPieceInPlace and storeAsItStands take such a piece the same way; this step
+// only makes fewer decisions. When it cannot take the piece it changes nothing and answers
+// false, and the piece is read as any other. run, runStart and runCount are the cursor's.
 inline bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
                        const char* run, qpos runStart, qlong runCount, qpos* filePos) {
-  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0) return false;
-  const auto delim = static_cast<char>(f->fldDelim[1]);
   const qpos offset = *filePos - runStart;
   if (offset < 0 || runCount - offset < 16) return false;
   const char* at = run + offset;
-  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return false;
-  // Past the piece's limit (its maximum and delimiter) nothing counts.
-  const unsigned hits = sse2::byteOrZeroMask(at, delim) & f->scanMask;
-  if (hits == 0) return false;
-  const int n = std::countr_zero(hits); // below the limit: within the maximum
-  if (at[n] != delim) return false;     // a zero byte
+  const auto room = static_cast<qlong>(runCount - offset);
+  const int n = QuickPieceLength(f, quoteStops, at, room);
   // Clean as PieceIsClean has it. A last quote closes nothing here: were quotes stripped, a
   // first one would have sent the piece to the general rules.
-  if (n > 0 && (at[0] == ' ' || at[n - 1] == ' ')) return false;
+  if (n < 0 || (n > 0 && (at[0] == ' ' || at[n - 1] == ' '))) return false;
   *filePos += n + 1;
-  storeAsItStands(ctx, f->fldRefNum, at, n, static_cast<qlong>(runCount - offset));
+  storeAsItStands(ctx, f->fldRefNum, at, n, room);
   return true;
 }
 #endif

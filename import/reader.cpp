@@ -465,7 +465,17 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     const char* piece = nullptr;
     qlong length = -1;
     const qpos at = pos;
-    if (ReadPieceInPlace(&cursor, f, &pos, &piece, &length)) {
+    int quick = -1;
+#if QM_SSE2
+    if (sse2::usable() && size - pos >= 16)
+      quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos));
+#endif
+    if (quick >= 0) {
+      piece = text + pos;
+      length = quick;
+      pos += quick + 1;
+      code = 0;
+    } else if (ReadPieceInPlace(&cursor, f, &pos, &piece, &length)) {
       code = 0;
     } else { // on a copy, so that pos stays in a register for the in-place pieces
       qpos slowPos = pos;

@@ -7,6 +7,8 @@
 #include "globals.h"
 #include "scan.h"
 
+#include <bit>
+
 // Most bytes one read places in the buffer (a terminating zero follows them).
 constexpr qlong kMaxFieldBytes = 32000;
 
@@ -91,6 +93,25 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   }
   return false;
 }
+
+#if QM_SSE2
+// The in-place path's shortest case, with one 16-byte look: a piece of fewer than 16 bytes
+// ended by a one-byte delimiter (not a line end), starting at at with room bytes of the run
+// from there (16 or more), opening with no quote that matters (quoteStops as the cursor's),
+// with no zero byte before its delimiter. Its length, as ReadPieceInPlace would find it; -1
+// when the in-place path must decide.
+inline int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], const char* at,
+                            qlong room) {
+  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0 || room < 16) return -1;
+  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
+  const auto delim = static_cast<char>(f->fldDelim[1]);
+  // Past the piece's limit (its maximum and delimiter) nothing counts.
+  const unsigned hits = sse2::byteOrZeroMask(at, delim) & f->scanMask;
+  if (hits == 0) return -1;
+  const int n = std::countr_zero(hits); // below the limit: within the maximum
+  return at[n] == delim ? n : -1;       // not a zero byte
+}
+#endif
 
 inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer,
                         const char** text, qlong* length) {
