@@ -171,7 +171,7 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
   return code;
 }
 
-#if QM_SSE2
+#if QM_QUICK_PIECES
 // The usual piece of a delimited text, read and stored in one short step: one that
 // QuickPieceLength takes, clean (no blank at either end), from a source of bytes that nothing
 // rewrites. ReadPieceInPlace and storeAsItStands take such a piece the same way; this step
@@ -209,7 +209,7 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
   qpos at = *pos; // a local the store callbacks cannot reach: it stays in a register
   const fieldSpec* const first = rec->fields;
   const qshort count = rec->fldCount;
-#if QM_SSE2
+#if QM_QUICK_PIECES
   // The quick step takes bytes as they stand, stored as they are. The cursor's run is kept
   // in locals, taken again after any piece read by the general rules (which may move it).
   const bool quick =
@@ -220,13 +220,13 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
 #endif
   for (qshort i = 0; i < count; ++i) {
     const fieldSpec* f = first + i;
-#if QM_SSE2
+#if QM_QUICK_PIECES
     if (quick && quickPiece(ctx, f, cursor.quoteStops, run, runStart, runCount, &at)) continue;
 #endif
     qpos entryAt = at; // a copy: at stays in a register
     code = readEntry<kPlanned>(ctx, &cursor, rule, stripping, f, i, &entryAt, plan, trialBuffer);
     at = entryAt;
-#if QM_SSE2
+#if QM_QUICK_PIECES
     run = cursor.run;
     runStart = cursor.runStart;
     runCount = cursor.runCount;

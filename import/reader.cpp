@@ -466,7 +466,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     qlong length = -1;
     const qpos at = pos;
     int quick = -1;
-#if QM_SSE2
+#if QM_QUICK_PIECES
     if (sse2::usable() && size - pos >= 16)
       quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos));
 #endif

@@ -94,7 +94,16 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   return false;
 }
 
-#if QM_SSE2
+// The quick step for short pieces, where SSE2 is the baseline (x86-64). A 32-bit x86 build
+// leaves it out: there its positions take register pairs and its look is a call (the SSE2
+// functions are not inlined into plain code), and it took longer than the general rules.
+#if QM_SSE2 && !QM_SSE2_CHECKED
+#define QM_QUICK_PIECES 1
+#else
+#define QM_QUICK_PIECES 0
+#endif
+
+#if QM_QUICK_PIECES
 // The in-place path's shortest case, with one 16-byte look: a piece of fewer than 16 bytes
 // ended by a one-byte delimiter (not a line end), starting at at with room bytes of the run
 // from there (16 or more), opening with no quote that matters (quoteStops as the cursor's),
