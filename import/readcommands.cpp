@@ -177,7 +177,7 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
 // rewrites. ReadPieceInPlace and storeAsItStands take such a piece the same way; this step
 // only makes fewer decisions. When it cannot take the piece it changes nothing and answers
 // false, and the piece is read as any other. run, runStart and runCount are the cursor's.
-inline bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
+QM_STAGE bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
                        const char* run, qpos runStart, qlong runCount, qpos* filePos) {
   const qpos offset = *filePos - runStart;
   if (offset < 0 || runCount - offset < 16) return false;

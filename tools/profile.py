@@ -30,16 +30,18 @@ STAGES = [
     ("entry point and prologue",
      r"^(Quillomar|QuillomarMessage|doReadRecord|dispatch|GetPackageId|GetFldInt|AttachReadAhead|"
      r"SetPositionInFile|ReadAheadSeek|HoldSourceText|LockXPHandle|GlobalLock|readEntries|"
+     r"short readEntries|"
      r"pthread_mutex_lock|isNullFileRef|FindFileSpec|commandContext)"),
     ("parameter reads", r"^(GetFldReal|GetFldLong|qrealToLong|qrealInRange|FlagParam|readPosition)"),
     ("delimiter search", r"^(ReadPiece|readField|readDelimited|readCsv|ReadToDelimOrMax|"
                          r"ReadAheadBytes|ReadAheadBackward|lockWindow|recordStart|csvRecordStart|"
                          r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read|ReadPieceInPlace|"
                          r"ReadPieceSlow|StartPieces|takeRun|findByteOrZero|findByteOrZeroPlain|"
-                         r"findByteOrZeroTail|countQuotes)$|^__read|^__memchr"),
+                         r"findByteOrZeroTail|countQuotes|QuickPieceLength|nextBackwardHit)$|^__read|^__memchr"),
     ("copy", r"^__(memcpy|memmove)"),
     ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites|"
                      r"PieceIsClean|ConditionRuleFor)"),
+    ("quick step's own checks and calls", r"^(quickPiece)"),
     ("widening", r"^(void storeChars|storeChars|setStringFieldN|setStringFieldLong|"
                  r"setStringFieldUtf8|CHRutf8ToQchar|storeAsItStands)$"),
     ("store callback", r"^(SetFldVal)"),
