@@ -151,6 +151,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcmp(piece, read.data(), read.size()) == 0);
   ConditionPiece(&piece, &pieceLength, scratch.get(), &rec, flags & 2);
   check(std::string(piece, static_cast<size_t>(pieceLength)) == conditioned);
+#if QM_QUICK_PIECES
+  // The quick step's look, wherever it answers, finds the piece the buffer path read whole.
+  fieldSpec planned = f;
+  PlanPiece(&planned);
+  pieceCursor cursor{};
+  StartPieces(&cursor, &rec);
+  const qpos inRun = start - cursor.runStart;
+  if (cursor.run && inRun >= 0 && cursor.runCount - inRun >= 16) {
+    const int n = QuickPieceLength(&planned, cursor.quoteStops, cursor.run + inRun,
+                                   static_cast<qlong>(cursor.runCount - inRun));
+    if (n >= 0) check(code == 0 && pos == start + n + 1 && read.size() == static_cast<size_t>(n));
+  }
+#endif
   ReleaseSourceText(&rec);
   DisposeXPHandle(rec.dataHandle);
   return 0;
