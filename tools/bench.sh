@@ -53,6 +53,8 @@ if [[ $wine == 1 ]]; then
   bash tools/wine-prefix.sh >/dev/null
   # One Wine server for all the Wine rows, its prefix booted before the first is timed: the
   # boot's own processes would otherwise share the two cores with the first rows.
+  wineserver -k 2>/dev/null || true # a server already running would refuse -p
+  wineserver -w
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
   bash tools/wine-run.sh cmd /c exit >/dev/null 2>&1 || true
