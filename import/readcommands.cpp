@@ -178,7 +178,7 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
 // only makes fewer decisions. When it cannot take the piece it changes nothing and answers
 // false, and the piece is read as any other. run, runStart and runCount are the cursor's.
 QM_STAGE bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
-                       const char* run, qpos runStart, qlong runCount, qpos* filePos) {
+                         const char* run, qpos runStart, qlong runCount, qpos* filePos) {
   const qpos offset = *filePos - runStart;
   if (offset < 0 || runCount - offset < 16) return false;
   const char* at = run + offset;

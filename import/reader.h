@@ -110,7 +110,7 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
 // with no zero byte before its delimiter. Its length, as ReadPieceInPlace would find it; -1
 // when the in-place path must decide.
 QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], const char* at,
-                            qlong room) {
+                              qlong room) {
   if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0 || room < 16) return -1;
   if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
   const auto delim = static_cast<char>(f->fldDelim[1]);
