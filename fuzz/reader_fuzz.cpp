@@ -162,6 +162,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = QuickPieceLength(&planned, cursor.quoteStops, cursor.run + inRun,
                                    static_cast<qlong>(cursor.runCount - inRun));
     if (n >= 0) check(code == 0 && pos == start + n + 1 && read.size() == static_cast<size_t>(n));
+    // So does a block's, loaded up to 15 bytes before the piece (as a record's trial has it).
+    pieceBlock look{};
+    look.delim = static_cast<char>(planned.fldDelim[1]);
+    const qpos before = data[9] / 8 % 16; // the bits the substitution pairs leave
+    const qpos back = inRun < before ? inRun : before;
+    LoadPieceBlock(&look, cursor.run + inRun - back,
+                   static_cast<qlong>(cursor.runCount - inRun + back));
+    if (BlockServes(look, &planned)) {
+      const int b = BlockPieceLength(look, &planned, cursor.quoteStops, cursor.run + inRun);
+      if (b >= 0) check(code == 0 && pos == start + b + 1 && read.size() == static_cast<size_t>(b));
+    }
   }
 #endif
   ReleaseSourceText(&rec);

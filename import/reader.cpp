@@ -442,6 +442,38 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
   UnlockXPHandle(fileSpecsP->dataHandle);
 }
 
+#if QM_QUICK_PIECES
+namespace {
+// RecordFits's usual pieces: from entry i on, each that the block serves and finds whole,
+// at least 16 bytes before the text's end. Returns the first entry it did not take; *pos and
+// plan (when given) as RecordFits keeps them, *code 0 once it took one.
+qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const char* text,
+                   qlong size, pieceBlock* block, qshort i, recordPlan* plan, qpos* pos,
+                   qshort* code) {
+  qpos at = *pos;
+  for (; i < rec->fldCount && size - at >= 16; ++i) {
+    const fieldSpec* f = rec->fields + i;
+    if (!BlockServes(*block, f)) break;
+    int n = BlockPieceLength(*block, f, quoteStops, text + at);
+    if (n == kBlockMisses && block->start != text + at) {
+      LoadPieceBlock(block, text + at, static_cast<qlong>(size - at));
+      n = BlockPieceLength(*block, f, quoteStops, text + at);
+    }
+    if (n < 0) break;
+    if (plan) {
+      plan->at[i] = static_cast<qlong>(at);
+      plan->next[i] = static_cast<qlong>(at + n + 1);
+      plan->length[i] = n;
+    }
+    at += n + 1;
+    *code = 0;
+  }
+  *pos = at;
+  return i;
+}
+} // namespace
+#endif
+
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
                 char* buffer, recordPlan* plan) {
   const byteSource src{fileSpecsP, text, size};
@@ -459,7 +491,19 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   const bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
   qpos pos = 0;
   qshort code = 0;
+#if QM_QUICK_PIECES
+  const bool quickLooks = sse2::usable();
+  pieceBlock block{};
+  block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
+#endif
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
+#if QM_QUICK_PIECES
+    if (quickLooks) { // the usual pieces, in a loop of their own; it stops at any other
+      i = blockPieces(fileSpecsP, cursor.quoteStops, text, size, &block, i,
+                      planning ? plan : nullptr, &pos, &code);
+      if (i == fileSpecsP->fldCount) break;
+    }
+#endif
     if (code != 0 && code != 11) return false; // an entry before the last ended early
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
@@ -467,7 +511,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     const qpos at = pos;
     int quick = -1;
 #if QM_QUICK_PIECES
-    if (sse2::usable() && size - pos >= 16)
+    if (quickLooks && size - pos >= 16)
       quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos));
 #endif
     if (quick >= 0) {

@@ -120,6 +120,51 @@ QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], cons
   const int n = std::countr_zero(hits); // below the limit: within the maximum
   return at[n] == delim ? n : -1;       // not a zero byte
 }
+
+// Up to 64 bytes of a run looked at once for one delimiter byte: where a record's short
+// pieces follow each other, each one's end is then a bit scan of this mask. A look per piece
+// waits for the last piece's end before it can load, compare and scan; the mask's loads
+// wait for nothing.
+struct pieceBlock {
+  const char* start; // the block's first byte; null: no block
+  qlong bytes;       // 16 to 64, a multiple of 16, all inside the run
+  uint64_t hits;     // bit i: byte i is the delimiter or a zero byte
+  char delim;
+};
+
+// The block of the run from at on, room bytes of it readable (none when fewer than 16).
+inline void LoadPieceBlock(pieceBlock* b, const char* at, qlong room) {
+  const qlong bytes = (room >= 64 ? 64 : room) & ~qlong{15};
+  b->start = bytes > 0 ? at : nullptr;
+  b->bytes = bytes;
+  b->hits = 0;
+  for (qlong k = 0; k < bytes; k += 16)
+    b->hits |= uint64_t{sse2::byteOrZeroMask(at + k, b->delim)} << k;
+}
+
+// Whether the block's look serves a field's pieces: a one-byte delimiter, the block's, that
+// is not a line end (which may take a carriage return before it).
+inline bool BlockServes(const pieceBlock& b, const fieldSpec* f) {
+  return f->scanLen == 1 && (f->fldFlags & kFieldEol) == 0 &&
+         static_cast<char>(f->fldDelim[1]) == b.delim;
+}
+
+// For a field the block serves, the piece at at as ReadPieceInPlace would find it: its
+// length, when the block holds its start and its delimiter (so it has fewer than 64 bytes);
+// kBlockMisses when it does not (a block loaded at the piece may); -1 when the in-place path
+// must decide (a quote that matters, a zero byte, or no delimiter within the maximum).
+constexpr int kBlockMisses = -2;
+QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const bool quoteStops[2],
+                              const char* at) {
+  const auto off = at - b.start;
+  if (b.start == nullptr || off < 0 || off >= b.bytes) return kBlockMisses;
+  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
+  const uint64_t hits = b.hits >> off;
+  if (hits == 0) return kBlockMisses;
+  const int n = std::countr_zero(hits);
+  // Past the maximum the in-place path finds no delimiter; a zero byte ends its text.
+  return n <= f->scanMax && at[n] == b.delim ? n : -1;
+}
 #endif
 
 inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer,

@@ -490,8 +490,9 @@ TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
 
 // Under CSV quoting a backward read confirms the record start with a trial read and stores
 // the pieces that read found; whatever the record, it must store what a forward read of the
-// same record stores. The records: quoted values holding delimiters, line ends and doubled
-// quotes; an over-long value before the last entry; a blank-padded and an empty one; a
+// same record stores. The records: zero bytes among short pieces;
+// quoted values holding delimiters, line ends and doubled quotes; an over-long value before
+// the last entry; a blank-padded and an empty one; a
 // format of more entries than a trial keeps; and, alone in its file, a value holding more
 // line ends than a backward read tries, whose record starts at the file's first byte.
 TEST(CsvBackwards, StoresWhatAForwardReadStores) {
@@ -509,7 +510,12 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
   for (int i = 0; i < 70; ++i)
     many += (i % 9 == 4 ? "\"q,\n" + std::to_string(i) + "\"" : std::to_string(i)) +
             (i < 69 ? "," : "\n");
+  // Short pieces over more than one 64-byte look, some across the looks' edges, and zero
+  // bytes before delimiters.
+  const char zeroes[] = "aa,b\0b,ccc,\0,dd,0123456789012,ee,ff,gg,hh,ii,jj,kk,ll,mm,\0n,oo,"
+                        "pp,qq,rr,ss\n";
   const std::vector<Case> cases = {
+      {21, 20, std::string(zeroes, sizeof zeroes - 1)},
       {3, 20, "one,\"say \"\"hi\"\", ok\",three\n"},
       {3, 20, "first,\"two\nlines, \"\"x\"\"\",\"end\"\n"},
       {3, 4, "abcdefgh,xyz,last\n"},
