@@ -180,10 +180,10 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
 QM_STAGE bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteStops[2],
                          const char* run, qpos runStart, qlong runCount, qpos* filePos) {
   const qpos offset = *filePos - runStart;
-  if (offset < 0 || runCount - offset < 16) return false;
+  if (offset < 0 || offset >= runCount) return false;
   const char* at = run + offset;
   const auto room = static_cast<qlong>(runCount - offset);
-  const int n = QuickPieceLength(f, quoteStops, at, room);
+  const int n = QuickPieceLength(f, quoteStops, at, room, static_cast<qlong>(offset));
   // Clean as PieceIsClean has it. A last quote closes nothing here: were quotes stripped, a
   // first one would have sent the piece to the general rules.
   if (n < 0 || (n > 0 && (at[0] == ' ' || at[n - 1] == ' '))) return false;
@@ -191,6 +191,7 @@ QM_STAGE bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteSt
   storeAsItStands(ctx, f->fldRefNum, at, n, room);
   return true;
 }
+
 #endif
 
 // Reads the format's entries from *pos on, storing each; returns the last code. What the

@@ -444,20 +444,22 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
 
 #if QM_QUICK_PIECES
 namespace {
-// RecordFits's usual pieces: from entry i on, each that the block serves and finds whole,
-// at least 16 bytes before the text's end. Returns the first entry it did not take; *pos and
+// RecordFits's usual pieces: from entry i on, each that the block serves and finds whole. Returns the first entry it did not take; *pos and
 // plan (when given) as RecordFits keeps them, *code 0 once it took one.
 qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const char* text,
                    qlong size, pieceBlock* block, qshort i, recordPlan* plan, qpos* pos,
                    qshort* code) {
   qpos at = *pos;
-  for (; i < rec->fldCount && size - at >= 16; ++i) {
-    const fieldSpec* f = rec->fields + i;
-    if (!BlockServes(*block, f)) break;
-    int n = BlockPieceLength(*block, f, quoteStops, text + at);
-    if (n == kBlockMisses && block->start != text + at) {
-      LoadPieceBlock(block, text + at, static_cast<qlong>(size - at));
-      n = BlockPieceLength(*block, f, quoteStops, text + at);
+  pieceBlock b = *block; // a local, kept in registers
+  const fieldSpec* const fields = rec->fields;
+  const qshort count = rec->fldCount;
+  for (; i < count; ++i) {
+    const fieldSpec* f = fields + i;
+    if (!BlockServes(b, f)) break;
+    int n = BlockPieceLength(b, f, quoteStops, text + at);
+    if (n == kBlockMisses && b.start != text + at) {
+      LoadPieceBlock(&b, text + at, static_cast<qlong>(size - at));
+      n = BlockPieceLength(b, f, quoteStops, text + at);
     }
     if (n < 0) break;
     if (plan) {
@@ -468,6 +470,7 @@ qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const ch
     at += n + 1;
     *code = 0;
   }
+  *block = b;
   *pos = at;
   return i;
 }
@@ -511,8 +514,9 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     const qpos at = pos;
     int quick = -1;
 #if QM_QUICK_PIECES
-    if (quickLooks && size - pos >= 16)
-      quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos));
+    if (quickLooks)
+      quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos),
+                               static_cast<qlong>(pos));
 #endif
     if (quick >= 0) {
       piece = text + pos;

@@ -104,18 +104,29 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
 #endif
 
 #if QM_QUICK_PIECES
+// The bytes of [at, at + room) that equal c or are zero, bit i for byte at + i, from one
+// 16-byte look that lies inside the run: at and the 15 bytes after it, or, nearer the run's
+// end than that, the 16 bytes that end with it (before bytes of the run precede at).
+// Every bit past the room is clear; all are when the run has fewer than 16 bytes there.
+inline unsigned LookFrom(const char* at, qlong room, qlong before, char c) {
+  if (room >= 16) return sse2::byteOrZeroMask(at, c);
+  if (room > 0 && room + before >= 16)
+    return sse2::byteOrZeroMask(at + room - 16, c) >> (16 - room);
+  return 0;
+}
+
 // The in-place path's shortest case, with one 16-byte look: a piece of fewer than 16 bytes
 // ended by a one-byte delimiter (not a line end), starting at at with room bytes of the run
-// from there (16 or more), opening with no quote that matters (quoteStops as the cursor's),
-// with no zero byte before its delimiter. Its length, as ReadPieceInPlace would find it; -1
-// when the in-place path must decide.
+// from there and before bytes of it before (16 in all or more), opening with no quote that
+// matters (quoteStops as the cursor's), with no zero byte before its delimiter. Its length,
+// as ReadPieceInPlace would find it; -1 when the in-place path must decide.
 QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], const char* at,
-                              qlong room) {
-  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0 || room < 16) return -1;
+                              qlong room, qlong before) {
+  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0 || room <= 0) return -1;
   if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
   const auto delim = static_cast<char>(f->fldDelim[1]);
-  // Past the piece's limit (its maximum and delimiter) nothing counts.
-  const unsigned hits = sse2::byteOrZeroMask(at, delim) & f->scanMask;
+  // Past the piece's limit (its maximum and delimiter) and the run's end nothing counts.
+  const unsigned hits = LookFrom(at, room, before, delim) & f->scanMask;
   if (hits == 0) return -1;
   const int n = std::countr_zero(hits); // below the limit: within the maximum
   return at[n] == delim ? n : -1;       // not a zero byte
@@ -127,19 +138,24 @@ QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], cons
 // wait for nothing.
 struct pieceBlock {
   const char* start; // the block's first byte; null: no block
-  qlong bytes;       // 16 to 64, a multiple of 16, all inside the run
+  qlong bytes;       // 16 to 64, all inside the run
   uint64_t hits;     // bit i: byte i is the delimiter or a zero byte
   char delim;
 };
 
-// The block of the run from at on, room bytes of it readable (none when fewer than 16).
+// The block of the run from at on, room bytes of it readable: up to 64 of them, the last few
+// from a look that ends with the run (none when the room is under 16).
 inline void LoadPieceBlock(pieceBlock* b, const char* at, qlong room) {
-  const qlong bytes = (room >= 64 ? 64 : room) & ~qlong{15};
-  b->start = bytes > 0 ? at : nullptr;
+  const qlong bytes = room >= 64 ? 64 : room;
+  b->start = bytes >= 16 ? at : nullptr;
   b->bytes = bytes;
   b->hits = 0;
-  for (qlong k = 0; k < bytes; k += 16)
+  if (bytes < 16) return;
+  qlong k = 0;
+  for (; k + 16 <= bytes; k += 16)
     b->hits |= uint64_t{sse2::byteOrZeroMask(at + k, b->delim)} << k;
+  if (k < bytes) // the bytes it overlaps give the same bits again
+    b->hits |= uint64_t{sse2::byteOrZeroMask(at + bytes - 16, b->delim)} << (bytes - 16);
 }
 
 // Whether the block's look serves a field's pieces: a one-byte delimiter, the block's, that

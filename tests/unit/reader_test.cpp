@@ -15,7 +15,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -497,5 +499,70 @@ TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
   EXPECT_EQ(s.text(), "abc");
   EXPECT_EQ(pos, 3);
 }
+
+#if QM_QUICK_PIECES
+// The quick looks take a piece only as the in-place path would: the 16-byte look near a
+// run's end (ending with it) and the 64-byte block from any origin up to 20 bytes before
+// the piece, over runs of commas, zero bytes, quotes and line ends, under maxima around the
+// looks' sizes, for plain and raw fields. Each run is exactly the bytes that may be read.
+TEST(QuickLooks, TakeAPieceOnlyAsTheInPlacePathFindsIt) {
+  std::mt19937 rng(20261209);
+  int quickTaken = 0, blockTaken = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<char> run(static_cast<size_t>(1 + rng() % 90));
+    for (char& b : run)
+      b = "ab,,\0\"\n"[rng() % 7];
+    fieldSpec f{};
+    f.fldDelim[0] = 1;
+    f.fldDelim[1] = ',';
+    f.fldMax = static_cast<qshort>(rng() % 70);
+    if (rng() % 4 == 0) f.fldFlags |= kFieldRaw;
+    PlanPiece(&f);
+    importFileSpec rec{};
+    pieceCursor cursor{};
+    cursor.rec = &rec;
+    cursor.run = run.data();
+    cursor.runStart = 0;
+    cursor.runCount = static_cast<qlong>(run.size());
+    cursor.quoteStops[0] = true;
+    cursor.quoteStops[1] = rng() % 2 == 0;
+    const auto size = static_cast<qlong>(run.size());
+    for (qlong at = 0; at < size; ++at) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", at " + std::to_string(at));
+      qpos pos = at;
+      const char* text = nullptr;
+      qlong length = -1;
+      const bool inPlace = ReadPieceInPlace(&cursor, &f, &pos, &text, &length);
+      const int quick = QuickPieceLength(&f, cursor.quoteStops, run.data() + at, size - at, at);
+      if (quick >= 0) {
+        ++quickTaken;
+        ASSERT_TRUE(inPlace);
+        ASSERT_EQ(quick, length);
+      }
+      pieceBlock block{};
+      block.delim = ',';
+      const qlong origin = at - std::min<qlong>(at, static_cast<qlong>(rng() % 21));
+      LoadPieceBlock(&block, run.data() + origin, size - origin);
+      ASSERT_TRUE(BlockServes(block, &f));
+      const int fromBlock = BlockPieceLength(block, &f, cursor.quoteStops, run.data() + at);
+      if (fromBlock >= 0) {
+        ++blockTaken;
+        ASSERT_TRUE(inPlace);
+        ASSERT_EQ(fromBlock, length);
+      }
+      // A miss is only where the block does not reach the piece's delimiter.
+      if (fromBlock == kBlockMisses && block.start != nullptr && at - origin < block.bytes) {
+        ASSERT_TRUE(std::find(run.begin() + at, run.begin() + origin + block.bytes, ',') ==
+                        run.begin() + origin + block.bytes &&
+                    std::find(run.begin() + at, run.begin() + origin + block.bytes, '\0') ==
+                        run.begin() + origin + block.bytes);
+      }
+    }
+  }
+  // Both looks answered often enough for the comparisons to mean something.
+  EXPECT_GT(quickTaken, 20000);
+  EXPECT_GT(blockTaken, 20000);
+}
+#endif
 
 } // namespace
