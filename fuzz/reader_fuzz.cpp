@@ -159,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StartPieces(&cursor, &rec);
   const qpos inRun = start - cursor.runStart;
   if (cursor.run && inRun >= 0 && inRun < cursor.runCount) {
-    const int n = QuickPieceLength(&planned, cursor.quoteStops, cursor.run + inRun,
-                                   static_cast<qlong>(cursor.runCount - inRun),
-                                   static_cast<qlong>(inRun));
+    const int n =
+        QuickPieceLength(&planned, cursor.quoteStops, cursor.run + inRun,
+                         static_cast<qlong>(cursor.runCount - inRun), static_cast<qlong>(inRun));
     if (n >= 0) check(code == 0 && pos == start + n + 1 && read.size() == static_cast<size_t>(n));
     // So does a block's, loaded up to 15 bytes before the piece (as a record's trial has it).
     pieceBlock look{};

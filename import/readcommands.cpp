@@ -191,7 +191,6 @@ QM_STAGE bool quickPiece(cmdContext* ctx, const fieldSpec* f, const bool quoteSt
   storeAsItStands(ctx, f->fldRefNum, at, n, room);
   return true;
 }
-
 #endif
 
 // Reads the format's entries from *pos on, storing each; returns the last code. What the

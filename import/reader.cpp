@@ -444,8 +444,9 @@ void ReleaseSourceText(importFileSpec* fileSpecsP) {
 
 #if QM_QUICK_PIECES
 namespace {
-// RecordFits's usual pieces: from entry i on, each that the block serves and finds whole. Returns the first entry it did not take; *pos and
-// plan (when given) as RecordFits keeps them, *code 0 once it took one.
+// RecordFits's usual pieces: from entry i on, each that the block serves and finds whole. Returns
+// the first entry it did not take; *pos and plan (when given) as RecordFits keeps them, *code 0
+// once it took one.
 qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const char* text,
                    qlong size, pieceBlock* block, qshort i, recordPlan* plan, qpos* pos,
                    qshort* code) {
