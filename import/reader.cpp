@@ -498,7 +498,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
 #if QM_QUICK_PIECES
   const bool quickLooks = sse2::usable();
   pieceBlock block{};
-  block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
+  if (fileSpecsP->fldCount > 0) block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
 #endif
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
 #if QM_QUICK_PIECES

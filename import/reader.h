@@ -172,8 +172,9 @@ inline bool BlockServes(const pieceBlock& b, const fieldSpec* f) {
 constexpr int kBlockMisses = -2;
 QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const bool quoteStops[2],
                               const char* at) {
+  if (b.start == nullptr) return kBlockMisses;
   const auto off = at - b.start;
-  if (b.start == nullptr || off < 0 || off >= b.bytes) return kBlockMisses;
+  if (off < 0 || off >= b.bytes) return kBlockMisses;
   if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
   const uint64_t hits = b.hits >> off;
   if (hits == 0) return kBlockMisses;
