@@ -138,6 +138,7 @@ void doDefineFormat(cmdContext* ctx) {
     rec->fields = fields;
     rec->fldCount = n;
   }
+  PlanRecord(rec);
   ctx->errCd = result;
 }
 

@@ -102,6 +102,7 @@ void FreeFileSpecDefinitions(importFileSpec* rec) {
     DisposeXPPointer(rec->fields);
     rec->fields = nullptr;
     rec->fldCount = 0;
+    rec->fitDelim = 0;
   }
   if (rec->transTable) {
     DisposeXPPointer(rec->transTable);

@@ -47,6 +47,7 @@ struct importFileSpec {
   qshort fldCount;         // entries in fields
   fieldSpec* fields;       // record layout (XP pointer) or null
   qlong maxTotal;          // sum of fldMax + 1 over fields
+  qbyte fitDelim;          // decided with the format (PlanRecord); 0: none
   qbyte* transTable;       // substitution table (XP pointer) or null
   XPHandle dataHandle;     // text of an in-memory source, or null
   qfileref fileRef;        // what the record reads from; also the methods' name for it

@@ -363,7 +363,7 @@ bool windowQuotesOdd(const backwardHits& h) {
 // record start is chosen among the delimiter's occurrences in the window, nearest first,
 // and the source's first byte when the window starts there:
 //   1. the nearest with an even number of double quotes after it from which the record reads
-//      to exactly its end (RecordFits);
+//      to exactly its end (QuickFits, else RecordFits);
 //   2. failing that, the nearest from which it reads so;
 //   3. failing that, the nearest occurrence, as under plain quoting.
 // In well-formed CSV the text after a line end inside a quoted value holds an odd number of
@@ -383,7 +383,11 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   const qlong bom = rec->bomLength;
   auto fits = [&](qlong start) {
     const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
-    return RecordFits(rec, window + start + skip, w - start - skip, endsWithDelim, scratch, plan);
+    const char* text = window + start + skip;
+    const qlong size = w - start - skip;
+    // A count settles the usual record, whose text holds no quote; plan then stays empty.
+    return QuickFits(rec, text, size, endsWithDelim) ||
+           RecordFits(rec, text, size, endsWithDelim, scratch, plan);
   };
   // Rule 1 as the candidates are found, so the usual record costs one trial read; the
   // candidates with an odd count wait for rule 2.

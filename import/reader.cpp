@@ -549,3 +549,38 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   if (fits && planning) plan->count = fileSpecsP->fldCount;
   return fits;
 }
+
+void PlanRecord(importFileSpec* fileSpecsP) {
+  fileSpecsP->fitDelim = 0;
+  const qshort n = fileSpecsP->fldCount;
+  if (n < 2 || !fileSpecsP->fields) return;
+  const fieldSpec* last = fileSpecsP->fields + (n - 1);
+  const qshort lastLen = DelimiterLength(last);
+  if (lastLen == 0 || (last->fldFlags & kFieldRaw) != 0) return;
+  // No quote in the last delimiter (an empty last piece would open with it), and its stop
+  // only at its end, so that it completes nowhere but at the text's end.
+  const qbyte stop = last->fldDelim[lastLen];
+  for (qshort k = 1; k <= lastLen; ++k)
+    if (last->fldDelim[k] == kQuote || (k < lastLen && last->fldDelim[k] == stop)) return;
+  const qbyte d = fileSpecsP->fields[0].fldDelim[1];
+  if (stop == 0 || d == 0 || d == kQuote || d == stop) return;
+  for (qshort i = 0; i + 1 < n; ++i) {
+    const fieldSpec* f = fileSpecsP->fields + i;
+    if (DelimiterLength(f) != 1 || f->fldDelim[1] != d || (f->fldFlags & (kFieldRaw | kFieldEol)))
+      return;
+  }
+  fileSpecsP->fitDelim = d;
+}
+
+bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim) {
+  const qshort n = fileSpecsP->fldCount;
+  if (fileSpecsP->fitDelim == 0 || n < 2) return false;
+  const fieldSpec* last = fileSpecsP->fields + (n - 1);
+  const qshort lastLen = DelimiterLength(last);
+  const qlong before = size - (endsWithDelim ? lastLen : 0); // the bytes before its delimiter
+  if (before < 0) return false;
+  const auto stop = static_cast<char>(last->fldDelim[lastLen]);
+  const qlong splits =
+      countByteUnless(text, before, static_cast<char>(fileSpecsP->fitDelim), kQuote, stop);
+  return splits >= n - 1;
+}

@@ -227,6 +227,21 @@ struct recordPlan {
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
                 char* buffer, recordPlan* plan);
 
+// Decided when the format is defined: the one delimiter byte that ends every entry but the
+// last, when those all end at the same one-byte delimiter (no line end, quote, zero byte or
+// raw piece) and the last at a delimiter of its own that holds no quote and whose final
+// byte (its stop) is none of those and stands nowhere else in it. Otherwise fitDelim is 0.
+void PlanRecord(importFileSpec* fileSpecsP);
+
+// RecordFits's answer to the same question where a count gives it, with no trial: true when
+// the format has a fitDelim and the text before the last entry's delimiter (all of it when
+// the text does not end with one) holds no double quote, no byte equal to that delimiter's
+// stop, and at least one fitDelim for each entry but the last. Every entry but the last then
+// ends at the next fitDelim (an over-long one is consumed whole) and the last at the text's
+// end, since no earlier byte can complete its delimiter. False says nothing: RecordFits must
+// decide.
+bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim);
+
 // A record's fields are read under one lock of an in-memory source's block rather than one
 // per field: between HoldSourceText and ReleaseSourceText, ReadToDelimOrMax reads the held
 // block. Nothing happens for a disk file.

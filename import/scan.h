@@ -125,4 +125,22 @@ inline void matchMasks(const char* p, qlong count, char a, char b, unsigned* ma,
   matchMasksPlain(p, count, a, b, ma, mb);
 }
 
+// How many of the n bytes at p equal c; -1 when one of them equals a or b.
+inline qlong countByteUnlessPlain(const char* p, qlong n, char c, char a, char b) {
+  qlong count = 0;
+  for (qlong i = 0; i < n; ++i) {
+    if (p[i] == a || p[i] == b) return -1;
+    count += p[i] == c ? 1 : 0;
+  }
+  return count;
+}
+
+// The same, 16 bytes at a time where SSE2 is usable.
+inline qlong countByteUnless(const char* p, qlong n, char c, char a, char b) {
+#if QM_SSE2
+  if (n >= 16 && sse2::usable()) return sse2::countByteUnless(p, n, c, a, b);
+#endif
+  return countByteUnlessPlain(p, n, c, a, b);
+}
+
 #endif

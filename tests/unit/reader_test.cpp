@@ -500,6 +500,72 @@ TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
   EXPECT_EQ(pos, 3);
 }
 
+// A backward CSV read settles the usual record by counting its delimiters (QuickFits) rather
+// than by a trial read (RecordFits); the count may only say "fits" where the trial does. Over
+// formats the count serves (comma or tab entries, a last one ended by a line feed, a carriage
+// return and line feed, or EOL) and formats it must leave to the trial (a raw or quoted last
+// delimiter, one delimiter for all), under small maxima so that over-long entries come often,
+// and texts of those bytes, quotes, lone carriage returns and zero bytes.
+TEST(CsvFits, TheCountSaysFitsOnlyWhereTheTrialReadDoes) {
+  std::mt19937 rng(20261210);
+  std::vector<char> scratch(kBufferSize);
+  int counted = 0, refused = 0;
+  for (int round = 0; round < 20000; ++round) {
+    const auto n = static_cast<qshort>(1 + rng() % 5);
+    std::vector<fieldSpec> fields(static_cast<size_t>(n));
+    const char d = rng() % 2 == 0 ? ',' : '\t';
+    for (fieldSpec& f : fields) {
+      f.fldDelim[0] = 1;
+      f.fldDelim[1] = static_cast<qbyte>(d);
+      f.fldMax = static_cast<qshort>(rng() % 7);
+    }
+    fieldSpec& last = fields.back();
+    const int kind = static_cast<int>(rng() % 7);
+    if (kind == 0 || kind == 3) { // CRLF, or a quote before the line feed
+      last.fldDelim[0] = 2;
+      last.fldDelim[1] = kind == 0 ? '\r' : '"';
+      last.fldDelim[2] = '\n';
+    } else if (kind != 4) { // 4: the entries' own delimiter ends the record too
+      last.fldDelim[1] = '\n';
+      if (kind == 1) last.fldFlags = kFieldEol;
+      if (kind == 2) last.fldFlags = kFieldRaw;
+    }
+    for (fieldSpec& f : fields)
+      PlanPiece(&f);
+    importFileSpec rec{};
+    rec.quoting = kQuotingCsv;
+    rec.fields = fields.data();
+    rec.fldCount = n;
+    PlanRecord(&rec);
+    if (n < 2 || kind == 2 || kind == 3 || kind == 4) {
+      ASSERT_EQ(rec.fitDelim, 0) << "round " << round << ", kind " << kind;
+      ++refused;
+    }
+    std::string text;
+    const auto size = rng() % 30;
+    for (size_t i = 0; i < size; ++i)
+      text += rng() % 8 == 0 ? std::string(1, "\"\r\n\0"[rng() % 4])
+                             : std::string(1, "ab,\t"[rng() % 4]);
+    if (rng() % 2 == 0) {
+      const qshort len = DelimiterLength(&last);
+      text.append(reinterpret_cast<const char*>(last.fldDelim + 1), static_cast<size_t>(len));
+    }
+    const qshort len = DelimiterLength(&last);
+    const bool endsWithDelim =
+        text.size() >= static_cast<size_t>(len) &&
+        std::equal(text.end() - len, text.end(), reinterpret_cast<const char*>(last.fldDelim + 1));
+    std::vector<char> bytes(text.begin(), text.end()); // exactly the bytes that may be read
+    const auto textSize = static_cast<qlong>(bytes.size());
+    if (!QuickFits(&rec, bytes.data(), textSize, endsWithDelim)) continue;
+    ++counted;
+    ASSERT_TRUE(RecordFits(&rec, bytes.data(), textSize, endsWithDelim, scratch.data(), nullptr))
+        << "round " << round << ", kind " << kind << ", " << n << " entries: " << text;
+  }
+  // Both answers came often enough for the comparison to mean something.
+  EXPECT_GT(counted, 2000);
+  EXPECT_GT(refused, 2000);
+}
+
 #if QM_QUICK_PIECES
 // The quick looks take a piece only as the in-place path would: the 16-byte look near a
 // run's end (ending with it) and the 64-byte block from any origin up to 20 bytes before

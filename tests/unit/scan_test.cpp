@@ -93,6 +93,36 @@ TEST(Scan, BothMaskPathsMarkEveryMatchingByte) {
   }
 }
 
+// The count of a byte that any of two others stops: lengths past 255 loads of 16, where the
+// 16-byte path folds its byte lanes, and tails of every length, with the stops rare enough
+// that long texts are counted to their end.
+TEST(Scan, BothCountsAgreeWithAByteByByteCount) {
+  std::mt19937 rng(14);
+  int counted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const auto size = static_cast<size_t>(round % 10 == 0 ? rng() % 9000 : rng() % 70);
+    std::vector<char> bytes(size); // exactly the bytes that may be read
+    const unsigned stops = 1 + rng() % 3000;
+    for (char& b : bytes) {
+      b = rng() % 3 == 0 ? ',' : 'x';
+      if (rng() % stops == 0) b = rng() % 2 == 0 ? '"' : '\n';
+    }
+    qlong want = 0;
+    for (const char b : bytes) {
+      if (b == '"' || b == '\n') {
+        want = -1;
+        break;
+      }
+      want += b == ',' ? 1 : 0;
+    }
+    if (want > 255) ++counted;
+    const auto n = static_cast<qlong>(size);
+    EXPECT_EQ(countByteUnless(bytes.data(), n, ',', '"', '\n'), want) << "round " << round;
+    EXPECT_EQ(countByteUnlessPlain(bytes.data(), n, ',', '"', '\n'), want) << "round " << round;
+  }
+  EXPECT_GT(counted, 20); // long texts with over 255 matches were counted to their end
+}
+
 #if QM_UNICODE
 TEST(Widen, BothPathsGiveEveryByteAsItsCharacter) {
   // Every byte value, at every offset of a run that ends exactly where the readable bytes do.
