@@ -494,7 +494,8 @@ TEST_F(Hostile, AFailedReadInABackwardReadKeepsThePosition) {
 // quoted values holding delimiters, line ends and doubled quotes; an over-long value before
 // the last entry; a blank-padded and an empty one; a
 // format of more entries than a trial keeps; and, alone in its file, a value holding more
-// line ends than a backward read tries, whose record starts at the file's first byte.
+// line ends than a backward read tries, whose record starts at the file's first byte; a
+// value of long stretches with one line end in it.
 TEST(CsvBackwards, StoresWhatAForwardReadStores) {
   struct Case {
     int fields;
@@ -506,6 +507,12 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
   for (int i = 0; i < 100; ++i)
     lineEnds += "x\n";
   lineEnds += "\",b\n";
+  // A long value whose line end only the quotes of the long stretches around it (doubled
+  // quotes among them) show to stand inside quotes: a backward read passes those stretches
+  // 64 bytes a look.
+  const std::string longValue = "\"" + std::string(100, 'a') + "\"\"" + std::string(80, 'b') +
+                                "\n" + std::string(150, 'c') + "\"\"q\"\"" + std::string(90, 'd') +
+                                "\",b\n";
   std::string many;
   for (int i = 0; i < 70; ++i)
     many += (i % 9 == 4 ? "\"q,\n" + std::to_string(i) + "\"" : std::to_string(i)) +
@@ -522,6 +529,7 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
       {3, 20, "  pad  ,,\"  kept  \"\n"},
       {3, 20, "xy,yz,\"last\nhas a line end\"\r\n"},
       {70, 20, many},
+      {2, 500, longValue},
       {2, 400, lineEnds, true},
   };
   for (const Case& c : cases) {
