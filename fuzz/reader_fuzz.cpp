@@ -176,6 +176,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 #endif
+  // A backward CSV read's count (QuickFits) may say a record fits only where the trial read
+  // (RecordFits) does: over the text from the start on, for a record of the fuzzed field
+  // taken one to four times, then a line end (EOL when the flags ask for it, else CRLF).
+  if (rec.quoting == kQuotingCsv && start >= 0 && start <= textSize) {
+    std::vector<fieldSpec> fields(static_cast<size_t>(2 + data[9] / 64), f);
+    fieldSpec& last = fields.back();
+    last = fieldSpec{};
+    last.fldMax = f.fldMax;
+    last.fldDelim[0] = (flags & 32) ? 1 : 2;
+    last.fldDelim[1] = (flags & 32) ? '\n' : '\r';
+    last.fldDelim[2] = '\n';
+    last.fldFlags = (flags & 32) ? kFieldEol : 0;
+    for (fieldSpec& entry : fields)
+      PlanPiece(&entry);
+    importFileSpec record = rec;
+    record.fields = fields.data();
+    record.fldCount = static_cast<qshort>(fields.size());
+    PlanRecord(&record);
+    const auto* bytes = reinterpret_cast<const char*>(text) + start;
+    const auto count = static_cast<qlong>(textSize - start);
+    const qshort lastLen = DelimiterLength(&last);
+    const bool endsWithDelim =
+        count >= lastLen &&
+        std::memcmp(bytes + count - lastLen, last.fldDelim + 1, static_cast<size_t>(lastLen)) == 0;
+    if (QuickFits(&record, bytes, count, endsWithDelim))
+      check(RecordFits(&record, bytes, count, endsWithDelim, scratch.get(), nullptr));
+  }
   ReleaseSourceText(&rec);
   DisposeXPHandle(rec.dataHandle);
   return 0;
