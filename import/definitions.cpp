@@ -94,6 +94,7 @@ void doDefineFormat(cmdContext* ctx) {
     DisposeXPPointer(rec->fields);
     rec->fields = nullptr;
     rec->fldCount = 0;
+    rec->fitDelim = 0;
   }
   auto* fields = static_cast<fieldSpec*>(
       NewXPPointer(static_cast<qlong>(static_cast<size_t>(n) * sizeof(fieldSpec))));

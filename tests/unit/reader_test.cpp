@@ -546,11 +546,9 @@ TEST(CsvFits, TheCountSaysFitsOnlyWhereTheTrialReadDoes) {
     for (size_t i = 0; i < size; ++i)
       text += rng() % 8 == 0 ? std::string(1, "\"\r\n\0"[rng() % 4])
                              : std::string(1, "ab,\t"[rng() % 4]);
-    if (rng() % 2 == 0) {
-      const qshort len = DelimiterLength(&last);
-      text.append(reinterpret_cast<const char*>(last.fldDelim + 1), static_cast<size_t>(len));
-    }
     const qshort len = DelimiterLength(&last);
+    if (rng() % 2 == 0)
+      text.append(reinterpret_cast<const char*>(last.fldDelim + 1), static_cast<size_t>(len));
     const bool endsWithDelim =
         text.size() >= static_cast<size_t>(len) &&
         std::equal(text.end() - len, text.end(), reinterpret_cast<const char*>(last.fldDelim + 1));
