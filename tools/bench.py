@@ -28,48 +28,78 @@ print("python-csv", os.path.getsize(sys.argv[1]), n, "%.6f" % dt, peak)
 """
 
 
-# Runs of each measurement, the best kept (QM_BENCH_RUNS): on a shared machine single runs of
-# one build move by a quarter, and three were too few to find its speed.
+# Rounds of runs, the best run of each measurement kept (QM_BENCH_RUNS): on a shared machine
+# single runs of one build move by a quarter, and three were too few to find its speed.
 RUNS = int(os.environ.get("QM_BENCH_RUNS", "5"))
 
 
-def run(cmd, label, times=RUNS):
-    """The best of `times` runs: a shared machine only ever makes a run slower."""
-    best = None
-    for _ in range(times):
-        out = subprocess.run(cmd, capture_output=True, text=True)
-        if out.returncode != 0:
-            sys.exit(f"bench: {label} failed ({out.returncode}): {out.stderr.strip()}")
-        line = [l for l in out.stdout.splitlines() if l.strip()][-1].split()
-        _, nbytes, records, seconds, peak = line
-        r = {"label": label, "bytes": int(nbytes), "records": int(records),
-             "seconds": float(seconds), "peak_kib": int(peak)}
-        if best is None or r["seconds"] < best["seconds"]:
-            best = r
-    return best
+def warm(cmd):
+    """Reads through every file a measurement names, so that each run reads the page cache, as
+    the figures assume: a machine that reclaims idle pages (this kind pages out file pages left
+    untouched for about a minute) would otherwise have a run read part of its file from the
+    device."""
+    for arg in cmd:
+        if os.path.isfile(arg):
+            with open(arg, "rb") as f:
+                while f.read(1 << 20):
+                    pass
+
+
+MEASUREMENTS = []
+
+
+def run(cmd, label):
+    """A measurement whose program prints its own figures as its last line; measured later,
+    by measure_all, into the row returned now."""
+    row = {"label": label, "cmd": cmd, "tool": False}
+    MEASUREMENTS.append(row)
+    return row
+
+
+def tool(cmd, label):
+    """A measurement of the import tool: its own summary of its read loop (output written to
+    /dev/null), and its peak memory from the kernel's account of the child."""
+    row = {"label": label, "cmd": cmd, "tool": True}
+    MEASUREMENTS.append(row)
+    return row
 
 
 TOOL_SUMMARY = re.compile(r"(\d+) record\(s\), (\d+) bytes in ([0-9.]+) s")
 
 
-def tool(cmd, label, times=RUNS):
-    """The import tool's own summary of its read loop (output written to /dev/null), and its
-    peak memory from the kernel's account of the child."""
-    best = None
-    for _ in range(times):
-        with open(os.devnull, "wb") as sink:
-            proc = subprocess.Popen(cmd, stdout=sink, stderr=subprocess.PIPE)
-            err = proc.stderr.read().decode(errors="replace")
-            _, status, usage = os.wait4(proc.pid, 0)
-            proc.returncode = os.waitstatus_to_exitcode(status)
-        m = TOOL_SUMMARY.search(err)
-        if proc.returncode != 0 or not m:
-            sys.exit(f"bench: {label} failed ({proc.returncode}): {err.strip()}")
-        r = {"label": label, "bytes": int(m.group(2)), "records": int(m.group(1)),
-             "seconds": float(m.group(3)), "peak_kib": usage.ru_maxrss}
-        if best is None or r["seconds"] < best["seconds"]:
-            best = r
-    return best
+def once(row):
+    """One run of a measurement: (bytes, records, seconds, peak KiB)."""
+    cmd, label = row["cmd"], row["label"]
+    warm(cmd)
+    if not row["tool"]:
+        out = subprocess.run(cmd, capture_output=True, text=True)
+        if out.returncode != 0:
+            sys.exit(f"bench: {label} failed ({out.returncode}): {out.stderr.strip()}")
+        _, nbytes, records, seconds, peak = [
+            l for l in out.stdout.splitlines() if l.strip()][-1].split()
+        return int(nbytes), int(records), float(seconds), int(peak)
+    with open(os.devnull, "wb") as sink:
+        proc = subprocess.Popen(cmd, stdout=sink, stderr=subprocess.PIPE)
+        err = proc.stderr.read().decode(errors="replace")
+        _, status, usage = os.wait4(proc.pid, 0)
+    m = TOOL_SUMMARY.search(err)
+    if os.waitstatus_to_exitcode(status) != 0 or not m:
+        sys.exit(f"bench: {label} failed ({os.waitstatus_to_exitcode(status)}): {err.strip()}")
+    return int(m.group(2)), int(m.group(1)), float(m.group(3)), usage.ru_maxrss
+
+
+def measure_all():
+    """Every measurement once a round, RUNS rounds, the fastest run of each kept. A shared
+    machine only ever makes a run slower, and its slow spells last seconds to minutes: in
+    rounds a spell costs each measurement one run, where five runs in a row could all fall
+    into it and skew the ratios between measurements taken minutes apart."""
+    for n in range(RUNS):
+        print(f"bench: round {n + 1} of {RUNS} ({len(MEASUREMENTS)} measurements)",
+              file=sys.stderr, flush=True)
+        for row in MEASUREMENTS:
+            nbytes, records, seconds, peak = once(row)
+            if "seconds" not in row or seconds < row["seconds"]:
+                row.update(bytes=nbytes, records=records, seconds=seconds, peak_kib=peak)
 
 
 def table(title, rows, libcsv, limit):
@@ -151,8 +181,8 @@ def main():
         for f in fields:
             cmd += ["--field", f]
         rows.append(tool(cmd + [csv_file], f"import tool --output {output} (disk), read loop"))
-    table(f"Native ({os.path.getsize(csv_file) / 1e6:.0f} MB, 1,000,000 records)", rows,
-          mbs(libcsv) if libcsv else None, mbs(limit))
+    tables = [(f"Native ({os.path.getsize(csv_file) / 1e6:.0f} MB, 1,000,000 records)", rows,
+               libcsv, limit)]
 
     # The two other shapes, each beside its own peers.
     for shape in ("narrow", "wide"):
@@ -172,13 +202,12 @@ def main():
         if os.path.exists(peer):
             srows.append(run([peer, shape_tsv, "--tsv"], f"{shape}: libcsv tsv"))
         srows.append(library("forwards", "field", True, "tsv", shape=shape))
-        table(f"Native, {shape} ({os.path.getsize(shape_csv) / 1e6:.0f} MB)", srows,
-              mbs(s_libcsv) if s_libcsv else None, mbs(srows[0]))
-        rows += srows
+        tables.append((f"Native, {shape} ({os.path.getsize(shape_csv) / 1e6:.0f} MB)", srows,
+                       s_libcsv, srows[0]))
 
-    wine_rows = []
+    native = next(r for r in rows if r["label"] == "forwards disk csv, minimal host")
+    ratios = []  # (tag, the DLL's forward row): against the native row of the same run
     for wine_dir in a.wine:
-        rows_before = len(wine_rows)
         wexe = os.path.join(wine_dir, "bench", "quillomar-import-bench.exe")
         wlib = os.path.join(wine_dir, "QuillomarU.dll")
         tag = os.path.basename(wine_dir)
@@ -187,26 +216,31 @@ def main():
         # (a slice weighs each run's fixed costs ten times as much); only the per-byte
         # baseline, at under a megabyte a second, reads the slice.
         wlimit = run(wrap + ["memchr", csv_file], f"{tag}: memchr limit (1 MiB reads)")
-        wine_rows.append(wlimit)
-        wine_rows.append(run(wrap + ["onebyte", slice_file],
-                             f"{tag}: one ReadFile per byte (10 MB slice)"))
+        wine_rows = [wlimit, run(wrap + ["onebyte", slice_file],
+                                 f"{tag}: one ReadFile per byte (10 MB slice)")]
         for read, minimal in (("forwards", True), ("backwards", True), ("forwards", False)):
             cmd = wrap + ["library", wlib, csv_file, "--source", "disk", "--read", read]
             if minimal:
                 cmd.append("--minimal")
             host = "minimal host" if minimal else "stand-in host"
             wine_rows.append(run(cmd, f"{tag}: QuillomarU.dll {read} disk, {host}"))
-        table(f"Under Wine, {tag} ({os.path.getsize(csv_file) / 1e6:.0f} MB)",
-              wine_rows[rows_before:], None, mbs(wlimit))
-        native = next(r for r in rows if r["label"] == "forwards disk csv, minimal host")
-        forwards = wine_rows[rows_before + 2]
+        tables.append((f"Under Wine, {tag} ({os.path.getsize(csv_file) / 1e6:.0f} MB)",
+                       wine_rows, None, wlimit))
+        ratios.append((tag, wine_rows[2]))
+
+    measure_all()
+    for title, trows, peer_row, limit_row in tables:
+        table(title, trows, mbs(peer_row) if peer_row else None, mbs(limit_row))
+    for tag, forwards in ratios:
         print(f"{tag}: forwards disk, minimal host, at {mbs(forwards) / mbs(native):.2f} of the "
               f"native figure ({mbs(native):.0f} MB/s)")
 
     if a.results:
         with open(a.results, "w") as f:
-            for r in rows + wine_rows:
-                f.write(f"\"{r['label']}\" {r['mbs']:.2f} {r['rps']:.0f} {r['peak_kib'] / 1024:.1f}\n")
+            for _, trows, _, _ in tables:
+                for r in trows:
+                    f.write(f"\"{r['label']}\" {r['mbs']:.2f} {r['rps']:.0f} "
+                            f"{r['peak_kib'] / 1024:.1f}\n")
 
 
 if __name__ == "__main__":
