@@ -48,19 +48,12 @@ def warm(cmd):
 MEASUREMENTS = []
 
 
-def run(cmd, label, rounds=None):
-    """A measurement whose program prints its own figures as its last line; measured later,
-    by measure_all, into the row returned now, in the first `rounds` rounds (all of them by
-    default)."""
-    row = {"label": label, "cmd": cmd, "tool": False, "rounds": rounds or RUNS}
-    MEASUREMENTS.append(row)
-    return row
-
-
-def tool(cmd, label):
-    """A measurement of the import tool: its own summary of its read loop (output written to
-    /dev/null), and its peak memory from the kernel's account of the child."""
-    row = {"label": label, "cmd": cmd, "tool": True, "rounds": RUNS}
+def run(cmd, label, rounds=None, tool=False):
+    """A measurement, measured later by measure_all into the row returned now, in the first
+    `rounds` rounds (all of them by default). Its program prints its own figures as its last
+    line; or, for the import tool, its summary of its read loop on standard error (output
+    written to /dev/null), with its peak memory from the kernel's account of the child."""
+    row = {"label": label, "cmd": cmd, "tool": tool, "rounds": rounds or RUNS}
     MEASUREMENTS.append(row)
     return row
 
@@ -182,7 +175,8 @@ def main():
         cmd = [host_tool, "import", "--library", lib, "--strip-quotes", "--output", output]
         for f in fields:
             cmd += ["--field", f]
-        rows.append(tool(cmd + [csv_file], f"import tool --output {output} (disk), read loop"))
+        rows.append(run(cmd + [csv_file], f"import tool --output {output} (disk), read loop",
+                        tool=True))
     tables = [(f"Native ({os.path.getsize(csv_file) / 1e6:.0f} MB, 1,000,000 records)", rows,
                libcsv, limit)]
 
