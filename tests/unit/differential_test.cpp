@@ -6,6 +6,7 @@
 //
 // QM_DIFF_SEED picks the first seed and QM_DIFF_RUNS the number of runs (default 60); a
 // failure prints the seed that reproduces it.
+#include "base/avx2.h"
 #include "harness.h"
 #include "import/reader.h"
 #include "platform/platform.h"
@@ -717,8 +718,17 @@ TEST(Differential, WindowedReaderAgreesWithOneByteReads) {
 TEST(Differential, PlainPathsAgreeToo) {
   struct PlainPaths {
     bool was = sse2::gUsable;
+#if QM_AVX2
+    bool wasAvx2 = avx2::gUsable; // a processor without SSE2 has no AVX2 either
+    PlainPaths() { sse2::gUsable = avx2::gUsable = false; }
+    ~PlainPaths() {
+      sse2::gUsable = was;
+      avx2::gUsable = wasAvx2;
+    }
+#else
     PlainPaths() { sse2::gUsable = false; }
     ~PlainPaths() { sse2::gUsable = was; }
+#endif
     PlainPaths(const PlainPaths&) = delete;
     PlainPaths& operator=(const PlainPaths&) = delete;
   } plain;
@@ -732,6 +742,26 @@ TEST(Differential, PlainPathsAgreeToo) {
     }
     std::string err = Differential(seed, false).shortPieces().run();
     ASSERT_EQ(err, "") << "reproduce with QM_DIFF_SEED=" << seed << " QM_DIFF_RUNS=1 (short)";
+  }
+}
+#endif
+
+#if QM_AVX2
+// Where the processor has AVX2 the long texts are widened with it: the same differential
+// again with the paths behind it.
+TEST(Differential, PathsBehindAvx2AgreeToo) {
+  if (!avx2::usable()) GTEST_SKIP() << "no AVX2 here: the differentials took the other paths";
+  struct NoAvx2 { // usable() was true
+    NoAvx2() { avx2::gUsable = false; }
+    ~NoAvx2() { avx2::gUsable = true; }
+    NoAvx2(const NoAvx2&) = delete;
+    NoAvx2& operator=(const NoAvx2&) = delete;
+  } without;
+  const uint32_t first = envNumber("QM_DIFF_SEED", 20261208);
+  const uint32_t runs = envNumber("QM_DIFF_RUNS", 60);
+  for (uint32_t seed = first; seed < first + runs; ++seed) {
+    std::string err = Differential(seed, false).run();
+    ASSERT_EQ(err, "") << "reproduce with QM_DIFF_SEED=" << seed << " QM_DIFF_RUNS=1";
   }
 }
 #endif

@@ -1,8 +1,9 @@
 // The SSE2 paths and their plain twins. The byte searches under the reader: the 16-byte
 // search (where the build has it) and the plain word search must both find what a
 // byte-by-byte look finds, at every alignment, for every limit and readable end, with zero
-// bytes and the searched byte anywhere. Widening: both give every byte as its own
-// character, never sign-extended.
+// bytes and the searched byte anywhere. Widening: every path (AVX2 too, where the processor
+// has it) gives every byte as its own character, never sign-extended.
+#include "base/avx2.h"
 #include "glue/XPqUtil.h"
 #include "import/scan.h"
 
@@ -124,7 +125,7 @@ TEST(Scan, BothCountsAgreeWithAByteByByteCount) {
 }
 
 #if QM_UNICODE
-TEST(Widen, BothPathsGiveEveryByteAsItsCharacter) {
+TEST(Widen, EveryPathGivesEveryByteAsItsCharacter) {
   // Every byte value, at every offset of a run that ends exactly where the readable bytes do.
   std::vector<char> bytes(300);
   for (size_t i = 0; i < bytes.size(); ++i)
@@ -155,6 +156,17 @@ TEST(Widen, BothPathsGiveEveryByteAsItsCharacter) {
       const qlong done = sse2::widenRuns(got.data(), bytes.data() + 1, n);
       EXPECT_EQ(done, n - n % 16);
       expectWidened(got.data(), 1, static_cast<size_t>(done), "sse2::widenRuns");
+      EXPECT_EQ(got[static_cast<size_t>(done)], qchar{0xDEAD}) << "wrote past its runs, n " << n;
+    }
+  }
+#endif
+#if QM_AVX2
+  if (avx2::usable()) { // every byte value among the longest
+    for (qlong n = 0; n <= 299; n += n < 100 ? 1 : 33) {
+      std::vector<qchar> got(static_cast<size_t>(n) + 1, 0xDEAD);
+      const qlong done = avx2::widenRuns(got.data(), bytes.data() + 1, n);
+      EXPECT_EQ(done, n - n % 32);
+      expectWidened(got.data(), 1, static_cast<size_t>(done), "avx2::widenRuns");
       EXPECT_EQ(got[static_cast<size_t>(done)], qchar{0xDEAD}) << "wrote past its runs, n " << n;
     }
   }
