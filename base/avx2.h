@@ -49,19 +49,23 @@ inline bool processorHasAvx2() {
 inline bool gUsable = processorHasAvx2();
 inline bool usable() { return gUsable; }
 
-// Widens the whole 32-byte runs of the n bytes at in into out, 8 bytes to 8 characters an
-// instruction, never sign-extended; returns how many bytes that was (n rounded down to a
-// multiple of 32), for the other paths to finish.
-QM_AVX2_FN qlong widenRuns(qchar* out, const char* in, qlong n) {
+// Widens the 32 bytes at in into 32 characters at out, 8 an instruction, never
+// sign-extended.
+QM_AVX2_FN void widen32(qchar* out, const char* in) {
   static_assert(sizeof(qchar) == 4, "8 bytes become one 8-character store");
-  const qlong whole = n - n % 32;
-  for (qlong i = 0; i < whole; i += 32) {
-    for (int k = 0; k < 32; k += 8) {
-      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i + k));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + k), _mm256_cvtepu8_epi32(bytes));
-    }
+  for (int k = 0; k < 32; k += 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + k));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), _mm256_cvtepu8_epi32(bytes));
   }
-  return whole;
+}
+
+// Widens the n bytes at in (32 or more) into n characters at out: 32 at a time, the last 32
+// ending with them. When n is no multiple of 32 those overlap the 32 before and write the
+// same characters again, so that no loop over the last few bytes depends on n.
+QM_AVX2_FN void widen(qchar* out, const char* in, qlong n) {
+  for (qlong i = 0; i + 32 <= n; i += 32)
+    widen32(out + i, in + i);
+  if (n % 32 != 0) widen32(out + n - 32, in + n - 32);
 }
 
 } // namespace avx2

@@ -1,7 +1,7 @@
 // The library's SSE2 paths, and the one check that chooses them: the byte searches under the
-// reader, the byte masks of the backward one, and the widening of short texts to host
-// characters. Their callers keep a plain path beside each, and take it wherever usable() is
-// false.
+// reader, the byte masks of the backward one, and the widening of texts to host characters
+// (where the processor has no AVX2, base/avx2.h, for long ones). Their callers keep a plain
+// path beside each, and take it wherever usable() is false.
 //
 // SSE2 is the baseline of every x86-64 processor: there the compiler targets it, usable() is
 // a constant and these are ordinary inline code. A 32-bit x86 build must run on any i686, so
@@ -158,13 +158,13 @@ template <size_t n> QM_SSE2_FN void widen(qchar* chars, const char* value) {
   }
 }
 
-// Widens the whole 16-byte runs of the n bytes at in into out; returns how many bytes that
-// was (n rounded down to a multiple of 16), for a plain loop to finish.
-QM_SSE2_FN qlong widenRuns(qchar* out, const char* in, qlong n) {
-  const qlong whole = n - n % 16;
-  for (qlong i = 0; i < whole; i += 16)
+// Widens the n bytes at in (16 or more) into n characters at out: 16 at a time, the last 16
+// ending with them. When n is no multiple of 16 those overlap the 16 before and write the
+// same characters again, so that no loop over the last few bytes depends on n.
+QM_SSE2_FN void widenLong(qchar* out, const char* in, qlong n) {
+  for (qlong i = 0; i + 16 <= n; i += 16)
     widen<16>(out + i, in + i);
-  return whole;
+  if (n % 16 != 0) widen<16>(out + n - 16, in + n - 16);
 }
 #endif
 

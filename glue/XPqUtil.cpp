@@ -204,19 +204,23 @@ void storeChars(qshort fldRef, qlong length, Fill fill, qcallback cb, qchar* roo
 } // namespace
 
 namespace {
-// Widens 8-bit text to host characters, never sign-extended. The two never overlap; saying so
-// lets the compiler vectorise the loop whichever buffer receives the text where it targets
-// SSE2. Where the processor has AVX2, its 32-byte runs go first; where SSE2 is only known at
-// run time, its 16-byte runs go next.
+// Widens 8-bit text to host characters, never sign-extended: 32 bytes at a time where the
+// processor has AVX2, else 16 where SSE2 is usable, the last run ending with the text; else
+// a byte at a time (the two never overlap: saying so lets the compiler vectorise that loop).
 void widenBytes(qchar* __restrict out, const char* __restrict in, qlong n) {
-  qlong i = 0;
 #if QM_AVX2
-  if (avx2::usable()) i = avx2::widenRuns(out, in, n);
+  if (n >= 32 && avx2::usable()) {
+    avx2::widen(out, in, n);
+    return;
+  }
 #endif
-#if QM_SSE2 && QM_SSE2_CHECKED
-  if (sse2::usable()) i += sse2::widenRuns(out + i, in + i, n - i);
+#if QM_SSE2
+  if (n >= 16 && sse2::usable()) {
+    sse2::widenLong(out, in, n);
+    return;
+  }
 #endif
-  for (; i < n; ++i)
+  for (qlong i = 0; i < n; ++i)
     out[i] = static_cast<uint8_t>(in[i]);
 }
 } // namespace
