@@ -3,7 +3,8 @@
 # or C++ runtime DLLs to ship beside it) and, when VERSION is given, carries a version
 # resource with that file and product version and its own file name. A 32-bit DLL must run on
 # any i686: SSE registers may appear only in the functions that are taken once the processor
-# has said it has SSE2 (namespace sse2).
+# has said it has SSE2 (namespace sse2) or AVX2 (namespace avx2), AVX registers only in the
+# latter.
 # Usage: check-dll.sh OBJDUMP DLL [VERSION]
 set -euo pipefail
 objdump=$1 dll=$2 version=${3:-}
@@ -42,9 +43,10 @@ if "$objdump" -f "$dll" | grep -q 'pei-i386'; then
   # Functions are told apart by their symbols: a stripped DLL fails, as it cannot be checked.
   outside=$("$objdump" -d -C "$dll" | awk '
     /^[0-9a-f]+ <.*>:$/ { named = 1; fn = $0; sub(/^[0-9a-f]+ </, "", fn); sub(/>:$/, "", fn) }
-    /%xmm/ && fn !~ /(^|[ *&])sse2::/ { print (named ? fn : "(no symbols)") }' | sort -u)
+    /%xmm/ && fn !~ /(^|[ *&])(sse2|avx2)::/ { print (named ? fn : "(no symbols)") }
+    /%ymm/ && fn !~ /(^|[ *&])avx2::/ { print (named ? fn : "(no symbols)") }' | sort -u)
   if [[ -n $outside ]]; then
-    echo "check-dll: $dll uses SSE registers outside the sse2 functions:"
+    echo "check-dll: $dll uses SSE or AVX registers outside the functions chosen for them:"
     sed 's/^/  /' <<<"$outside"
     bad=1
   fi
