@@ -71,6 +71,19 @@ QM_SSE2_FN const char* findByteOrZero(const char*& p, const char* end, const cha
   return nullptr;
 }
 
+// The first byte equal to c in [p, end), 16 bytes at a time while 16 remain, or null; p is
+// then left where the loads stopped, fewer than 16 bytes before end, for a plain search to
+// go on from. Every load lies inside [p, end).
+QM_SSE2_FN const char* findByte(const char*& p, const char* end, char c) {
+  const __m128i pattern = _mm_set1_epi8(c);
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern)));
+    if (hits != 0) return p + __builtin_ctz(hits);
+  }
+  return nullptr;
+}
+
 // The last byte equal to c in the last n - n % 16 bytes of [p, p + n), 16 at a time from the
 // end, or null: the first n % 16 bytes are left for the plain search. Every load lies inside
 // [p, p + n).

@@ -103,16 +103,6 @@ qshort readFixed(const byteSource& src, qlong maxBytes, qpos* filePos, char* buf
   return result;
 }
 
-// The first byte c in [p, end), or null. Most fields are short: a plain loop finds their end
-// before a call to memchr would have started; longer runs go to memchr.
-inline const char* findByte(const char* p, const char* end, char c) {
-  const char* quick = end - p > 24 ? p + 24 : end;
-  for (; p < quick; ++p)
-    if (*p == c) return p;
-  if (p == end) return nullptr;
-  return static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)));
-}
-
 // Whether the field's bytes 0..n-1 end with the delimiter, by the quote rule; the first
 // inBuffer bytes are in the buffer, the rest at run.
 bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer, const char* run,

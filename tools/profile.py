@@ -43,7 +43,8 @@ STAGES = [
                      r"PieceIsClean|ConditionRuleFor)"),
     ("quick step's own checks and calls", r"^(quickPiece)"),
     ("widening", r"^(void storeChars|storeChars|setStringFieldN|setStringFieldLong|"
-                 r"setStringFieldUtf8|CHRutf8ToQchar|storeAsItStands)$"),
+                 r"setStringFieldUtf8|CHRutf8ToQchar|storeAsItStands|widenBytes|widen|widen32|"
+                 r"widenLong)$"),
     ("store callback", r"^(SetFldVal)"),
     ("epilogue", r"^(SetFldReal|SetFldInt|SetFldLong|writePosition|ReleaseSourceText|"
                  r"UnlockXPHandle|GlobalUnlock|pthread_mutex_unlock|__pthread_mutex_unlock)"),

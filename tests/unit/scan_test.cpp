@@ -53,6 +53,26 @@ TEST(Scan, BothForwardSearchesAgreeWithAByteByByteLook) {
   }
 }
 
+// The search for one byte alone (zero bytes are text to it): the nearest bytes inline, the
+// rest through memchr, over stretches short and long, with the byte dense or rare.
+TEST(Scan, TheByteSearchAgreesWithAByteByByteLook) {
+  std::mt19937 rng(20261210);
+  for (int round = 0; round < 6000; ++round) {
+    const auto size = static_cast<size_t>(rng() % 300);
+    std::vector<char> bytes(size); // exactly the bytes that may be read
+    const int density = 2 + static_cast<int>(rng() % 200);
+    for (char& b : bytes)
+      b = rng() % density == 0 ? ',' : "a\0\"z"[rng() % 3];
+    const size_t from = size == 0 ? 0 : rng() % (size + 1);
+    const size_t to = from + rng() % (size - from + 1);
+    const char* p = bytes.data() + from;
+    const char* end = bytes.data() + to;
+    const char* want = std::find(p, end, ',');
+    EXPECT_EQ(findByte(p, end, ','), want == end ? nullptr : want)
+        << "round " << round << " from " << from << " to " << to;
+  }
+}
+
 TEST(Scan, BothBackwardSearchesFindTheLastOccurrence) {
   std::mt19937 rng(7);
   for (int round = 0; round < 4000; ++round) {
