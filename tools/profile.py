@@ -37,7 +37,7 @@ STAGES = [
                          r"ReadAheadBytes|ReadAheadBackward|lockWindow|recordStart|csvRecordStart|"
                          r"RecordFits|findLastByte|fillAt|plat_file_read|ReadFile|read|ReadPieceInPlace|"
                          r"ReadPieceSlow|StartPieces|takeRun|findByteOrZero|findByteOrZeroPlain|"
-                         r"findByteOrZeroTail|countQuotes|QuickPieceLength|nextBackwardHit)$|^__read|^__memchr"),
+                         r"findByteOrZeroTail|findByte|countQuotes|QuickPieceLength|nextBackwardHit)$|^__read|^__memchr"),
     ("copy", r"^__(memcpy|memmove)"),
     ("conditioning", r"^(ConditionPiece|ConditionText|trimBounds|trim|substituteAndStrip|rewrites|"
                      r"PieceIsClean|ConditionRuleFor)"),
