@@ -153,12 +153,20 @@ const char* ReadAheadBackward(importFileSpec* rec, qpos start, qlong count, qlon
   qpos from = end - kReadAheadBytes;
   if (from < 0) from = 0;
   if (from > start) from = start;
+  // What the window holds of the new one's last bytes moves up to its place rather than
+  // being read again: a backward import asks for the bytes just before its window, and
+  // reaches back a record or two into it each time.
+  qpos readTo = end;
+  if (w->count > 0 && w->start > from && w->start < end && end <= w->start + w->count) {
+    readTo = w->start;
+    std::memmove(w->bytes + (readTo - from), w->bytes, static_cast<size_t>(end - readTo));
+  }
   qlong held = 0; // bytes from `from`: within the window's 64 KiB
   emptyAt(w, from, w->sysPos);
-  while (from + held < end) {
+  while (from + held < readTo) {
     qlong delivered = 0;
     PlatResult r =
-        fillAt(rec, from + held, held, static_cast<qlong>(end - from) - held, &delivered);
+        fillAt(rec, from + held, held, static_cast<qlong>(readTo - from) - held, &delivered);
     if (r == kPlatIoError) {
       emptyAt(w, 0, -1);
       return nullptr;
@@ -166,6 +174,11 @@ const char* ReadAheadBackward(importFileSpec* rec, qpos start, qlong count, qlon
     held += delivered;
     w->count = held;
     if (delivered == 0) break; // the file ended early: it shrank since it was opened
+  }
+  // The kept bytes follow on only from a fill that reached them.
+  if (from + held == readTo && readTo < end) {
+    held = static_cast<qlong>(end - from);
+    w->count = held;
   }
   if (from + held <= start) return w->bytes + (start - from); // nothing of it: *got 0
   *got = static_cast<qlong>(from + held - start);

@@ -573,6 +573,53 @@ TEST(CsvBackwards, StoresWhatAForwardReadStores) {
   std::remove("backcsv.csv");
 }
 
+#if !defined(_WIN32)
+// A backward read that fills its window again keeps the bytes the window already holds of
+// the new one's end, and reads only those before them. A file that shrank while open (here
+// cut below the window) delivers fewer: the kept bytes must then not be joined to what was
+// read, across the gap. The read finds nothing within reach and stores nothing. (Windows
+// refuses to cut a file another handle reads, so this runs over the POSIX stand-in.)
+TEST(BackwardWindow, AFileCutWhileOpenJoinsNoBytesAcrossTheGap) {
+  std::string data;
+  for (int i = 0; data.size() < 3 * static_cast<size_t>(kReadAheadBytes); ++i)
+    data += "rec" + std::to_string(i) + ",value\n";
+  std::ofstream("cut.txt", std::ios::binary | std::ios::trunc) << data;
+  const auto size = static_cast<double>(data.size());
+  InProcess p;
+  p.send(kMsgLoad);
+  p.host().setVariable("a", qhost::Value::str(U"")); // the format names variables
+  p.host().setVariable("b", qhost::Value::str(U""));
+  p.host().declareList("fmt", {"name", "size", "delim"});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"a"), qhost::Value::num(20), qhost::Value::str(U"COMMA")});
+  p.host().addRow("fmt",
+                  {qhost::Value::str(U"b"), qhost::Value::num(20), qhost::Value::str(U"LF")});
+  p.host().setVariable("ref", qhost::Value::num(0));
+  p.execute(kCmdOpenFile, {lit("cut.txt"), var("ref")});
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  p.execute(kCmdDefineFormat, {var("ref"), var("fmt"), lit("name"), lit("size"), lit("delim")});
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  auto backFrom = [&](double pos) {
+    p.host().setVariable("a", qhost::Value::str(U"unset"));
+    p.host().setVariable("b", qhost::Value::str(U"unset"));
+    p.host().setVariable("pos", qhost::Value::num(pos));
+    p.execute(kCmdReadRecord, {var("ref"), var("pos"), lit(0.0), lit(1.0)});
+  };
+  backFrom(size); // the window now holds the file's last 64 KiB
+  ASSERT_EQ(rc(p), qhost::Value::num(0));
+  EXPECT_EQ(p.host().variable("b")->describe(), "\"value\"");
+  const double windowStart = size - kReadAheadBytes;
+  std::filesystem::resize_file("cut.txt", static_cast<uintmax_t>(windowStart) - 1000);
+  backFrom(windowStart + 40); // reaches below the window: it is filled again
+  EXPECT_EQ(rc(p), qhost::Value::num(11));
+  EXPECT_EQ(*p.host().variable("a"), qhost::Value::str(U"unset"));
+  EXPECT_EQ(*p.host().variable("b"), qhost::Value::str(U"unset"));
+  EXPECT_EQ(*p.host().variable("pos"), qhost::Value::num(windowStart + 40));
+  p.send(kMsgUnload);
+  std::remove("cut.txt");
+}
+#endif
+
 } // namespace
 
 #if defined(_WIN32)
