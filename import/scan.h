@@ -72,23 +72,21 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
 }
 
 // The first byte c in [p, end), or null. Most delimiters come within a few dozen bytes: the
-// nearest 64 are looked at inline, 16 at a time where SSE2 is usable (a plain loop looks at
-// 24, a byte at a time), before a call to memchr would have started; the rest, a long
-// quoted value's say, go to memchr, which passes long stretches fastest.
+// nearest are looked at inline before a call to memchr would have started (64, 16 at a time,
+// where SSE2 is usable; else 24, a byte at a time); the rest, a long quoted value's say, go
+// to memchr, which passes long stretches fastest.
 inline const char* findByte(const char* p, const char* end, char c) {
 #if QM_SSE2
-  if (sse2::usable()) {
-    const char* near = end - p > 64 ? p + 64 : end;
-    if (const char* hit = sse2::findByte(p, near, c)) return hit;
-    if (near != end) // p == near: the 64 bytes were looked at in whole loads
-      return static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)));
-    for (; p < end; ++p) // the last few bytes
-      if (*p == c) return p;
-    return nullptr;
-  }
+  const qlong nearBytes = sse2::usable() ? 64 : 24;
+#else
+  constexpr qlong nearBytes = 24;
 #endif
-  const char* quick = end - p > 24 ? p + 24 : end;
-  for (; p < quick; ++p)
+  const char* near = end - p > nearBytes ? p + nearBytes : end;
+#if QM_SSE2
+  if (sse2::usable()) // whole loads; p is left where they stopped
+    if (const char* hit = sse2::findByte(p, near, c)) return hit;
+#endif
+  for (; p < near; ++p)
     if (*p == c) return p;
   if (p == end) return nullptr;
   return static_cast<const char*>(std::memchr(p, c, static_cast<size_t>(end - p)));

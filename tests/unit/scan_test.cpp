@@ -169,25 +169,20 @@ TEST(Widen, EveryPathGivesEveryByteAsItsCharacter) {
     }
 #endif
   }
-#if QM_SSE2
-  if (sse2::usable()) {
-    for (qlong n = 16; n <= 299; n += n < 100 ? 1 : 33) {
+#if QM_SSE2 // and so wherever AVX2 is built
+  // The long paths, every byte value among the longest texts; nothing written past a text.
+  auto expectLong = [&](qlong shortest, auto widenLong, const char* what) {
+    for (qlong n = shortest; n <= 299; n += n < 100 ? 1 : 33) {
       std::vector<qchar> got(static_cast<size_t>(n) + 1, 0xDEAD);
-      sse2::widenLong(got.data(), bytes.data() + 1, n);
-      expectWidened(got.data(), 1, static_cast<size_t>(n), "sse2::widenLong");
+      widenLong(got.data(), bytes.data() + 1, n);
+      expectWidened(got.data(), 1, static_cast<size_t>(n), what);
       EXPECT_EQ(got[static_cast<size_t>(n)], qchar{0xDEAD}) << "wrote past the text, n " << n;
     }
-  }
+  };
+  if (sse2::usable()) expectLong(16, sse2::widenLong, "sse2::widenLong");
 #endif
 #if QM_AVX2
-  if (avx2::usable()) { // every byte value among the longest
-    for (qlong n = 32; n <= 299; n += n < 100 ? 1 : 33) {
-      std::vector<qchar> got(static_cast<size_t>(n) + 1, 0xDEAD);
-      avx2::widen(got.data(), bytes.data() + 1, n);
-      expectWidened(got.data(), 1, static_cast<size_t>(n), "avx2::widen");
-      EXPECT_EQ(got[static_cast<size_t>(n)], qchar{0xDEAD}) << "wrote past the text, n " << n;
-    }
-  }
+  if (avx2::usable()) expectLong(32, avx2::widen, "avx2::widen");
 #endif
 }
 #endif
