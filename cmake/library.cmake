@@ -67,6 +67,20 @@ if(QM_FUZZ)
   endif()
 endif()
 
+# A Release build with GCC links the shipped library with link-time optimisation: the read
+# loop then calls the glue's small callback wrappers (several a record) inline rather than
+# across objects, and the commands' code is laid out as one. A forward read took 12 to 16%
+# less time, a backward one 6 to 16% (docs/performance.md). The objects are fat: the unit
+# tests' static library links their ordinary code, with no plugin at the archive. 64-bit
+# targets only: the 32-bit MinGW linker loses the processor checks' inline variables
+# (sse2::gUsable) under it and fails.
+set(QM_LTO OFF)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_BUILD_TYPE STREQUAL "Release" AND
+   CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QM_LTO ON)
+  target_compile_options(qm_objects PRIVATE -flto=auto -ffat-lto-objects)
+endif()
+
 add_library(quillomar_core STATIC $<TARGET_OBJECTS:qm_objects>)
 target_compile_definitions(quillomar_core PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
 target_include_directories(quillomar_core PUBLIC ${CMAKE_SOURCE_DIR})
@@ -80,6 +94,10 @@ target_compile_definitions(quillomar PRIVATE QM_FLAVOUR_${QM_FLAVOUR})
 target_include_directories(quillomar PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(quillomar PRIVATE ${QM_SYSTEM_LIBS})
 set_target_properties(quillomar PROPERTIES OUTPUT_NAME ${QM_LIB_NAME} PREFIX "")
+if(QM_LTO)
+  target_compile_options(quillomar PRIVATE -flto=auto)
+  target_link_options(quillomar PRIVATE -flto=auto)
+endif()
 if(WIN32)
   target_sources(quillomar PRIVATE resources/quillomar.rc resources/quillomar.def)
   target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR}/resources)
