@@ -6,7 +6,9 @@
 #include "../base/qtypes.h"
 
 #if defined(_WIN32)
-#define QM_EXPORT
+// Exported by the .def file, which a link-time optimised build does not see: the attributes
+// keep the entry point (and what it calls) from being dropped as unused.
+#define QM_EXPORT __attribute__((used, externally_visible))
 #else
 #define QM_EXPORT __attribute__((visibility("default")))
 #endif
