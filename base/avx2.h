@@ -46,7 +46,7 @@ inline bool processorHasAvx2() {
 }
 
 // Set when the library is loaded. The tests clear it to run the paths behind it too.
-inline bool gUsable = processorHasAvx2();
+extern bool gUsable; // defined once, in base/cpu.cpp
 inline bool usable() { return gUsable; }
 
 // Widens the 32 bytes at in into 32 characters at out, 8 an instruction, never

@@ -46,7 +46,7 @@ inline bool processorHasSse2() {
 }
 // Set when the library is loaded (before that, false: the plain paths). The tests clear it
 // to run the plain paths of this build too.
-inline bool gUsable = processorHasSse2();
+extern bool gUsable; // defined once, in base/cpu.cpp
 inline bool usable() { return gUsable; }
 #else
 constexpr bool usable() { return true; }

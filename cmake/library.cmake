@@ -2,6 +2,7 @@
 # library, into the unit tests (which reach internals the export does not offer).
 
 set(QM_LIB_SOURCES
+  base/cpu.cpp
   entry/dispatch.cpp
   import/filetable.cpp
   import/reader.cpp
@@ -51,12 +52,17 @@ endif()
 configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in
                ${CMAKE_BINARY_DIR}/generated/quillomar_version.h @ONLY)
 
-add_library(qm_objects OBJECT ${QM_LIB_SOURCES})
-target_compile_definitions(qm_objects PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
-target_include_directories(qm_objects PRIVATE ${CMAKE_BINARY_DIR}/generated)
-target_compile_options(qm_objects PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden
-                                          -Wconversion -Wsign-conversion)
-target_include_directories(qm_objects PUBLIC ${CMAKE_SOURCE_DIR})
+# The library's sources as one object set, with the options every build of them takes.
+function(qm_library_objects name)
+  add_library(${name} OBJECT ${QM_LIB_SOURCES})
+  target_compile_definitions(${name} PUBLIC QM_FLAVOUR_${QM_FLAVOUR})
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden
+                                         -Wconversion -Wsign-conversion)
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+endfunction()
+
+qm_library_objects(qm_objects)
 if(QM_FUZZ)
   # Coverage feedback from the library and its system calls only: the stand-in host's own
   # string and map code gave libFuzzer thousands of features that say nothing about the
@@ -70,15 +76,16 @@ endif()
 # A Release build with GCC links the shipped library with link-time optimisation: the read
 # loop then calls the glue's small callback wrappers (several a record) inline rather than
 # across objects, and the commands' code is laid out as one. A forward read took 12 to 16%
-# less time, a backward one 6 to 16% (docs/performance.md). The objects are fat: the unit
-# tests' static library links their ordinary code, with no plugin at the archive. 64-bit
-# targets only: the 32-bit MinGW linker loses the processor checks' inline variables
-# (sse2::gUsable) under it and fails.
+# less time, a backward one 6 to 16% (docs/performance.md). Its sources are compiled a second
+# time for it: the unit tests link the ordinary objects, since the 32-bit MinGW linker takes
+# the SSE2 functions of fat objects and of the tests' own for two definitions.
 set(QM_LTO OFF)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_BUILD_TYPE STREQUAL "Release" AND
-   CMAKE_SIZEOF_VOID_P EQUAL 8)
+set(QM_SHIPPED_OBJECTS qm_objects)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_BUILD_TYPE STREQUAL "Release")
   set(QM_LTO ON)
-  target_compile_options(qm_objects PRIVATE -flto=auto -ffat-lto-objects)
+  qm_library_objects(qm_lto_objects)
+  target_compile_options(qm_lto_objects PRIVATE -flto=auto)
+  set(QM_SHIPPED_OBJECTS qm_lto_objects)
 endif()
 
 add_library(quillomar_core STATIC $<TARGET_OBJECTS:qm_objects>)
@@ -87,7 +94,7 @@ target_include_directories(quillomar_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(quillomar_core PUBLIC ${QM_SYSTEM_LIBS})
 
 # The exported entry point stays out of the static library: the macOS one is named "main".
-add_library(quillomar SHARED $<TARGET_OBJECTS:qm_objects> ${QM_EXPORT_SOURCES})
+add_library(quillomar SHARED $<TARGET_OBJECTS:${QM_SHIPPED_OBJECTS}> ${QM_EXPORT_SOURCES})
 target_compile_options(quillomar PRIVATE -fno-exceptions -fno-rtti -fvisibility=hidden)
 target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(quillomar PRIVATE QM_FLAVOUR_${QM_FLAVOUR})
