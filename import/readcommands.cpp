@@ -1,6 +1,7 @@
 // ReadRecord (forwards and backwards), ReadUpTo and ReadBytes.
 #include "commands.h"
 
+#include "../base/avx2.h"
 #include "../glue/XPqUtil.h"
 #include "../glue/callback.h"
 #include "readahead.h"
@@ -354,6 +355,20 @@ bool nextBackwardHit(backwardHits* h, qlong* at, bool* oddAfter) {
   return true;
 }
 
+#if QM_AVX2
+// The next occurrence with an even count (avx2::evenScan), nearest first: *at its offset,
+// *after how many occurrences, whatever their count, lie between it and the end. False at the
+// window's start.
+bool nextEvenHit(avx2::evenScan* s, qlong* at, qlong* after) {
+  if (s->even == 0 && !avx2::nextEvenBlock(s)) return false;
+  const int bit = 63 - std::countl_zero(s->even);
+  s->even &= ~(uint64_t{1} << bit);
+  *at = s->blockStart + bit;
+  *after = s->passed + std::popcount(s->hits >> bit >> 1);
+  return true;
+}
+#endif
+
 // Whether the whole window holds an odd number of quotes.
 bool windowQuotesOdd(const backwardHits& h) {
   return oddQuotes(h.window, h.blockStart) != (oddAbove(h) != oddBits(h.quotes));
@@ -403,12 +418,34 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
   // The occurrences, nearest first, found by their last byte as recordStart finds them.
   const auto last = static_cast<char>(delim[len - 1]);
   backwardHits hits = startBackwardHits(window, searchStart + 1, w - searchStart - 1, last);
+#if QM_AVX2
+  // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
+  // block at a time (avx2::nextEvenBlock) instead of one by one. While fewer than
+  // kRecordTrials occurrences follow a candidate, the loop below would try it too, in this
+  // order and after the same trials, so a start found here is the one it would find.
+  auto evenStart = [&]() -> qlong {
+    avx2::evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last};
+    for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
+      if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
+        return at + 1;
+    return -1;
+  };
+  bool blocksTried = !avx2::usable() || w < 64;
+#endif
   qlong at = 0; // the occurrence's last byte
   bool odd = false;
   while (trials < kRecordTrials && nextBackwardHit(&hits, &at, &odd)) {
     if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
     const qlong start = at + 1;
     if (nearest < 0) nearest = start;
+#if QM_AVX2
+    // The first line end inside a quoted value: most likely a long record's, with more such
+    // line ends before its start. A short record without them never pays for the blocks.
+    if (odd && !blocksTried) {
+      blocksTried = true;
+      if (const qlong found = evenStart(); found >= 0) return found;
+    }
+#endif
     if (consider(start, odd)) return start;
   }
   if (fromSourceStart && consider(0, windowQuotesOdd(hits))) return 0;

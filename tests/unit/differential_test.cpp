@@ -702,21 +702,6 @@ uint32_t envNumber(const char* name, uint32_t fallback) {
   return v && *v ? static_cast<uint32_t>(std::strtoul(v, nullptr, 10)) : fallback;
 }
 
-#if (QM_SSE2 && QM_SSE2_CHECKED) || QM_AVX2
-// A path choice set for the length of a test and restored after it.
-class ScopedFlag {
-public:
-  ScopedFlag(bool& flag, bool value) : flag_(flag), was_(flag) { flag = value; }
-  ~ScopedFlag() { flag_ = was_; }
-  ScopedFlag(const ScopedFlag&) = delete;
-  ScopedFlag& operator=(const ScopedFlag&) = delete;
-
-private:
-  bool& flag_;
-  bool was_;
-};
-#endif
-
 TEST(Differential, WindowedReaderAgreesWithOneByteReads) {
   const uint32_t first = envNumber("QM_DIFF_SEED", 20261208);
   const uint32_t runs = envNumber("QM_DIFF_RUNS", 60);
@@ -731,9 +716,9 @@ TEST(Differential, WindowedReaderAgreesWithOneByteReads) {
 // differentials again with them. (The 64-bit builds never take them; linux-clang builds them
 // alone.)
 TEST(Differential, PlainPathsAgreeToo) {
-  ScopedFlag noSse2(sse2::gUsable, false);
+  qtest::ScopedFlag noSse2(sse2::gUsable, false);
 #if QM_AVX2
-  ScopedFlag noAvx2(avx2::gUsable, false); // a processor without SSE2 has no AVX2 either
+  qtest::ScopedFlag noAvx2(avx2::gUsable, false); // a processor without SSE2 has no AVX2 either
 #endif
   const uint32_t first = envNumber("QM_DIFF_SEED", 20261208);
   const uint32_t runs = envNumber("QM_DIFF_RUNS", 60);
@@ -754,7 +739,7 @@ TEST(Differential, PlainPathsAgreeToo) {
 // again with the paths behind it.
 TEST(Differential, PathsBehindAvx2AgreeToo) {
   if (!avx2::usable()) GTEST_SKIP() << "no AVX2 here: the differentials took the other paths";
-  ScopedFlag noAvx2(avx2::gUsable, false);
+  qtest::ScopedFlag noAvx2(avx2::gUsable, false);
   const uint32_t first = envNumber("QM_DIFF_SEED", 20261208);
   const uint32_t runs = envNumber("QM_DIFF_RUNS", 60);
   for (uint32_t seed = first; seed < first + runs; ++seed) {

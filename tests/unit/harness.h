@@ -34,6 +34,19 @@ private:
   std::unique_ptr<qhost::Library> lib_;
 };
 
+// A path choice (a processor check's flag) set for the length of a test and restored after.
+class ScopedFlag {
+public:
+  ScopedFlag(bool& flag, bool value) : flag_(flag), was_(flag) { flag = value; }
+  ~ScopedFlag() { flag_ = was_; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+private:
+  bool& flag_;
+  bool was_;
+};
+
 // The return code the last command left, or the text "none" when it left nothing.
 qhost::Value rc(InProcess& p);
 

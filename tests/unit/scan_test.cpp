@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -143,6 +145,47 @@ TEST(Scan, BothCountsAgreeWithAByteByByteCount) {
   }
   EXPECT_GT(counted, 20); // long texts with over 255 matches were counted to their end
 }
+
+#if QM_AVX2
+// The block pass of a backward CSV search gives, nearest first, exactly the line ends with an
+// even number of quotes between them and the window's end, each with the count of line ends
+// after it: windows dense and sparse in line ends and quotes, ends anywhere (the window's
+// first bytes come from a block that overlaps those already passed), either parity after.
+TEST(Scan, TheBlockPassGivesTheLineEndsAnEvenCountFollows) {
+  if (!avx2::usable()) GTEST_SKIP() << "no AVX2 here";
+  std::mt19937 rng(4180);
+  int given = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<char> window(64 + rng() % 300);
+    const unsigned rare = 1 + rng() % 12;
+    for (char& b : window)
+      b = rng() % rare != 0 ? 'a' : "\"\n\"\r"[rng() % 4];
+    const auto size = static_cast<qlong>(window.size());
+    const auto end = static_cast<qlong>(rng() % (window.size() + 1));
+    const bool oddAfter = rng() % 2 != 0;
+    std::vector<std::pair<qlong, qlong>> want; // offset, line ends after it
+    bool odd = oddAfter;
+    qlong after = 0;
+    for (qlong x = end - 1; x >= 0; --x) {
+      if (window[static_cast<size_t>(x)] == '\n') {
+        if (!odd) want.emplace_back(x, after);
+        ++after;
+      }
+      odd = odd != (window[static_cast<size_t>(x)] == '"');
+    }
+    std::vector<std::pair<qlong, qlong>> got;
+    avx2::evenScan s{window.data(), end, 0, 0, 0, oddAfter, '\n'};
+    while (s.even != 0 || avx2::nextEvenBlock(&s)) {
+      const int bit = 63 - std::countl_zero(s.even);
+      s.even &= ~(uint64_t{1} << bit);
+      got.emplace_back(s.blockStart + bit, s.passed + std::popcount(s.hits >> bit >> 1));
+    }
+    ASSERT_EQ(got, want) << "round " << round << ", size " << size << ", end " << end;
+    given += static_cast<int>(got.size());
+  }
+  EXPECT_GT(given, 10000); // enough line ends given for the comparison to mean something
+}
+#endif
 
 #if QM_UNICODE
 TEST(Widen, EveryPathGivesEveryByteAsItsCharacter) {
