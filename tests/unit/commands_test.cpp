@@ -29,19 +29,25 @@ using qtest::var;
 
 namespace {
 
+// The format list "fmt" of two entries, into the variables a and b (which it declares: the
+// format names variables): a COMMA one, then one ended by lastDelim, both of size bytes.
+void declareTwoFields(qhost::Host& host, double size, const char32_t* lastDelim) {
+  host.setVariable("a", qhost::Value::str(U""));
+  host.setVariable("b", qhost::Value::str(U""));
+  host.declareList("fmt", {"name", "size", "delim"});
+  host.addRow("fmt",
+              {qhost::Value::str(U"a"), qhost::Value::num(size), qhost::Value::str(U"COMMA")});
+  host.addRow("fmt",
+              {qhost::Value::str(U"b"), qhost::Value::num(size), qhost::Value::str(lastDelim)});
+}
+
 class Commands : public ::testing::Test {
 protected:
   void SetUp() override {
     std::ofstream("commands.txt", std::ios::binary) << "x,y\rp,q\r";
     p.host().setVariable("ref", qhost::Value::num(0));
     p.host().setVariable("pos", qhost::Value::num(0));
-    p.host().setVariable("a", qhost::Value::str(U""));
-    p.host().setVariable("b", qhost::Value::str(U""));
-    p.host().declareList("fmt", {"name", "size", "delim"});
-    p.host().addRow("fmt",
-                    {qhost::Value::str(U"a"), qhost::Value::num(10), qhost::Value::str(U"COMMA")});
-    p.host().addRow("fmt",
-                    {qhost::Value::str(U"b"), qhost::Value::num(10), qhost::Value::str(U"RETURN")});
+    declareTwoFields(p.host(), 10, U"RETURN");
     p.send(kMsgLoad);
     p.execute(kCmdOpenFile, {lit("commands.txt"), var("ref")});
     ASSERT_EQ(rc(p), qhost::Value::num(0));
@@ -603,13 +609,7 @@ TEST(BackwardWindow, AFileCutWhileOpenJoinsNoBytesAcrossTheGap) {
   const auto size = static_cast<double>(data.size());
   InProcess p;
   p.send(kMsgLoad);
-  p.host().setVariable("a", qhost::Value::str(U"")); // the format names variables
-  p.host().setVariable("b", qhost::Value::str(U""));
-  p.host().declareList("fmt", {"name", "size", "delim"});
-  p.host().addRow("fmt",
-                  {qhost::Value::str(U"a"), qhost::Value::num(20), qhost::Value::str(U"COMMA")});
-  p.host().addRow("fmt",
-                  {qhost::Value::str(U"b"), qhost::Value::num(20), qhost::Value::str(U"LF")});
+  declareTwoFields(p.host(), 20, U"LF");
   p.host().setVariable("ref", qhost::Value::num(0));
   p.execute(kCmdOpenFile, {lit("cut.txt"), var("ref")});
   ASSERT_EQ(rc(p), qhost::Value::num(0));
