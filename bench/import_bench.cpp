@@ -161,9 +161,9 @@ struct Options {
 
 // The timed loop: one command per record until the end. A function of its own, so that a
 // profile can count it alone (tools/profile.py: callgrind --toggle-collect=*readLoop*).
-[[gnu::noinline]] long long readLoop(bool minimalHost, const qhost::Library& lib,
-                                     qhost::Host& host, const MinimalHost& minimal, void* cb,
-                                     int16_t command, const std::vector<qhost::Param>& full) {
+[[gnu::noinline]] long long readLoop(bool minimalHost, const qhost::Library& lib, qhost::Host& host,
+                                     const MinimalHost& minimal, void* cb, int16_t command,
+                                     const std::vector<qhost::Param>& full) {
   long long records = 0;
   while (true) {
     double rc = 0;
@@ -235,8 +235,8 @@ int runLibrary(const Options& o) {
   for (size_t i = 0; i < format.size(); ++i) {
     host.setVariable(format[i].first, Value::str(U""));
     const char32_t* delim = i + 1 == format.size() ? U"CRLF" : (o.tsv ? U"TAB" : U"COMMA");
-    host.addRow("fmt", {Value::str(qhost::fromUtf8(format[i].first)),
-                        Value::num(format[i].second), Value::str(delim)});
+    host.addRow("fmt", {Value::str(qhost::fromUtf8(format[i].first)), Value::num(format[i].second),
+                        Value::str(delim)});
   }
   host.execute(*lib, kDefineFormat,
                {{{}, Value::num(ref)},

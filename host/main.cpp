@@ -176,9 +176,9 @@ int main(int argc, char** argv) {
             // Positions are exact below 2^53; the digits are judged before any conversion.
             const bool digits =
                 !v.empty() && v.size() <= 16 && v.find_first_not_of("0123456789") == std::string::npos;
-            return digits && std::stoll(v) <= 9007199254740991LL
-                       ? std::string()
-                       : "takes a byte position from 0 to 9007199254740991, not \"" + v + "\"";
+  return digits && std::stoll(v) <= 9007199254740991LL
+             ? std::string()
+             : "takes a byte position from 0 to 9007199254740991, not \"" + v + "\"";
 },
           "POSITION"));
   import->add_option("--limit", imp.limit, "at most this many records (0: all)")

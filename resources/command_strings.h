@@ -4,6 +4,8 @@
 #ifndef QUILLOMAR_COMMAND_STRINGS_H
 #define QUILLOMAR_COMMAND_STRINGS_H
 
+// The resource compiler takes each text as one literal, whatever its length.
+// clang-format off
 #define QM_COMMAND_STRINGS(X)                                                                      \
   X(1273, "Quillomar.About():1273008")                                                             \
   X(1274, "Quillomar.CloseFile(fileRef):1273007")                                                  \
@@ -14,5 +16,6 @@
   X(1279, "Quillomar.DefineFormat(fileRef,list,'fldNameListFld','maxSizeListFld','delimListFld'):1273002") \
   X(1280, "Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding [,quoting]]]]):1273001") \
   X(1281, "*Quillomar")
+// clang-format on
 
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Branch coverage of the library (entry/, import/, glue/, platform/) over the native suite of
 # all three flavours: build/coverage/cov-FLAVOUR.html each, and one table merged across
-# them here. Usage: tools/coverage.sh [--missed]   (--missed lists every branch not taken)
+# them here. Usage: tools/coverage.sh [--missed] [--check PERCENT]   (--missed lists every
+# branch not taken; --check fails when any flavour's branch coverage is below PERCENT)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh native

@@ -6,14 +6,23 @@ A flavour compiles only its own variant of a few functions, so reports cannot be
 by line as one program: a branch is keyed by file, line and its index there, counts as
 reached when any flavour that compiles it takes it, and is listed once.
 
-Usage: coverage_merge.py REPORT.json... [--missed]"""
+With --check PERCENT it exits 1 when any flavour's own branch coverage is below PERCENT.
+
+Usage: coverage_merge.py REPORT.json... [--missed] [--check PERCENT]"""
 import json
 import sys
 
 
 def main():
-    paths = [a for a in sys.argv[1:] if not a.startswith("--")]
-    show_missed = "--missed" in sys.argv
+    args = sys.argv[1:]
+    floor = None
+    if "--check" in args:
+        k = args.index("--check")
+        floor = float(args[k + 1])
+        del args[k : k + 2]
+    paths = [a for a in args if not a.startswith("--")]
+    show_missed = "--missed" in args
+    below = []
     branches = {}  # (file, line, index) -> taken anywhere
     for path in paths:
         own_total = own_taken = 0
@@ -27,7 +36,11 @@ def main():
                     own_total += 1
                     own_taken += b["count"] > 0
         flavour = path.rsplit("/", 1)[-1].removesuffix(".json")
-        print(f"{flavour:<36} {own_total:9d} {own_taken:7d} {100.0 * own_taken / max(own_total, 1):6.1f}%")
+        own = 100.0 * own_taken / max(own_total, 1)
+        print(f"{flavour:<36} {own_total:9d} {own_taken:7d} {own:6.1f}%")
+        # Rounded as printed, so that the figure shown and the verdict never disagree.
+        if floor is not None and round(own, 1) < floor:
+            below.append(f"{flavour} {own:.1f}%")
     print()
     per_file = {}
     for (name, _, _), taken in branches.items():
@@ -43,7 +56,13 @@ def main():
         for (name, line, i), taken in sorted(branches.items()):
             if not taken:
                 print(f"missed: {name}:{line} branch {i}")
+    if below:
+        print(f"coverage: below {floor:g}% branch coverage: {', '.join(below)}", file=sys.stderr)
+        return 1
+    if floor is not None:
+        print(f"coverage: every flavour at {floor:g}% or more")
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -4,7 +4,7 @@
 set -euo pipefail
 want=${1:-all}
 
-native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev clang libcli11-dev python3)
+native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libbenchmark-dev clang clang-format gcovr libcli11-dev python3)
 cross_pkgs=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386)
 
 missing=()

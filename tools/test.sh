@@ -16,6 +16,9 @@ bash tools/setup.sh "$need"
 # the 32-bit builds are compiled and their DLLs checked, and nothing of theirs is run.
 [[ $need == all ]] && source tools/wine-env.sh
 failed=()
+echo "== house"
+bash tools/check-format.sh || failed+=(format)
+bash tools/check-layers.sh || failed+=(layers)
 for p in "${presets[@]}"; do
   echo "== $p"
   only=()
@@ -41,6 +44,16 @@ if [[ $need == all ]]; then
     failed+=(release)
   fi
 fi
+
+# The library's branch coverage, each flavour at 95% or more, when the native builds were asked
+# for.
+for p in "${presets[@]}"; do
+  if [[ $p == linux-unicode ]]; then
+    echo "== coverage"
+    bash tools/coverage.sh --check 95 || failed+=(coverage)
+    break
+  fi
+done
 
 # A short run of each fuzz target (clang, natively), when the native builds were asked for.
 for p in "${presets[@]}"; do
