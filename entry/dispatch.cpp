@@ -57,7 +57,7 @@ bool isNullFileRef(qlong ref) {
 
 // Finds the import file named by parameter 1; leaves errCd at 6 when there is none usable.
 void locateImportFile(cmdContext* ctx) {
-  ctx->errCd = 6;
+  ctx->errCd = kResultNoSuchFile;
   qlong ref = GetFldLong(kFirstParamField, ctx->cb);
   if (isNullFileRef(ref)) return;
   importFileSpec* rec = FindFileSpec(&ctx->table, ref, &ctx->filePosition);
@@ -65,10 +65,10 @@ void locateImportFile(cmdContext* ctx) {
   if (IsInMemorySource(rec) && !rec->dataHandle) return;
   ctx->fileSpecsP = rec;
   if (ctx->cmdNumber == kCmdReadRecord && (!rec->fields || rec->fldCount < 1)) {
-    ctx->errCd = 1;
+    ctx->errCd = kResultNoFormat;
     return;
   }
-  ctx->errCd = 0;
+  ctx->errCd = kResultOk;
   ctx->g->buffer[0] = 0;
 }
 
@@ -80,13 +80,13 @@ void doExecute(void** ref, void* hwnd, qcallback cb) {
   ctx.cb = cb;
   ctx.g = loadedBlock(ref);
   if (!ctx.g) {
-    SetFldInt(kReturnCodeField, -1, cb);
+    SetFldInt(kReturnCodeField, kResultNotLoaded, cb);
     return;
   }
   LockFileSpecTable(ctx.g->fileSpecsH, &ctx.table);
   ctx.numFileSpecs = *ctx.table.fileSpecsBaseP;
   if (ctx.cmdNumber != kCmdAbout && ctx.cmdNumber != kCmdOpenFile) locateImportFile(&ctx);
-  if (ctx.errCd == 0) {
+  if (ctx.errCd == kResultOk) {
     commandHandler handler = FindCommandHandler(ctx.cmdNumber);
     if (handler) handler(&ctx);
   }

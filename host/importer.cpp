@@ -32,37 +32,6 @@ namespace {
 constexpr int16_t kOpenFile = 8, kDefineFormat = 7, kDefineSubs = 6, kReadRecord = 5,
                   kCloseFile = 2;
 
-std::string resultText(double rc) {
-  switch (static_cast<int>(rc)) {
-  case -1:
-    return "the library is not loaded";
-  case 0:
-    return "complete";
-  case 1:
-    return "no record format";
-  case 2:
-    return "the file cannot be opened";
-  case 3:
-    return "a parameter is missing or out of range";
-  case 4:
-    return "out of memory, or the clipboard cannot be opened";
-  case 5:
-    return "input/output error";
-  case 6:
-    return "no such import file";
-  case 7:
-    return "end of the source";
-  case 8:
-    return "the source ended within a fixed-length field";
-  case 9:
-    return "the source ended before the delimiter";
-  case 11:
-    return "a field longer than its maximum";
-  default:
-    return "unknown result";
-  }
-}
-
 bool isDelimiterKeyword(const std::string& d) {
   if (d == "TAB" || d == "COMMA" || d == "SEMICO" || d == "RETURN" || d == "CRLF" || d == "LF" ||
       d == "EOL" || d == "MAX")
@@ -396,133 +365,194 @@ std::string jsonString(const std::string& text) {
   return out;
 }
 
-int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std::ostream& err) {
-  std::string error;
-  auto lib = Library::open(opt.library, flavour, &error);
-  if (!lib) {
-    err << "quillomar-host: " << error << "\n";
-    return 2;
-  }
-  Host host(flavour);
-  host.setVariable("fileRef", Value::num(0));
-  host.setVariable("fileSize", Value::num(0));
-  host.setVariable("position", Value::num(0));
-  host.declareList("format", {"fieldName", "maxSize", "delimiter"});
-  for (const auto& f : opt.fields) {
-    host.setVariable(f.name, Value::str(U""));
-    host.addRow("format", {Value::str(fromUtf8(f.name)), Value::num(f.max),
-                           Value::str(fromUtf8(f.delimiter))});
-  }
-  auto code = [&host] { return host.returnCode() ? host.returnCode()->asNumber() : -1; };
-  auto failed = [&](const char* step) {
-    err << "quillomar-host: " << step << " answered " << code() << " (" << resultText(code())
-        << ")\n";
-    host.send(*lib, kUnload);
-    return 1;
-  };
+namespace {
 
-  host.send(*lib, kLoad);
-  std::vector<Param> open = {Param{{}, Value::str(fromUtf8(opt.source))}, Param{"fileRef", {}},
-                             Param{"fileSize", {}}, Param{{}, Value::num(opt.stripQuotes ? 1 : 0)}};
-  if (!opt.encoding.empty() || opt.csv)
-    open.push_back(Param{{}, Value::str(fromUtf8(opt.encoding))});
-  if (opt.csv) open.push_back(Param{{}, Value::str(U"CSV")});
-  host.execute(*lib, kOpenFile, open);
-  if (code() != 0) return failed("OpenFile");
-  const double ref = host.variable("fileRef")->number;
-  const double size = host.variable("fileSize")->number;
-  auto defineFormat = [&](const char* list) {
-    host.execute(*lib, kDefineFormat,
-                 {Param{{}, Value::num(ref)}, Param{list, {}}, Param{{}, Value::str(U"fieldName")},
-                  Param{{}, Value::str(U"maxSize")}, Param{{}, Value::str(U"delimiter")}});
-    return code() == 0;
-  };
+// What the read loop saw: the records written, each return code's count, the last code and
+// where the position ended.
+struct ReadTally {
+  long records = 0;
+  std::map<int, long> codes;
+  double last = kRcOk;
+  double endPos = 0;
+  double seconds = 0;
+};
+
+// One import through a loaded build, step by step: open the source, read the header, define
+// the format and the substitutions, the read loop, the summary and the exit status.
+class ImportRun {
+public:
+  ImportRun(Flavour flavour, const ImportOptions& opt, std::ostream& err)
+      : opt_(opt), err_(err), host_(flavour) {}
+
+  // Loads the library; false (with a message) when it cannot be.
+  bool load(Flavour flavour) {
+    std::string error;
+    lib_ = Library::open(opt_.library, flavour, &error);
+    if (!lib_) err_ << "quillomar-host: " << error << "\n";
+    return lib_ != nullptr;
+  }
+
+  bool openSource() {
+    host_.setVariable("fileRef", Value::num(0));
+    host_.setVariable("fileSize", Value::num(0));
+    host_.setVariable("position", Value::num(0));
+    host_.send(*lib_, kLoad);
+    std::vector<Param> open = {Param{{}, Value::str(fromUtf8(opt_.source))}, Param{"fileRef", {}},
+                               Param{"fileSize", {}},
+                               Param{{}, Value::num(opt_.stripQuotes ? 1 : 0)}};
+    if (!opt_.encoding.empty() || opt_.csv)
+      open.push_back(Param{{}, Value::str(fromUtf8(opt_.encoding))});
+    if (opt_.csv) open.push_back(Param{{}, Value::str(U"CSV")});
+    host_.execute(*lib_, kOpenFile, open);
+    if (code() != kRcOk) return failed("OpenFile");
+    ref_ = host_.variable("fileRef")->number;
+    size_ = host_.variable("fileSize")->number;
+    return true;
+  }
+
   // The header is the first record: forwards the read starts after it, backwards it ends
   // there. It is read with the same delimiters and the widest maxima, into no field, so that
   // no header value is cut whatever the format's maxima.
-  double headerEnd = 0;
-  if (opt.header) {
-    host.declareList("headerFormat", {"fieldName", "maxSize", "delimiter"});
-    for (const auto& f : opt.fields)
-      host.addRow("headerFormat",
-                  {Value::str(U""), Value::num(32000), Value::str(fromUtf8(f.delimiter))});
+  bool readHeader() {
+    if (!opt_.header) return true;
+    host_.declareList("headerFormat", {"fieldName", "maxSize", "delimiter"});
+    for (const auto& f : opt_.fields)
+      host_.addRow("headerFormat",
+                   {Value::str(U""), Value::num(32000), Value::str(fromUtf8(f.delimiter))});
     if (!defineFormat("headerFormat")) return failed("DefineFormat");
-    host.setVariable("position", Value::num(0));
-    host.execute(*lib, kReadRecord, {Param{{}, Value::num(ref)}, Param{"position", {}}});
-    if (code() == 0 || code() == 9 || code() == 11)
-      headerEnd = host.variable("position")->number;
-    else if (code() != 7)
+    host_.setVariable("position", Value::num(0));
+    host_.execute(*lib_, kReadRecord, {Param{{}, Value::num(ref_)}, Param{"position", {}}});
+    if (code() == kRcOk || code() == kRcNoDelimiter || code() == kRcTooLong)
+      headerEnd_ = host_.variable("position")->number;
+    else if (code() != kRcAtEnd)
       return failed("ReadRecord (the header)");
+    return true;
   }
-  if (!defineFormat("format")) return failed("DefineFormat");
-  if (!opt.subs.empty()) {
-    host.declareList("subs", {"target", "replacement"});
-    for (const auto& pair : opt.subs) {
+
+  bool defineFormatAndSubs() {
+    host_.declareList("format", {"fieldName", "maxSize", "delimiter"});
+    for (const auto& f : opt_.fields) {
+      host_.setVariable(f.name, Value::str(U""));
+      host_.addRow("format", {Value::str(fromUtf8(f.name)), Value::num(f.max),
+                              Value::str(fromUtf8(f.delimiter))});
+    }
+    if (!defineFormat("format")) return failed("DefineFormat");
+    if (opt_.subs.empty()) return true;
+    host_.declareList("subs", {"target", "replacement"});
+    for (const auto& pair : opt_.subs) {
       std::u32string chars = fromUtf8(pair);
-      host.addRow("subs", {Value::str(chars.substr(0, 1)), Value::str(chars.substr(1, 1))});
+      host_.addRow("subs", {Value::str(chars.substr(0, 1)), Value::str(chars.substr(1, 1))});
     }
-    host.execute(*lib, kDefineSubs,
-                 {Param{{}, Value::num(ref)}, Param{"subs", {}}, Param{{}, Value::str(U"target")},
-                  Param{{}, Value::str(U"replacement")}});
-    if (code() != 0) return failed("DefineSubs");
+    host_.execute(*lib_, kDefineSubs,
+                  {Param{{}, Value::num(ref_)}, Param{"subs", {}}, Param{{}, Value::str(U"target")},
+                   Param{{}, Value::str(U"replacement")}});
+    return code() == kRcOk || failed("DefineSubs");
   }
 
+  // Where the read starts: --from, else the end backwards or the header's end forwards.
+  double start() const {
+    return opt_.from >= 0 ? opt_.from : (opt_.backwards ? size_ : headerEnd_);
+  }
+  double size() const { return size_; }
+
+  // Reads record after record into the writer until the source, the limit or a failure ends it.
+  ReadTally readAll(Writer& writer) {
+    ReadTally t;
+    host_.setVariable("position", Value::num(start()));
+    Progress progress(!opt_.quiet && QHOST_ISATTY(QHOST_FILENO(stderr)), size_, opt_.backwards);
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::vector<Param> read = {Param{{}, Value::num(ref_)}, Param{"position", {}},
+                                     Param{{}, Value::num(opt_.strip ? 1 : 0)},
+                                     Param{{}, Value::num(opt_.backwards ? 1 : 0)}};
+    // The fields' texts arrive as UTF-8, straight into values; a field a read does not reach
+    // keeps its last text, as its variable would.
+    std::vector<std::string> values(opt_.fields.size());
+    for (size_t i = 0; i < opt_.fields.size(); ++i)
+      host_.bindText(opt_.fields[i].name, &values[i]);
+    const Value* position = host_.variable("position");
+    while (opt_.limit == 0 || t.records < opt_.limit) {
+      host_.execute(*lib_, kReadRecord, read);
+      t.last = code();
+      ++t.codes[static_cast<int>(t.last)];
+      if (t.last == kRcAtEnd || t.last == kRcNotLoaded ||
+          (t.last >= kRcNoFormat && t.last <= kRcNoSuchFile))
+        break;
+      if (opt_.header && opt_.backwards && position->number < headerEnd_) {
+        t.last = kRcAtEnd; // the header itself: the records before it are all read
+        break;
+      }
+      ++t.records;
+      writer.record(values);
+      progress.update(position->number, t.records);
+      if (t.last == kRcNoDelimiter || t.last == kRcShortFixed) break; // ran into the end
+    }
+    t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    t.endPos = position->number;
+    progress.update(t.endPos, t.records, true);
+    progress.finish();
+    host_.execute(*lib_, kCloseFile, {Param{"fileRef", {}}});
+    host_.send(*lib_, kUnload);
+    return t;
+  }
+
+  // The summary line on stderr and the exit status: 0 when the source was read to its end
+  // (the end reached, the last record ran into it, or the limit), else 1.
+  int finish(const ReadTally& t) const {
+    const bool limited = opt_.limit != 0 && t.records >= opt_.limit;
+    const bool atEnd =
+        t.last == kRcAtEnd || ((t.last == kRcShortFixed || t.last == kRcNoDelimiter) &&
+                               t.endPos == (opt_.backwards ? 0 : size_));
+    if (!opt_.quiet) {
+      const double bytes = opt_.backwards ? start() - t.endPos : t.endPos - start();
+      std::ostringstream line;
+      line << t.records << " record(s), " << static_cast<long long>(bytes) << " bytes in "
+           << std::fixed << std::setprecision(2) << t.seconds << " s (" << std::setprecision(1)
+           << (t.seconds > 0 ? bytes / t.seconds / 1e6 : 0) << " MB/s); results:";
+      for (const auto& [c, n] : t.codes)
+        line << " " << c << " x" << n << " (" << resultText(c) << ")";
+      err_ << line.str() << "\n";
+    }
+    return (atEnd || limited) ? 0 : 1;
+  }
+
+private:
+  double code() const { return host_.returnCode() ? host_.returnCode()->asNumber() : kRcNotLoaded; }
+
+  bool failed(const char* step) {
+    err_ << "quillomar-host: " << step << " answered " << code() << " ("
+         << resultText(static_cast<int>(code())) << ")\n";
+    host_.send(*lib_, kUnload);
+    return false;
+  }
+
+  bool defineFormat(const char* list) {
+    host_.execute(*lib_, kDefineFormat,
+                  {Param{{}, Value::num(ref_)}, Param{list, {}},
+                   Param{{}, Value::str(U"fieldName")}, Param{{}, Value::str(U"maxSize")},
+                   Param{{}, Value::str(U"delimiter")}});
+    return code() == kRcOk;
+  }
+
+  const ImportOptions& opt_;
+  std::ostream& err_;
+  std::unique_ptr<Library> lib_;
+  Host host_;
+  double ref_ = 0;
+  double size_ = 0;
+  double headerEnd_ = 0;
+};
+
+} // namespace
+
+int runImport(Flavour flavour, const ImportOptions& opt, std::ostream& out, std::ostream& err) {
+  ImportRun run(flavour, opt, err);
+  if (!run.load(flavour)) return 2;
+  if (!run.openSource() || !run.readHeader() || !run.defineFormatAndSubs()) return 1;
   Writer writer(opt.output, out, opt.fields);
-  writer.begin(opt.source, size);
-  const double start = opt.from >= 0 ? opt.from : (opt.backwards ? size : headerEnd);
-  host.setVariable("position", Value::num(start));
-  Progress progress(!opt.quiet && QHOST_ISATTY(QHOST_FILENO(stderr)), size, opt.backwards);
-  std::map<int, long> codes;
-  long records = 0;
-  double last = 0;
-  const auto t0 = std::chrono::steady_clock::now();
-  const std::vector<Param> read = {Param{{}, Value::num(ref)}, Param{"position", {}},
-                                   Param{{}, Value::num(opt.strip ? 1 : 0)},
-                                   Param{{}, Value::num(opt.backwards ? 1 : 0)}};
-  // The fields' texts arrive as UTF-8, straight into values; a field a read does not reach
-  // keeps its last text, as its variable would.
-  std::vector<std::string> values(opt.fields.size());
-  for (size_t i = 0; i < opt.fields.size(); ++i)
-    host.bindText(opt.fields[i].name, &values[i]);
-  const Value* position = host.variable("position");
-  while (opt.limit == 0 || records < opt.limit) {
-    host.execute(*lib, kReadRecord, read);
-    last = code();
-    ++codes[static_cast<int>(last)];
-    if (last == 7 || last == -1 || (last >= 1 && last <= 6)) break;
-    if (opt.header && opt.backwards && position->number < headerEnd) {
-      last = 7; // the header itself: the records before it are all read
-      break;
-    }
-    ++records;
-    writer.record(values);
-    progress.update(position->number, records);
-    if (last == 9 || last == 8) break; // the last record ran into the end of the source
-  }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  progress.update(host.variable("position")->number, records, true);
-  progress.finish();
+  writer.begin(opt.source, run.size());
+  const ReadTally tally = run.readAll(writer);
   writer.end();
-  const double endPos = host.variable("position")->number;
-  host.execute(*lib, kCloseFile, {Param{"fileRef", {}}});
-  host.send(*lib, kUnload);
-
-  // Read to its end: the end was reached, or the last record ran into it, or the limit.
-  const bool limited = opt.limit != 0 && records >= opt.limit;
-  const bool atEnd =
-      last == 7 || ((last == 8 || last == 9) && endPos == (opt.backwards ? 0 : size));
-  if (!opt.quiet) {
-    const double bytes = opt.backwards ? start - endPos : endPos - start;
-    std::ostringstream line;
-    line << records << " record(s), " << static_cast<long long>(bytes) << " bytes in " << std::fixed
-         << std::setprecision(2) << seconds << " s (" << std::setprecision(1)
-         << (seconds > 0 ? bytes / seconds / 1e6 : 0) << " MB/s); results:";
-    for (const auto& [c, n] : codes)
-      line << " " << c << " x" << n << " (" << resultText(c) << ")";
-    err << line.str() << "\n";
-  }
-  return (atEnd || limited) ? 0 : 1;
+  return run.finish(tally);
 }
 
 } // namespace qhost

@@ -129,6 +129,102 @@ bool sniffForImport(qhost::ImportOptions* imp) {
   return true;
 }
 
+// The checks of --from and --limit: an empty text when the value is good.
+std::string positionCheck(const std::string& v) {
+  // Positions are exact below 2^53; the digits are judged before any conversion.
+  const bool digits =
+      !v.empty() && v.size() <= 16 && v.find_first_not_of("0123456789") == std::string::npos;
+  return digits && std::stoll(v) <= 9007199254740991LL
+             ? std::string()
+             : "takes a byte position from 0 to 9007199254740991, not \"" + v + "\"";
+}
+
+std::string countCheck(const std::string& v) {
+  return v.find_first_not_of("0123456789") == std::string::npos && !v.empty()
+             ? std::string()
+             : "takes a number of records, 0 or more (0: all), not \"" + v + "\"";
+}
+
+// The import subcommand's options as the command line gives them.
+struct ImportCommand {
+  qhost::ImportOptions imp;
+  std::vector<std::string> fieldTexts;
+  std::string formatFile;
+  std::string output = "table";
+};
+
+CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
+  qhost::ImportOptions& imp = c.imp;
+  auto* import = app.add_subcommand("import", "Import SOURCE record by record and write it out");
+  import->alias("preview");
+  import->add_option("SOURCE", imp.source, "a file path, or CLIPBOARD")->required();
+  import->add_option("--library", imp.library, "the library build to load")->required();
+  import->add_option("--field", c.fieldTexts,
+                     "a field of the record format, in order: NAME:MAX:DELIMITER (DELIMITER: TAB "
+                     "COMMA SEMICO RETURN CRLF LF EOL MAX, or ASC and 1 to 3 characters); with "
+                     "neither --field nor --format the format is sniffed from the source");
+  import->add_option("--format", c.formatFile,
+                     "a format file: one field a line, NAME MAX DELIMITER; # starts a comment");
+  import->add_option("--subs", imp.subs,
+                     "a substitution: a character and its replacement (one character alone: it "
+                     "is deleted); repeat for more");
+  import->add_flag("--strip", imp.strip, "remove control characters (tabs become blanks)");
+  import->add_flag("--strip-quotes", imp.stripQuotes, "remove a pair of enclosing double quotes");
+  import->add_flag("--backwards", imp.backwards, "read from the last record to the first");
+  import
+      ->add_option("--from", imp.from,
+                   "the byte position to start at (default: the start, or the end backwards)")
+      ->check(CLI::Validator(positionCheck, "POSITION"));
+  import->add_option("--limit", imp.limit, "at most this many records (0: all)")
+      ->check(CLI::Validator(countCheck, "N"));
+  import->add_option("--output", c.output, "table, csv (RFC 4180), tsv or json")
+      ->check(CLI::IsMember({"table", "csv", "tsv", "json"}));
+  import
+      ->add_option("--encoding", imp.encoding,
+                   "the source's encoding: empty for bytes as they stand, or utf-8 (the "
+                   "Unicode builds decode it)")
+      ->check(CLI::IsMember({"", "utf-8", "UTF-8"}));
+  import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
+  import->add_flag("--csv", imp.csv,
+                   "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "
+                   "quotes");
+  import->add_flag("--header", imp.header,
+                   "the first record is a header: skip it (and name the fields after it when the "
+                   "format is sniffed)");
+  return import;
+}
+
+// The format (given, read from a file or sniffed), the substitutions and the output form
+// checked, then the import itself.
+int runImportCommand(ImportCommand& c) {
+  qhost::ImportOptions& imp = c.imp;
+  std::string why;
+  for (const auto& text : c.fieldTexts) {
+    qhost::FieldOption f;
+    if (!qhost::parseFieldOption(text, &f, &why)) {
+      std::cerr << "quillomar-host: " << why << "\n";
+      return 2;
+    }
+    imp.fields.push_back(f);
+  }
+  if (!c.formatFile.empty() && !qhost::readFormatFile(c.formatFile, &imp.fields, &why)) {
+    std::cerr << "quillomar-host: " << why << "\n";
+    return 2;
+  }
+  if (imp.fields.empty() && !sniffForImport(&imp)) return 2;
+  for (const auto& pair : imp.subs) {
+    if (qhost::fromUtf8(pair).empty() || qhost::fromUtf8(pair).size() > 2) {
+      std::cerr << "quillomar-host: --subs takes one or two characters, not \"" << pair << "\"\n";
+      return 2;
+    }
+  }
+  imp.output = c.output == "csv"    ? qhost::OutputForm::Csv
+               : c.output == "tsv"  ? qhost::OutputForm::Tsv
+               : c.output == "json" ? qhost::OutputForm::Json
+                                    : qhost::OutputForm::Table;
+  return qhost::runImport(buildFlavour(), imp, std::cout, std::cerr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -149,62 +245,9 @@ int main(int argc, char** argv) {
              "expectation failed (run), 2 a bad command line, a missing library or a malformed "
              "format file or scenario.");
 
-  // import
-  qhost::ImportOptions imp;
-  std::vector<std::string> fieldTexts;
-  std::string formatFile, output = "table";
-  auto* import = app.add_subcommand("import", "Import SOURCE record by record and write it out");
-  import->alias("preview");
-  import->add_option("SOURCE", imp.source, "a file path, or CLIPBOARD")->required();
-  import->add_option("--library", imp.library, "the library build to load")->required();
-  import->add_option("--field", fieldTexts,
-                     "a field of the record format, in order: NAME:MAX:DELIMITER (DELIMITER: TAB "
-                     "COMMA SEMICO RETURN CRLF LF EOL MAX, or ASC and 1 to 3 characters); with "
-                     "neither --field nor --format the format is sniffed from the source");
-  import->add_option("--format", formatFile,
-                     "a format file: one field a line, NAME MAX DELIMITER; # starts a comment");
-  import->add_option("--subs", imp.subs,
-                     "a substitution: a character and its replacement (one character alone: it "
-                     "is deleted); repeat for more");
-  import->add_flag("--strip", imp.strip, "remove control characters (tabs become blanks)");
-  import->add_flag("--strip-quotes", imp.stripQuotes, "remove a pair of enclosing double quotes");
-  import->add_flag("--backwards", imp.backwards, "read from the last record to the first");
-  import->add_option("--from", imp.from, "the byte position to start at (default: the start, "
-                                         "or the end backwards)")
-      ->check(CLI::Validator(
-          [](const std::string& v) {
-            // Positions are exact below 2^53; the digits are judged before any conversion.
-            const bool digits =
-                !v.empty() && v.size() <= 16 && v.find_first_not_of("0123456789") == std::string::npos;
-  return digits && std::stoll(v) <= 9007199254740991LL
-             ? std::string()
-             : "takes a byte position from 0 to 9007199254740991, not \"" + v + "\"";
-},
-          "POSITION"));
-  import->add_option("--limit", imp.limit, "at most this many records (0: all)")
-      ->check(CLI::Validator(
-          [](const std::string& v) {
-            return v.find_first_not_of("0123456789") == std::string::npos && !v.empty()
-                       ? std::string()
-                       : "takes a number of records, 0 or more (0: all), not \"" + v + "\"";
-  },
-          "N"));
-  import->add_option("--output", output, "table, csv (RFC 4180), tsv or json")
-      ->check(CLI::IsMember({"table", "csv", "tsv", "json"}));
-  import
-      ->add_option("--encoding", imp.encoding,
-                   "the source's encoding: empty for bytes as they stand, or utf-8 (the "
-                   "Unicode builds decode it)")
-      ->check(CLI::IsMember({"", "utf-8", "UTF-8"}));
-  import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
-  import->add_flag("--csv", imp.csv,
-                   "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "
-                   "quotes");
-  import->add_flag("--header", imp.header,
-                   "the first record is a header: skip it (and name the fields after it when the "
-                   "format is sniffed)");
+  ImportCommand importCommand;
+  auto* import = addImportCommand(app, importCommand);
 
-  // sniff
   std::string sniffPath;
   bool sniffAll = false;
   auto* sniff = app.add_subcommand(
@@ -212,13 +255,11 @@ int main(int argc, char** argv) {
   sniff->add_option("FILE", sniffPath, "the file to look at")->required();
   sniff->add_flag("--all", sniffAll, "read the whole file, not only its first MiB");
 
-  // describe
   std::string describeLibrary;
   auto* describe = app.add_subcommand(
       "describe", "Show the command table and the design labels a build gives the host");
   describe->add_option("--library", describeLibrary, "the library build to load")->required();
 
-  // run
   std::string runLibrary;
   std::vector<std::string> files;
   qhost::RunOptions opt;
@@ -232,35 +273,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2; // --help and --version exit 0, mistakes 2
   }
-
-  if (*import) {
-    std::string why;
-    for (const auto& text : fieldTexts) {
-      qhost::FieldOption f;
-      if (!qhost::parseFieldOption(text, &f, &why)) {
-        std::cerr << "quillomar-host: " << why << "\n";
-        return 2;
-      }
-      imp.fields.push_back(f);
-    }
-    if (!formatFile.empty() && !qhost::readFormatFile(formatFile, &imp.fields, &why)) {
-      std::cerr << "quillomar-host: " << why << "\n";
-      return 2;
-    }
-    if (imp.fields.empty() && !sniffForImport(&imp)) return 2;
-    for (const auto& pair : imp.subs) {
-      if (qhost::fromUtf8(pair).empty() || qhost::fromUtf8(pair).size() > 2) {
-        std::cerr << "quillomar-host: --subs takes one or two characters, not \"" << pair << "\"\n";
-        return 2;
-      }
-    }
-    imp.output = output == "csv"    ? qhost::OutputForm::Csv
-                 : output == "tsv"  ? qhost::OutputForm::Tsv
-                 : output == "json" ? qhost::OutputForm::Json
-                                    : qhost::OutputForm::Table;
-    return qhost::runImport(buildFlavour(), imp, std::cout, std::cerr);
-  }
+  if (*import) return runImportCommand(importCommand);
   if (*sniff) return qhost::runSniff(buildFlavour(), sniffPath, sniffAll, std::cout, std::cerr);
   if (*describe) return qhost::runDescribe(buildFlavour(), describeLibrary, std::cout, std::cerr);
   return runScenarios(runLibrary, files, opt);
-  }
+}

@@ -30,6 +30,57 @@ enum : int16_t { kLoad = 0, kExecute = 1, kUnload = 2, kDesignInfo = 3, kSetupIn
 // Pseudo-fields of the command being executed.
 enum : int16_t { kReturnCode = 200, kParamCount = 210, kFirstParam = 211 };
 
+// Return codes a command leaves in field 200, as the host's side reads them.
+enum : int16_t {
+  kRcNotLoaded = -1,
+  kRcOk = 0,
+  kRcNoFormat = 1,
+  kRcCannotOpen = 2,
+  kRcBadParameter = 3,
+  kRcNoMemory = 4,
+  kRcIoError = 5,
+  kRcNoSuchFile = 6,
+  kRcAtEnd = 7,
+  kRcShortFixed = 8,
+  kRcNoDelimiter = 9,
+  kRcPositionLost = 10,
+  kRcTooLong = 11,
+};
+
+// What the tools call a return code; "unknown result" for one not listed above.
+inline const char* resultText(int code) {
+  switch (code) {
+  case kRcNotLoaded:
+    return "the library is not loaded";
+  case kRcOk:
+    return "complete";
+  case kRcNoFormat:
+    return "no record format";
+  case kRcCannotOpen:
+    return "the file cannot be opened";
+  case kRcBadParameter:
+    return "a parameter is missing or out of range";
+  case kRcNoMemory:
+    return "out of memory, or the clipboard cannot be opened";
+  case kRcIoError:
+    return "input/output error";
+  case kRcNoSuchFile:
+    return "no such import file";
+  case kRcAtEnd:
+    return "end of the source";
+  case kRcShortFixed:
+    return "the source ended within a fixed-length field";
+  case kRcNoDelimiter:
+    return "the source ended before the delimiter";
+  case kRcPositionLost:
+    return "the position variable could not hold the position handed back";
+  case kRcTooLong:
+    return "a field longer than its maximum";
+  default:
+    return "unknown result";
+  }
+}
+
 // Value formats.
 enum : int16_t { kFmtNumber = 0, kFmtString = 2, kFmtLength = 4, kFmtHandle = 8 };
 

@@ -82,7 +82,7 @@ bool utf8AscDelimiter(cmdContext* ctx, qshort list, qshort line, qshort column, 
 } // namespace
 
 void doDefineFormat(cmdContext* ctx) {
-  ctx->errCd = 3;
+  ctx->errCd = kResultBadParameter;
   if (ctx->paramCount < 5) return;
   qshort n = lineCount(ctx);
   if (n < 1) return;
@@ -99,10 +99,10 @@ void doDefineFormat(cmdContext* ctx) {
   auto* fields = static_cast<fieldSpec*>(
       NewXPPointer(static_cast<qlong>(static_cast<size_t>(n) * sizeof(fieldSpec))));
   if (!fields) {
-    ctx->errCd = 4; // the old format is gone already
+    ctx->errCd = kResultNoMemory; // the old format is gone already
     return;
   }
-  qshort result = 0;
+  qshort result = kResultOk;
   qlong maxTotal = 0;
   const qshort list = paramField(kListParam);
   for (qshort line = 1; line <= n; ++line) {
@@ -114,7 +114,7 @@ void doDefineFormat(cmdContext* ctx) {
     if (name[0]) f->fldRefNum = GetFldRef(name, ctx->cb);
     qlong fldMax = 0;
     if (!qrealInRange(GetLstReal(list, line, maxRef, ctx->cb), 0, kMaxFieldBytes, &fldMax)) {
-      result = 3; // a maximum no read can hold: refused, never cut
+      result = kResultBadParameter; // a maximum no read can hold: refused, never cut
       break;
     }
     f->fldMax = static_cast<qshort>(fldMax);
@@ -127,13 +127,13 @@ void doDefineFormat(cmdContext* ctx) {
       known = utf8AscDelimiter(ctx, list, line, delimRef, f);
 #endif
     if (!known) {
-      result = 3;
+      result = kResultBadParameter;
       break;
     }
     PlanPiece(f);
   }
   rec->maxTotal = maxTotal;
-  if (result != 0) {
+  if (result != kResultOk) {
     DisposeXPPointer(fields); // a failed definition leaves no format at all
   } else {
     rec->fields = fields;
@@ -144,7 +144,7 @@ void doDefineFormat(cmdContext* ctx) {
 }
 
 void doDefineSubs(cmdContext* ctx) {
-  ctx->errCd = 3;
+  ctx->errCd = kResultBadParameter;
   if (ctx->paramCount < 4) return;
   qshort n = lineCount(ctx);
   if (n < 1) return;
@@ -173,7 +173,7 @@ void doDefineSubs(cmdContext* ctx) {
   }
   auto* table = static_cast<qbyte*>(NewXPPointer(2 * qlong{n} + 2));
   if (!table) {
-    ctx->errCd = 4;
+    ctx->errCd = kResultNoMemory;
     return;
   }
   auto count = static_cast<uint16_t>(n);
@@ -187,5 +187,5 @@ void doDefineSubs(cmdContext* ctx) {
     pair[1] = static_cast<qbyte>(replacement[0]);
   }
   rec->transTable = table;
-  ctx->errCd = 0;
+  ctx->errCd = kResultOk;
 }

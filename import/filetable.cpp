@@ -35,24 +35,24 @@ qshort AppendFileSpec(XPHandle* tableH, fileTableView* view, importFileSpec** ad
   *added = nullptr;
   qshort count = *view->fileSpecsBaseP;
   // The count is 16-bit: one more record would wrap it and lose the whole table.
-  if (count >= kMaxFileSpecs) return 4;
+  if (count >= kMaxFileSpecs) return kResultNoMemory;
   UnlockFileSpecTable(*tableH, view);
-  if (ResizeXPHandle(tableH, tableBytes(count + 1)) != 0) return 4;
+  if (ResizeXPHandle(tableH, tableBytes(count + 1)) != 0) return kResultNoMemory;
   LockFileSpecTable(*tableH, view);
   *view->fileSpecsBaseP = static_cast<qshort>(count + 1);
   importFileSpec* rec = view->firstP + count;
   std::memset(rec, 0, sizeof *rec); // growth is not zero-filled on every platform
   *added = rec;
-  return 0;
+  return kResultOk;
 }
 
 qshort DropLastFileSpec(XPHandle* tableH, fileTableView* view) {
   auto count = static_cast<qshort>(*view->fileSpecsBaseP - 1);
   UnlockFileSpecTable(*tableH, view);
-  if (ResizeXPHandle(tableH, tableBytes(count)) != 0) return 4;
+  if (ResizeXPHandle(tableH, tableBytes(count)) != 0) return kResultNoMemory;
   LockFileSpecTable(*tableH, view);
   *view->fileSpecsBaseP = count;
-  return 0;
+  return kResultOk;
 }
 
 qshort RemoveFileSpec(XPHandle* tableH, fileTableView* view, qshort position) {
@@ -63,9 +63,9 @@ qshort RemoveFileSpec(XPHandle* tableH, fileTableView* view, qshort position) {
   *view->fileSpecsBaseP = static_cast<qshort>(count - 1);
   UnlockFileSpecTable(*tableH, view);
   // One spare record: the next append reuses it without growing.
-  if (ResizeXPHandle(tableH, tableBytes(count)) != 0) return 4;
+  if (ResizeXPHandle(tableH, tableBytes(count)) != 0) return kResultNoMemory;
   LockFileSpecTable(*tableH, view);
-  return 0;
+  return kResultOk;
 }
 
 importFileSpec* FindFileSpec(const fileTableView* view, qlong ref, qshort* position) {
@@ -91,10 +91,10 @@ qshort CloseFileSpecSource(importFileSpec* rec) {
     DisposeXPHandle(rec->dataHandle);
     rec->dataHandle = nullptr;
     rec->fileSize = 0;
-    return 0;
+    return kResultOk;
   }
-  if (rec->fileRef == kNoSourceRef) return 0;
-  return plat_file_close(rec->fileRef, &rec->fileBlock) == kPlatOk ? 0 : 5;
+  if (rec->fileRef == kNoSourceRef) return kResultOk;
+  return plat_file_close(rec->fileRef, &rec->fileBlock) == kPlatOk ? kResultOk : kResultIoError;
 }
 
 void FreeFileSpecDefinitions(importFileSpec* rec) {
@@ -119,7 +119,7 @@ void ReleaseAllFileSpecs(XPHandle tableH) {
     FreeFileSpecDefinitions(rec);
     // Unload goes on whatever the system says; a close refused once is tried once more, so
     // that a passing failure does not keep the file open after the library is gone.
-    if (CloseFileSpecSource(rec) != 0) CloseFileSpecSource(rec);
+    if (CloseFileSpecSource(rec) != kResultOk) CloseFileSpecSource(rec);
   }
   UnlockFileSpecTable(tableH, &view);
   DisposeXPHandle(tableH);

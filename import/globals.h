@@ -4,6 +4,7 @@
 
 #include "../base/qtypes.h"
 #include "../platform/platform.h"
+#include "results.h"
 
 constexpr uint32_t kSigLoading = 0x4C4F4144; // "LOAD": being built, never published
 constexpr uint32_t kSigReady = 0x434F4F4C;   // "COOL": block and table complete

@@ -45,7 +45,7 @@ PlatResult fillAt(importFileSpec* rec, qpos pos, qlong into, qlong want, qlong* 
 
 qshort AttachReadAhead(globals* g, importFileSpec* rec) {
   rec->window = nullptr;
-  if (IsInMemorySource(rec) || rec->fileRef == kNoSourceRef) return 0;
+  if (IsInMemorySource(rec) || rec->fileRef == kNoSourceRef) return kResultOk;
   ++g->readAheadClock;
   readAheadWindow* oldest = nullptr;
   qshort freeSlot = -1;
@@ -58,7 +58,7 @@ qshort AttachReadAhead(globals* g, importFileSpec* rec) {
     if (w->owner == rec->fileRef) {
       w->lastUse = g->readAheadClock;
       rec->window = w;
-      return 0;
+      return kResultOk;
     }
     if (!oldest || g->readAheadClock - w->lastUse > g->readAheadClock - oldest->lastUse) oldest = w;
   }
@@ -71,12 +71,12 @@ qshort AttachReadAhead(globals* g, importFileSpec* rec) {
     if (w) g->readAhead[freeSlot] = w;
   }
   if (!w) w = oldest;
-  if (!w) return 4;
+  if (!w) return kResultNoMemory;
   w->owner = rec->fileRef;
   w->lastUse = g->readAheadClock;
   emptyAt(w, 0, -1);
   rec->window = w;
-  return 0;
+  return kResultOk;
 }
 
 void ReleaseReadAhead(globals* g, const importFileSpec* rec) {
@@ -105,13 +105,13 @@ void ReleaseAllReadAhead(globals* g) {
 
 qshort ReadAheadSeek(importFileSpec* rec, qpos pos) {
   readAheadWindow* w = rec->window;
-  if (pos >= w->start && pos <= w->start + w->count) return 0;
+  if (pos >= w->start && pos <= w->start + w->count) return kResultOk;
   if (plat_file_seek(rec->fileRef, &rec->fileBlock, pos) != kPlatOk) {
     emptyAt(w, 0, -1);
-    return 7;
+    return kResultAtEnd;
   }
   emptyAt(w, pos, pos);
-  return 0;
+  return kResultOk;
 }
 
 const char* ReadAheadBytes(importFileSpec* rec, qpos pos, qlong* available, PlatResult* why) {

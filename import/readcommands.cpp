@@ -34,11 +34,10 @@ bool readPosition(cmdContext* ctx, qpos* pos) {
 // files below 2 GiB never are.
 qshort writePosition(cmdContext* ctx, qpos given, qpos pos) {
   SetFldReal(paramField(2), static_cast<qreal>(pos), ctx->cb);
-  if (given > INT32_MAX || pos <= INT32_MAX) return 0;
-  return GetFldReal(paramField(2), ctx->cb) == static_cast<qreal>(pos) ? 0 : 10;
+  if (given > INT32_MAX || pos <= INT32_MAX) return kResultOk;
+  return GetFldReal(paramField(2), ctx->cb) == static_cast<qreal>(pos) ? kResultOk
+                                                                       : kResultPositionLost;
 }
-
-bool isStored(qshort code) { return code == 0 || code >= 8; }
 
 #if QM_UNICODE
 // Where a piece of length bytes becomes host characters when it is too long for the stack:
@@ -55,7 +54,7 @@ qchar* wideRoom(cmdContext* ctx, qlong length) {
 // text and length are the piece as ReadPiece gave it, in the buffer or in the source.
 void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort fldRef,
                 bool stripping, const char* text, qlong length) {
-  if (!isStored(code)) return;
+  if (!IsStoredResult(code)) return;
   char* buffer = ctx->g->buffer;
   if (text == buffer || !PieceIsClean(rule, text, length))
     ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
@@ -127,7 +126,7 @@ qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan,
     if (plan->heldCode == 0 && PieceIsClean(rule, trialBuffer, plan->heldLength)) {
       *text = trialBuffer;
       *readable = plan->heldLength + 1; // and its terminator
-      return 0;
+      return kResultOk;
     }
     std::memcpy(buffer, trialBuffer, static_cast<size_t>(plan->heldLength) + 1);
     *text = buffer;
@@ -139,7 +138,7 @@ qshort plannedPiece(pieceCursor* c, const fieldSpec* f, const recordPlan* plan,
     *readable = c->runCount - plan->at[i];
     *filePos = plan->next[i];
     c->rec->quotedPiece = false;
-    return 0;
+    return kResultOk;
   }
   const qshort code = NextPiece(c, f, filePos, buffer, text, length);
   if (*text != buffer) *readable = static_cast<qlong>(c->run + c->runCount - *text);
@@ -156,13 +155,13 @@ inline qshort readEntry(cmdContext* ctx, pieceCursor* cursor, const conditionRul
   const char* text = nullptr;
   qlong length = 0;
   qlong readable = 0;
-  qshort code = 0;
+  qshort code = kResultOk;
   if constexpr (kPlanned)
     code =
         plannedPiece(cursor, f, plan, rule, trialBuffer, i, at, buffer, &text, &length, &readable);
   else
     code = NextPiece(cursor, f, at, buffer, &text, &length);
-  if (code == 0 && text != buffer && ctx->fileSpecsP->encoding == kEncodingBytes &&
+  if (code == kResultOk && text != buffer && ctx->fileSpecsP->encoding == kEncodingBytes &&
       PieceIsClean(rule, text, length)) {
     if constexpr (!kPlanned) readable = static_cast<qlong>(cursor->run + cursor->runCount - text);
     storeAsItStands(ctx, f->fldRefNum, text, length, readable); // the usual piece
@@ -202,7 +201,7 @@ template <bool kPlanned>
 qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan* plan,
                    const char* trialBuffer) {
   importFileSpec* rec = ctx->fileSpecsP;
-  qshort code = 0;
+  qshort code = kResultOk;
   HoldSourceText(rec);
   pieceCursor cursor{};
   StartPieces(&cursor, rec);
@@ -232,7 +231,7 @@ qshort readEntries(cmdContext* ctx, qpos* pos, bool stripping, const recordPlan*
     runStart = cursor.runStart;
     runCount = cursor.runCount;
 #endif
-    if (code != 0) break;
+    if (code != kResultOk) break;
   }
   *pos = at;
   ReleaseSourceText(rec);
@@ -457,7 +456,7 @@ qlong csvRecordStart(cmdContext* ctx, const char* window, qlong w, qlong searchS
 void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   importFileSpec* rec = ctx->fileSpecsP;
   if (position < 2) {
-    ctx->errCd = 7;
+    ctx->errCd = kResultAtEnd;
     return;
   }
   const qpos oldPos = position;
@@ -474,28 +473,29 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
     windowStart = oldPos - kMaxFieldBytes;
   else
     bytesToRead = static_cast<qlong>(span);
-  if (!IsInMemorySource(rec) && AttachReadAhead(ctx->g, rec) != 0) {
-    ctx->errCd = 4;
+  if (!IsInMemorySource(rec) && AttachReadAhead(ctx->g, rec) != kResultOk) {
+    ctx->errCd = kResultNoMemory;
     return;
   }
   // One block, made at the first backward read and kept until unload, stands in for the
   // source's block while the record's entries are read, and is the buffer of a CSV trial read.
   // It stays locked for the whole command.
   if (!ctx->g->backwardH && !(ctx->g->backwardH = NewXPHandle(kBufferSize))) {
-    ctx->errCd = 4;
+    ctx->errCd = kResultNoMemory;
     return;
   }
   XPHandle tempDataH = ctx->g->backwardH;
   auto* trialBuffer = static_cast<char*>(LockXPHandle(tempDataH));
   if (!trialBuffer) { // the system would not lock the block: nothing is stored, the position stays
-    ctx->errCd = 4;
+    ctx->errCd = kResultNoMemory;
     return;
   }
   qlong w = 0;
   const char* window = lockWindow(rec, windowStart, bytesToRead, &w);
   if (!window) {
     UnlockXPHandle(tempDataH);
-    ctx->errCd = 5; // the system read failed: nothing is known of the record, the position stays
+    ctx->errCd = kResultIoError; // the system read failed: nothing is known of the record, the
+                                 // position stays
     return;
   }
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
@@ -514,7 +514,7 @@ void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
   if (start < 0 && windowStart > 0) {
     releaseWindow(rec);
     UnlockXPHandle(tempDataH);
-    ctx->errCd = 11; // no record start within reach; the position stays
+    ctx->errCd = kResultTooLong; // no record start within reach; the position stays
     return;
   }
   if (start < 0) start = 0; // the record runs from the source's first byte
@@ -561,7 +561,7 @@ bool FlagParam(const cmdContext* ctx, qshort n) {
 
 void doReadRecord(cmdContext* ctx) {
   if (ctx->paramCount < 2) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return;
   }
   importFileSpec* rec = ctx->fileSpecsP;
@@ -570,7 +570,7 @@ void doReadRecord(cmdContext* ctx) {
   bool stripping = FlagParam(ctx, 3);
   bool backwards = FlagParam(ctx, 4);
   if (!known || position > rec->fileSize || (position == rec->fileSize && !backwards)) {
-    ctx->errCd = 7;
+    ctx->errCd = kResultAtEnd;
     return;
   }
   if (backwards) {
@@ -578,20 +578,20 @@ void doReadRecord(cmdContext* ctx) {
     return;
   }
   const qpos given = position;
-  if (AttachReadAhead(ctx->g, rec) != 0) {
-    ctx->errCd = 4;
+  if (AttachReadAhead(ctx->g, rec) != kResultOk) {
+    ctx->errCd = kResultNoMemory;
     return;
   }
   if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no record's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
-  if (seek != 0) {
+  if (seek != kResultOk) {
     ctx->errCd = seek;
     return;
   }
   qshort code = readEntries<false>(ctx, &position, stripping, nullptr, nullptr);
   const qshort written = writePosition(ctx, given, position);
-  ctx->errCd = written != 0 ? written : code;
+  ctx->errCd = written != kResultOk ? written : code;
 }
 
 namespace {
@@ -601,14 +601,14 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
               qshort dataParam, qlong* rawLength) {
   importFileSpec* rec = ctx->fileSpecsP;
   const qpos given = position;
-  if (AttachReadAhead(ctx->g, rec) != 0) {
-    ctx->errCd = 4;
+  if (AttachReadAhead(ctx->g, rec) != kResultOk) {
+    ctx->errCd = kResultNoMemory;
     return false;
   }
   if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no text's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
-  if (seek != 0) {
+  if (seek != kResultOk) {
     ctx->errCd = seek;
     return false;
   }
@@ -616,7 +616,7 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
   *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
   storeIfRead(ctx, code, paramField(dataParam), stripping);
   const qshort written = writePosition(ctx, given, position);
-  ctx->errCd = written != 0 ? written : code;
+  ctx->errCd = written != kResultOk ? written : code;
   return true;
 }
 } // namespace
@@ -626,11 +626,11 @@ namespace {
 // position (7: not below the size); then the strip flag. False when the command ends here.
 bool oneShotPrologue(cmdContext* ctx, qshort minParams, qpos* position, bool* stripping) {
   if (ctx->paramCount < minParams) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return false;
   }
   if (!readPosition(ctx, position) || *position >= ctx->fileSpecsP->fileSize) {
-    ctx->errCd = 7;
+    ctx->errCd = kResultAtEnd;
     return false;
   }
   *stripping = FlagParam(ctx, 3);
@@ -671,12 +671,12 @@ void doReadUpTo(cmdContext* ctx) {
   // would report a cut text as complete.
   qlong maxLength = 0;
   if (!qrealInRange(GetFldReal(paramField(5), ctx->cb), 1, kMaxFieldBytes, &maxLength)) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return;
   }
   char termChar[4];
   if (!readTerminator(ctx, termChar)) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return;
   }
   fieldSpec oneShotField{};
@@ -696,7 +696,7 @@ void doReadBytes(cmdContext* ctx) {
   if (!oneShotPrologue(ctx, 5, &position, &stripping)) return;
   qlong count = 0;
   if (!qrealInRange(GetFldReal(paramField(4), ctx->cb), 1, kMaxFieldBytes, &count)) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return;
   }
   fieldSpec oneShotField{};

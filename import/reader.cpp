@@ -50,9 +50,9 @@ qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result,
   if (found) {
     buffer[bytesRead - len] = 0; // the delimiter is consumed but not kept
     *filePos += bytesRead;
-    return 0;
+    return kResultOk;
   }
-  if (result != 0) {
+  if (result != kResultOk) {
     buffer[bytesRead] = 0;
     *filePos += bytesRead;
     return result;
@@ -60,7 +60,7 @@ qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result,
   // Over-long: keep the first maxBytes; the next read starts right after them.
   buffer[maxBytes] = 0;
   *filePos += maxBytes;
-  return 11;
+  return kResultTooLong;
 }
 
 // Where the bytes of a source come from: an in-memory text (locked for the call) or a disk
@@ -85,13 +85,13 @@ const char* bytesAt(const byteSource& src, qpos pos, qlong* run, PlatResult* why
 // Exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing read (5).
 qshort readFixed(const byteSource& src, qlong maxBytes, qpos* filePos, char* buffer) {
   qlong bytesRead = 0;
-  qshort result = 0;
+  qshort result = kResultOk;
   while (bytesRead < maxBytes) {
     qlong run = 0;
     PlatResult why = kPlatOk;
     const char* at = bytesAt(src, *filePos + bytesRead, &run, &why);
     if (!at) {
-      result = why == kPlatEnd ? 8 : 5;
+      result = why == kPlatEnd ? kResultShortFixed : kResultIoError;
       break;
     }
     if (run > maxBytes - bytesRead) run = maxBytes - bytesRead;
@@ -132,14 +132,14 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
   const qlong maxToRead = lookLimit(static_cast<qshort>(eol ? len + 1 : len), maxBytes);
   const auto last = static_cast<char>(s.delim[len - 1]);
   qlong bytesRead = 0;
-  qshort result = 0;
+  qshort result = kResultOk;
   bool found = false;
   while (!found && bytesRead < maxToRead) {
     qlong run = 0;
     PlatResult why = kPlatOk;
     const char* at = bytesAt(src, *filePos + bytesRead, &run, &why);
     if (!at) {
-      result = why == kPlatEnd ? 9 : 5;
+      result = why == kPlatEnd ? kResultNoDelimiter : kResultIoError;
       break;
     }
     if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = at[0] == kQuote;
@@ -166,7 +166,7 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
 #if QM_UNICODE
   // A UTF-8 piece cut by its maximum ends on a whole character: the cut moves back to the
   // start of the character it would split, and the next read begins with that character.
-  if (!found && result == 0 && src.rec->encoding == kEncodingUtf8)
+  if (!found && result == kResultOk && src.rec->encoding == kEncodingUtf8)
     maxBytes = Utf8CutPoint(buffer, maxBytes, bytesRead);
 #endif
   return finishDelimited(buffer, bytesRead, found, result, maxBytes, delimLength, filePos);
@@ -215,18 +215,18 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
   enum { kStart, kQuoted, kQuoteSeen, kPlain } state = kStart;
   csvText text{buffer, maxBytes + kCutRoom, 0, 0, 0};
   qlong looked = 0;
-  qshort result = 0;
+  qshort result = kResultOk;
   qshort delimLength = 0; // set when the delimiter is found
   while (delimLength == 0) {
     if (looked >= kCsvLookAhead) {
-      result = 11;
+      result = kResultTooLong;
       break;
     }
     qlong run = 0;
     PlatResult why = kPlatOk;
     const char* at = bytesAt(src, *filePos + looked, &run, &why);
     if (!at) {
-      result = why == kPlatEnd ? 9 : 5;
+      result = why == kPlatEnd ? kResultNoDelimiter : kResultIoError;
       break;
     }
     if (run > kCsvLookAhead - looked) run = kCsvLookAhead - looked;
@@ -268,9 +268,9 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
     }
     looked += i;
   }
-  if (result == 5) { // nothing delivered: the piece is read again from its start
+  if (result == kResultIoError) { // nothing delivered: the piece is read again from its start
     buffer[0] = 0;
-    return 5;
+    return kResultIoError;
   }
   *filePos += looked;
   qlong length = text.length - delimLength;
@@ -281,7 +281,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
       cut = Utf8CutPoint(buffer, maxBytes, length < text.keep ? length : text.keep);
 #endif
     buffer[cut] = 0;
-    return 11;
+    return kResultTooLong;
   }
   buffer[length] = 0;
   return delimLength > 0 ? 0 : result;
@@ -346,10 +346,10 @@ qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* fileP
         buffer[0] = 0; // no bytes there: nothing read, the position stays
         rec->quotedPiece = false;
         takeRun(cursor);
-        return why == kPlatEnd ? 9 : 5;
+        return why == kPlatEnd ? kResultNoDelimiter : kResultIoError;
       }
       takeRun(cursor);
-      if (ReadPieceInPlace(cursor, fldSpecP, filePos, text, length)) return 0;
+      if (ReadPieceInPlace(cursor, fldSpecP, filePos, text, length)) return kResultOk;
     }
   }
   const qshort code = ReadToDelimOrMax(rec, fldSpecP, filePos, buffer);
@@ -392,8 +392,8 @@ qshort DelimiterLength(const fieldSpec* f) {
 }
 
 qshort SetPositionInFile(importFileSpec* fileSpecsP) {
-  if (IsInMemorySource(fileSpecsP)) return 0;
-  if (!fileSpecsP->window) return 4; // the read commands attach a window first
+  if (IsInMemorySource(fileSpecsP)) return kResultOk;
+  if (!fileSpecsP->window) return kResultNoMemory; // the read commands attach a window first
   return ReadAheadSeek(fileSpecsP, fileSpecsP->curPos);
 }
 
@@ -402,14 +402,14 @@ qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, q
   buffer[0] = 0;
   fileSpecsP->quotedPiece = false;
   if (!IsInMemorySource(fileSpecsP)) {
-    if (!fileSpecsP->window) return 4;
+    if (!fileSpecsP->window) return kResultNoMemory;
     return readField(byteSource{fileSpecsP, nullptr, 0}, fldSpecP, filePos, buffer);
   }
   const bool held = fileSpecsP->lockedBlock != nullptr;
   const void* block = held ? fileSpecsP->lockedBlock : LockXPHandle(fileSpecsP->dataHandle);
   qlong available = 0;
   const char* text = memoryText(fileSpecsP, block, &available);
-  qshort result = 7; // before the text or past its end: nothing there to read
+  qshort result = kResultAtEnd; // before the text or past its end: nothing there to read
   if (*filePos >= 0 && *filePos <= available)
     result = readField(byteSource{fileSpecsP, text, available}, fldSpecP, filePos, buffer);
   if (!held) UnlockXPHandle(fileSpecsP->dataHandle);
@@ -459,7 +459,7 @@ qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const ch
       plan->length[i] = n;
     }
     at += n + 1;
-    *code = 0;
+    *code = kResultOk;
   }
   *block = b;
   *pos = at;
@@ -484,7 +484,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   }
   const bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
   qpos pos = 0;
-  qshort code = 0;
+  qshort code = kResultOk;
 #if QM_QUICK_PIECES
   const bool quickLooks = sse2::usable();
   pieceBlock block{};
@@ -498,7 +498,8 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       if (i == fileSpecsP->fldCount) break;
     }
 #endif
-    if (code != 0 && code != 11) return false; // an entry before the last ended early
+    if (code != kResultOk && code != kResultTooLong)
+      return false; // an entry before the last ended early
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
     qlong length = -1;
@@ -513,9 +514,9 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       piece = text + pos;
       length = quick;
       pos += quick + 1;
-      code = 0;
+      code = kResultOk;
     } else if (ReadPieceInPlace(&cursor, f, &pos, &piece, &length)) {
-      code = 0;
+      code = kResultOk;
     } else { // on a copy, so that pos stays in a register for the in-place pieces
       qpos slowPos = pos;
       buffer[0] = 0;
@@ -535,7 +536,8 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       plan->length[i] = piece ? length : -1;
     }
   }
-  const bool fits = pos == size && (code == 11 || code == (endsWithDelim ? 0 : 9));
+  const bool fits = pos == size && (code == kResultTooLong ||
+                                    code == (endsWithDelim ? kResultOk : kResultNoDelimiter));
   if (fits && planning) plan->count = fileSpecsP->fldCount;
   return fits;
 }

@@ -186,7 +186,7 @@ QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const boo
 
 inline qshort NextPiece(pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer,
                         const char** text, qlong* length) {
-  if (ReadPieceInPlace(c, f, filePos, text, length)) return 0;
+  if (ReadPieceInPlace(c, f, filePos, text, length)) return kResultOk;
   // The slow path works on copies: were the caller's own variables handed to a call, they
   // would live in memory for every piece rather than in registers.
   qpos at = *filePos;

@@ -32,21 +32,21 @@ qshort abandon(cmdContext* ctx, qshort result) {
   rec->dataHandle = nullptr;
   rec->fileSize = 0;
   qshort dropped = DropLastFileSpec(&ctx->g->fileSpecsH, &ctx->table);
-  return dropped != 0 ? dropped : result;
+  return dropped != kResultOk ? dropped : result;
 }
 
 qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
   if constexpr (!kPlatHasClipboard) {
-    return 3;
+    return kResultBadParameter;
   } else {
-    if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return 4;
+    if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return kResultNoMemory;
     qlong blockSize = 0;
-    qshort result = 0;
+    qshort result = kResultOk;
     const void* text = plat_clipboard_lock_text(&blockSize);
     if (!text) {
-      result = 3;
+      result = kResultBadParameter;
     } else if (!(rec->dataHandle = NewXPHandle(blockSize > 0 ? blockSize : 1))) {
-      result = 4;
+      result = kResultNoMemory;
     } else {
       std::memcpy(LockXPHandle(rec->dataHandle), text, static_cast<size_t>(blockSize));
       UnlockXPHandle(rec->dataHandle);
@@ -65,18 +65,18 @@ qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
 
 qshort openField(cmdContext* ctx, importFileSpec* rec, const qchar* name) {
   qshort ref = GetFldRef(name, ctx->cb); // the name in the host's own characters
-  if (ref == 0) return 1;
+  if (ref == 0) return kResultNoFormat;
   qlong length = 0;
   GetFldVal(ref, fmtLength, 4, &length, ctx->cb);
-  if (length <= 0) return 3;
+  if (length <= 0) return kResultBadParameter;
   rec->dataHandle = NewXPHandle(4);
-  if (!rec->dataHandle) return 4;
+  if (!rec->dataHandle) return kResultNoMemory;
   GetFldVal(ref, fmtHandle, 0, &rec->dataHandle, ctx->cb);
 #if QM_UNICODE
   if (!convertQHStrToAsciiHStr(&rec->dataHandle)) {
     DisposeXPHandle(rec->dataHandle);
     rec->dataHandle = nullptr;
-    return 4;
+    return kResultNoMemory;
   }
 #endif
   // The size is the bytes held: in the Unicode builds the UTF-8 of characters beyond ASCII
@@ -86,7 +86,7 @@ qshort openField(cmdContext* ctx, importFileSpec* rec, const qchar* name) {
   UnlockXPHandle(rec->dataHandle);
   rec->fileSize = bytes;
   rec->fileRef = kFieldRef;
-  return 0;
+  return kResultOk;
 }
 
 // Opens a disk file into the appended record; 0, or the result of a failed open (after
@@ -99,7 +99,7 @@ qshort openDisk(cmdContext* ctx, const qchar* path, qlong n) {
   // be named there, and cutting it to its low byte would name another file.
   uint8_t name[1 + kMaxPath + 1] = {static_cast<uint8_t>(n)};
   for (qlong i = 0; i < n; ++i) {
-    if (path[i] > 0xFF) return abandon(ctx, 2);
+    if (path[i] > 0xFF) return abandon(ctx, kResultCannotOpen);
     name[i + 1] = static_cast<uint8_t>(path[i]);
   }
   PlatResult opened = plat_file_open(name, &ref, &rec->fileBlock);
@@ -115,9 +115,9 @@ qshort openDisk(cmdContext* ctx, const qchar* path, qlong n) {
 #endif
   if (opened != kPlatOk) {
     bool other = QM_MAC && opened != kPlatNotFound && opened != kPlatNotAFile;
-    return abandon(ctx, other ? 5 : 2);
+    return abandon(ctx, other ? kResultIoError : kResultCannotOpen);
   }
-  qshort result = 0;
+  qshort result = kResultOk;
   int64_t size = 0;
   rec->fileSize = 0;
   // A size that this build's positions cannot reach (from 2^53 bytes; on macOS from 2 GiB),
@@ -125,7 +125,7 @@ qshort openDisk(cmdContext* ctx, const qchar* path, qlong n) {
   // closed.
   if (plat_file_size(ref, &rec->fileBlock, &size) != kPlatOk || size > plat_file_size_limit() ||
       size < 0)
-    result = 5;
+    result = kResultIoError;
   else
     rec->fileSize = size;
   rec->fileRef = ref;
@@ -192,7 +192,7 @@ void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
   // Through the file's read-ahead window, which the first read then finds filled.
   qlong run = 0;
   PlatResult why = kPlatOk;
-  if (AttachReadAhead(ctx->g, rec) != 0) return;
+  if (AttachReadAhead(ctx->g, rec) != kResultOk) return;
   const char* at = ReadAheadBytes(rec, 0, &run, &why);
   if (at && run >= 3 && std::memcmp(at, kMark, 3) == 0) rec->bomLength = 3;
 #else
@@ -214,24 +214,24 @@ void doAbout(cmdContext* ctx) {
 
 void doOpenFile(cmdContext* ctx) {
   if (ctx->paramCount < 2) {
-    ctx->errCd = 3;
+    ctx->errCd = kResultBadParameter;
     return;
   }
   SetFldLong(paramField(2), 0, ctx->cb);
   if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
   qshort encoding = kEncodingBytes;
   if (ctx->paramCount > 4 && !readEncoding(ctx, &encoding)) {
-    ctx->errCd = 3; // an encoding this build does not know: nothing is opened
+    ctx->errCd = kResultBadParameter; // an encoding this build does not know: nothing is opened
     return;
   }
   qshort quoting = kQuotingPlain;
   if (ctx->paramCount > 5 && !readQuoting(ctx, &quoting)) {
-    ctx->errCd = 3; // a quoting this library does not know: nothing is opened
+    ctx->errCd = kResultBadParameter; // a quoting this library does not know: nothing is opened
     return;
   }
   importFileSpec* rec = nullptr;
-  if (AppendFileSpec(&ctx->g->fileSpecsH, &ctx->table, &rec) != 0) {
-    ctx->errCd = 4;
+  if (AppendFileSpec(&ctx->g->fileSpecsH, &ctx->table, &rec) != kResultOk) {
+    ctx->errCd = kResultNoMemory;
     return;
   }
   if (ctx->paramCount > 3) rec->stripEncQuotes = FlagParam(ctx, 4) ? 1 : 0;
@@ -243,7 +243,8 @@ void doOpenFile(cmdContext* ctx) {
   qlong length = 0;
   GetFldVal(paramField(1), fmtLength, 4, &length, ctx->cb);
   if (length > kMaxPath) {
-    ctx->errCd = abandon(ctx, 2); // rather than open the file its first 255 characters name
+    ctx->errCd =
+        abandon(ctx, kResultCannotOpen); // rather than open the file its first 255 characters name
     return;
   }
   qchar path[kMaxPath + 1] = {};
@@ -253,13 +254,13 @@ void doOpenFile(cmdContext* ctx) {
   while (n < length && path[n])
     ++n;
   if (n == 0) {
-    ctx->errCd = abandon(ctx, 3);
+    ctx->errCd = abandon(ctx, kResultBadParameter);
     return;
   }
   const bool clipboard = n == 9 && sameChars(path, "CLIPBOARD", 9);
   if (clipboard || (n >= 6 && sameChars(path, "FIELD:", 6))) {
     qshort result = clipboard ? openClipboard(ctx, rec) : openField(ctx, rec, path + 6);
-    if (result != 0) {
+    if (result != kResultOk) {
       ctx->errCd = abandon(ctx, result);
       if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
       return;
@@ -270,13 +271,14 @@ void doOpenFile(cmdContext* ctx) {
     return;
   }
   ctx->errCd = openDisk(ctx, path, n);
-  if (ctx->errCd == 0) noteByteOrderMark(ctx, lastRecord(ctx));
+  if (ctx->errCd == kResultOk) noteByteOrderMark(ctx, lastRecord(ctx));
 }
 
 void doCloseFile(cmdContext* ctx) {
   importFileSpec* rec = ctx->fileSpecsP;
-  if (CloseFileSpecSource(rec) != 0) {
-    ctx->errCd = 5; // still open and registered; the method's reference keeps its value
+  if (CloseFileSpecSource(rec) != kResultOk) {
+    ctx->errCd =
+        kResultIoError; // still open and registered; the method's reference keeps its value
     return;
   }
   ReleaseReadAhead(ctx->g, rec);
