@@ -1,5 +1,5 @@
 # The stand-in host: a library (for tests) and the quillomar-host program.
-add_library(qhost STATIC host/host.cpp host/library.cpp host/system.cpp host/scenario.cpp
+add_library(qhost STATIC host/host.cpp host/extended80.cpp host/utf8.cpp host/library.cpp host/system.cpp host/scenario.cpp
             host/importer.cpp host/describe.cpp host/sniff.cpp)
 target_include_directories(qhost PUBLIC ${CMAKE_SOURCE_DIR})
 if(QM_FLAVOUR STREQUAL "MAC")

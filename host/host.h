@@ -2,7 +2,9 @@
 // answers the library's callback (function or record) the way the real host does.
 #pragma once
 
+#include "extended80.h"
 #include "protocol.h"
+#include "utf8.h"
 
 #include <map>
 #include <memory>
@@ -173,18 +175,5 @@ private:
   std::vector<std::string> errors_;
   std::unique_ptr<void*[]> record_; // the macOS callback record
 };
-
-// Conversions between the host's doubles and the macOS 80-bit form, done on the bits of
-// the double (independently of how the library converts).
-Extended80 toExtended(double v);
-double fromExtended(const Extended80& x);
-
-// Text helpers for scenarios and messages.
-std::u32string fromUtf8(const std::string& s);
-std::string toUtf8(const std::u32string& s);
-void appendUtf8(std::string& out, const std::u32string& s);
-// The same for n host characters (32-bit units, or 8-bit ones in the 8-bit flavour).
-void appendUtf8(std::string& out, const uint32_t* units, size_t n);
-void appendUtf8(std::string& out, const uint8_t* units, size_t n);
 
 } // namespace qhost

@@ -1,0 +1,17 @@
+// Text helpers for scenarios, messages and output: UTF-8 to and from host characters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qhost {
+
+std::u32string fromUtf8(const std::string& s);
+std::string toUtf8(const std::u32string& s);
+void appendUtf8(std::string& out, const std::u32string& s);
+// The same for n host characters (32-bit units, or 8-bit ones in the 8-bit flavour).
+void appendUtf8(std::string& out, const uint32_t* units, size_t n);
+void appendUtf8(std::string& out, const uint8_t* units, size_t n);
+
+} // namespace qhost
