@@ -11,6 +11,7 @@ set(QM_LIB_SOURCES
   import/sources.cpp
   import/definitions.cpp
   import/readcommands.cpp
+  import/backward.cpp
   glue/XPqUtil.cpp
   glue/callback.cpp
   glue/extutils.cpp

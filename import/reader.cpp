@@ -328,14 +328,39 @@ void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP) {
   const bool plain = fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0;
   cursor->quoteStops[0] = csv || plain; // CSV quotes matter to every piece but a raw one
   cursor->quoteStops[1] = plain;
+  cursor->over = false;
   takeRun(cursor);
 }
+
+void StartPiecesOver(pieceCursor* cursor, importFileSpec* fileSpecsP, const char* text,
+                     qlong size) {
+  StartPieces(cursor, fileSpecsP);
+  cursor->run = text;
+  cursor->runStart = 0;
+  cursor->runCount = size;
+  cursor->over = true;
+}
+
+namespace {
+// ReadToDelimOrMax over a cursor's own bytes (StartPiecesOver).
+qshort readOver(const pieceCursor* c, const fieldSpec* f, qpos* filePos, char* buffer) {
+  buffer[0] = 0;
+  c->rec->quotedPiece = false;
+  if (*filePos < 0 || *filePos > c->runCount) return kResultAtEnd;
+  return readField(byteSource{c->rec, c->run, c->runCount}, f, filePos, buffer);
+}
+} // namespace
 
 qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
                      const char** text, qlong* length) {
   importFileSpec* rec = cursor->rec;
   *text = buffer;
   *length = 0;
+  if (cursor->over) {
+    const qshort code = readOver(cursor, fldSpecP, filePos, buffer);
+    *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
+    return code;
+  }
   if (!IsInMemorySource(rec) && rec->window && fldSpecP->scanLen > 0) {
     const qpos offset = *filePos - cursor->runStart;
     if (cursor->run == nullptr || offset < 0 || offset >= cursor->runCount) {
@@ -474,10 +499,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   // A trial: only where each piece ends matters, so a piece the in-place path takes is not
   // copied; the rest are read from the text as the buffer path reads them.
   pieceCursor cursor{};
-  StartPieces(&cursor, fileSpecsP);
-  cursor.run = text;
-  cursor.runStart = 0;
-  cursor.runCount = size;
+  StartPiecesOver(&cursor, fileSpecsP, text, size);
   if (plan) {
     plan->count = 0;
     plan->held = -1;
@@ -486,7 +508,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   qpos pos = 0;
   qshort code = kResultOk;
 #if QM_QUICK_PIECES
-  const bool quickLooks = sse2::usable();
+  const bool quickLooks = QuickLooksUsable();
   pieceBlock block{};
   if (fileSpecsP->fldCount > 0) block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
 #endif

@@ -47,11 +47,16 @@ struct pieceCursor {
   qpos runStart;
   qlong runCount;
   bool quoteStops[2]; // by a field's kFieldRaw flag: whether a leading quote needs the buffer
+  bool over;          // the run is the whole source (StartPiecesOver), not the record's own
 };
 
 // Takes the run at hand: between HoldSourceText and ReleaseSourceText for an in-memory
 // source, after AttachReadAhead for a disk file.
 void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP);
+// The same over the size bytes at text instead of the record's source, under the record's
+// format, quoting and encoding: positions count from text, and nothing is read past its end
+// (a backward read's record, a trial read).
+void StartPiecesOver(pieceCursor* cursor, importFileSpec* fileSpecsP, const char* text, qlong size);
 // ReadPiece for the pieces the in-place test below does not take: refills a disk file's
 // window, reads through the buffer when it must, and takes the run at hand again.
 qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,

@@ -71,6 +71,11 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
   return findByteOrZeroPlain(p, end, c);
 }
 
+#if QM_SSE2
+// Whether the 16-byte looks of the quick piece paths (reader.h) may run.
+inline bool QuickLooksUsable() { return sse2::usable(); }
+#endif
+
 // The first byte c in [p, end), or null. Most delimiters come within a few dozen bytes: the
 // nearest are looked at inline before a call to memchr would have started (64, 16 at a time,
 // where SSE2 is usable; else 24, a byte at a time); the rest, a long quoted value's say, go

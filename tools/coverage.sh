@@ -17,7 +17,9 @@ if ! command -v gcovr >/dev/null; then
 fi
 for p in cov-unicode cov-8bit cov-mac; do
   cmake --preset "$p" >/dev/null
-  cmake --build --preset "$p" >/dev/null
+  mkdir -p build/coverage
+  cmake --build --preset "$p" >"build/coverage/$p.build.log" 2>&1 ||
+    { tail -30 "build/coverage/$p.build.log"; exit 1; }
   find "build/coverage/$p" -name '*.gcda' -delete
   ctest --preset "$p" >"build/coverage/$p.log" || { tail -40 "build/coverage/$p.log"; exit 1; }
   # Only the library's own objects: each source compiled once per flavour.

@@ -1,0 +1,254 @@
+// The backward search: where a record that ends at a window's end begins.
+#include "backward.h"
+
+#include "../glue/XPqUtil.h"
+#include "readahead.h"
+#include "scan.h"
+
+#include <bit>
+#include <cstring>
+
+qlong BackwardWindow(const importFileSpec* rec, qpos end, qpos* start) {
+  // In 64 bits: twice the largest format's total would not fit 32.
+  qpos span = 2 * qpos{rec->maxTotal};
+  if (span > rec->fileSize) span = rec->fileSize;
+  *start = end - span;
+  if (*start < 0) {
+    *start = 0;
+    span = end;
+  }
+  if (span <= kMaxFieldBytes) return static_cast<qlong>(span);
+  *start = end - kMaxFieldBytes;
+  return kMaxFieldBytes;
+}
+
+// The count bytes of the source that end at start + count, in place: from an in-memory
+// text (its block stays locked until ReleaseWindow) or from a disk file's read-ahead window.
+// *got is count, or fewer when the source has fewer; null when the system read failed.
+const char* LockWindow(importFileSpec* rec, qpos start, qlong count, qlong* got) {
+  *got = 0;
+  if (!IsInMemorySource(rec)) return ReadAheadBackward(rec, start, count, got);
+  const char* block = static_cast<const char*>(LockXPHandle(rec->dataHandle));
+  qpos available = rec->fileSize;
+  if (rec->fileRef == kFieldRef) {
+    qlong held = 0; // a field's text is bounded by its own count, whatever fileSize says
+    std::memcpy(&held, block, sizeof held);
+    if (held < available) available = held;
+    block += 4;
+  }
+  if (start >= 0 && start < available)
+    *got = available - start < count ? static_cast<qlong>(available - start) : count;
+  return block + start;
+}
+
+void ReleaseWindow(importFileSpec* rec) {
+  if (IsInMemorySource(rec)) UnlockXPHandle(rec->dataHandle);
+}
+
+namespace {
+
+// Whether the n bytes at p are the n at delim: a delimiter has at most 3 bytes, too few for
+// a call to memcmp to pay.
+inline bool delimiterBytesAt(const char* p, const qbyte* delim, qlong n) {
+  for (qlong i = 0; i < n; ++i)
+    if (static_cast<qbyte>(p[i]) != delim[i]) return false;
+  return true;
+}
+
+// Where the record that ends at the window's end begins, searching back for the last
+// entry's delimiter; -1 when there is none in the window.
+qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
+  if (len == 0) return -1; // a fixed-length last entry marks no boundary
+  bool endsWithDelim = w >= len && delimiterBytesAt(window + w - len, delim, len);
+  qlong searchStart = w - 1 - (endsWithDelim ? len : 0);
+  // An occurrence counts only when all of it lies at or before the search start: its last
+  // byte is looked for at searchStart and before, and the bytes before that one compared.
+  const auto last = static_cast<char>(delim[len - 1]);
+  for (qlong n = searchStart + 1; n >= len;) {
+    const char* hit = findLastByte(window, n, last);
+    if (!hit) break;
+    const auto at = static_cast<qlong>(hit - window); // the occurrence's last byte
+    if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1)) return at + 1;
+    n = at;
+  }
+  return -1;
+}
+
+// Whether n bytes hold an odd number of double quotes. Only the parity is needed, so the
+// loop keeps it in a byte, which the compiler vectorises 16 bytes an instruction or so.
+bool oddQuotes(const char* p, qlong n) {
+  unsigned char odd = 0;
+  for (qlong i = 0; i < n; ++i)
+    odd ^= p[i] == '"' ? 1 : 0;
+  return odd != 0;
+}
+
+// Whether x has an odd number of bits set (the compiler's parity, a few instructions on
+// every target, where a bit count may be a call).
+inline bool oddBits(unsigned x) { return __builtin_parity(x) != 0; }
+
+// The bytes of a window before an end, looked at from that end 16 at a time: each occurrence
+// of one byte, nearest first, with whether an odd number of double quotes stands between it
+// and the window's end. One pass finds both, so the quotes are counted where the
+// occurrences are searched for, not in a second look at the same bytes.
+struct backwardHits {
+  const char* window;
+  char target;
+  qlong blockStart; // the block in hand is [blockStart, blockStart + 16) or shorter
+  unsigned hits;    // its occurrences not yet given, bit i for byte blockStart + i
+  unsigned quotes;  // its quotes
+  unsigned passed;  // the quotes of the blocks passed, folded by exclusive or: only their
+                    // parity is wanted, and folding keeps it
+  bool oddAfter;    // whether the bytes after the first block hold an odd number of quotes
+};
+
+// Starts before end; after is how many bytes follow end in the window (their quotes count).
+backwardHits startBackwardHits(const char* window, qlong end, qlong after, char target) {
+  return {window, target, end, 0, 0, 0, oddQuotes(window + end, after)};
+}
+
+// Whether the bytes from the block in hand's end to the window's end hold an odd number of
+// quotes.
+bool oddAbove(const backwardHits& h) { return h.oddAfter != oddBits(h.passed); }
+
+// The next occurrence towards the window's start: false when there is none.
+bool nextBackwardHit(backwardHits* h, qlong* at, bool* oddAfter) {
+  if (h->hits == 0) { // on locals, which stay in registers for the blocks passed over
+    qlong start = h->blockStart;
+    unsigned hits = 0, quotes = h->quotes, passed = h->passed;
+    while (hits == 0 && start >= 16) {
+      passed ^= quotes;
+      start -= 16;
+      matchMasks(h->window + start, 16, h->target, '"', &hits, &quotes);
+    }
+    if (hits == 0 && start > 0) { // the window's first bytes, fewer than a block
+      passed ^= quotes;
+      matchMasks(h->window, start, h->target, '"', &hits, &quotes);
+      start = 0;
+    }
+    h->blockStart = start;
+    h->quotes = quotes;
+    h->passed = passed;
+    if (hits == 0) return false;
+    h->hits = hits;
+  }
+  const int bit = 31 - std::countl_zero(h->hits);
+  h->hits &= ~(1u << bit);
+  *at = h->blockStart + bit;
+  // The quotes after it within the block: the bits above its own (bit is at most 15).
+  *oddAfter = oddAbove(*h) != oddBits(h->quotes >> (bit + 1));
+  return true;
+}
+
+#if QM_AVX2
+// The next occurrence with an even count (avx2::evenScan), nearest first: *at its offset,
+// *after how many occurrences, whatever their count, lie between it and the end. False at the
+// window's start.
+bool nextEvenHit(avx2::evenScan* s, qlong* at, qlong* after) {
+  if (s->even == 0 && !avx2::nextEvenBlock(s)) return false;
+  const int bit = 63 - std::countl_zero(s->even);
+  s->even &= ~(uint64_t{1} << bit);
+  *at = s->blockStart + bit;
+  *after = s->passed + std::popcount(s->hits >> bit >> 1);
+  return true;
+}
+#endif
+
+// Whether the whole window holds an odd number of quotes.
+bool windowQuotesOdd(const backwardHits& h) {
+  return oddQuotes(h.window, h.blockStart) != (oddAbove(h) != oddBits(h.quotes));
+}
+
+// Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
+// record start is chosen among the delimiter's occurrences in the window, nearest first,
+// and the source's first byte when the window starts there:
+//   1. the nearest with an even number of double quotes after it from which the record reads
+//      to exactly its end (QuickFits, else RecordFits);
+//   2. failing that, the nearest from which it reads so;
+//   3. failing that, the nearest occurrence, as under plain quoting.
+// In well-formed CSV the text after a line end inside a quoted value holds an odd number of
+// quotes (the rest of the value's doubled quotes and its closing one), so rule 1 finds the
+// true start; only a quote outside the rules of RFC 4180 can mislead it. Only the nearest
+// kRecordTrials candidates are read, so a window full of line ends stays cheap. Returns the
+// start's offset in the window, or -1 (no occurrence: as under plain quoting). The start a
+// trial read confirmed is the one it read last, so plan then holds that record's pieces;
+// otherwise its count is 0. The trials read through scratch, so that the plan's held piece
+// outlives the stores of the pieces before it.
+constexpr int kRecordTrials = 64;
+
+qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong searchStart, qlong len,
+                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
+  const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
+  const qlong bom = rec->bomLength;
+  auto fits = [&](qlong start) {
+    const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
+    const char* text = window + start + skip;
+    const qlong size = w - start - skip;
+    // A count settles the usual record, whose text holds no quote; plan then stays empty.
+    return QuickFits(rec, text, size, endsWithDelim) ||
+           RecordFits(rec, text, size, endsWithDelim, scratch, plan);
+  };
+  // Rule 1 as the candidates are found, so the usual record costs one trial read; the
+  // candidates with an odd count wait for rule 2.
+  qlong oddStarts[kRecordTrials + 1];
+  int odds = 0, trials = 0;
+  qlong nearest = -1;
+  auto consider = [&](qlong start, bool odd) {
+    ++trials;
+    if (!odd) return fits(start);
+    oddStarts[odds++] = start;
+    return false;
+  };
+  // The occurrences, nearest first, found by their last byte as recordStart finds them.
+  const auto last = static_cast<char>(delim[len - 1]);
+  backwardHits hits = startBackwardHits(window, searchStart + 1, w - searchStart - 1, last);
+#if QM_AVX2
+  // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
+  // block at a time (avx2::nextEvenBlock) instead of one by one. While fewer than
+  // kRecordTrials occurrences follow a candidate, the loop below would try it too, in this
+  // order and after the same trials, so a start found here is the one it would find.
+  auto evenStart = [&]() -> qlong {
+    avx2::evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last};
+    for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
+      if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
+        return at + 1;
+    return -1;
+  };
+  bool blocksTried = !avx2::usable() || w < 64;
+#endif
+  qlong at = 0; // the occurrence's last byte
+  bool odd = false;
+  while (trials < kRecordTrials && nextBackwardHit(&hits, &at, &odd)) {
+    if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
+    const qlong start = at + 1;
+    if (nearest < 0) nearest = start;
+#if QM_AVX2
+    // The first line end inside a quoted value: most likely a long record's, with more such
+    // line ends before its start. A short record without them never pays for the blocks.
+    if (odd && !blocksTried) {
+      blocksTried = true;
+      if (const qlong found = evenStart(); found >= 0) return found;
+    }
+#endif
+    if (consider(start, odd)) return start;
+  }
+  if (fromSourceStart && consider(0, windowQuotesOdd(hits))) return 0;
+  for (int i = 0; i < odds; ++i)
+    if (fits(oddStarts[i])) return oddStarts[i];
+  return nearest;
+}
+
+} // namespace
+
+qlong FindRecordStart(importFileSpec* rec, const char* window, qlong w, bool fromSourceStart,
+                      recordPlan* plan, char* scratch) {
+  const fieldSpec* last = rec->fields + (rec->fldCount - 1);
+  const qlong len = DelimiterLength(last);
+  plan->count = 0;
+  if (rec->quoting != kQuotingCsv || len == 0)
+    return recordStart(window, w, last->fldDelim + 1, len);
+  const bool endsWithDelim =
+      w >= len && delimiterBytesAt(window + w - len, last->fldDelim + 1, len);
+  return csvRecordStart(rec, window, w, w - 1 - (endsWithDelim ? len : 0), len, fromSourceStart,
+                        endsWithDelim, plan, scratch);
+}
