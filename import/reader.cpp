@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char kQuote = '"';
-
 // How many bytes a delimited read may look at: the field and its delimiter, within 32000.
 qlong lookLimit(qshort len, qlong maxBytes) {
   return len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
@@ -38,6 +36,7 @@ const char* memoryText(const importFileSpec* rec, const void* block, qlong* avai
 }
 
 struct delimitedState {
+  const fieldSpec* field;
   const qbyte* delim; // the delimiter bytes
   qshort len;         // their count, 1 to 3
   bool eol;           // a carriage return right before the delimiter belongs to it
@@ -112,9 +111,8 @@ bool delimiterEndsAt(const delimitedState& s, const char* buffer, qlong inBuffer
   for (qshort k = 0; k < s.len; ++k) {
     if (static_cast<qbyte>(byteAt(n - s.len + k)) != s.delim[k]) return false;
   }
-  qlong len = s.len;
-  if (s.eol && n > 1 && byteAt(n - 2) == '\r') len = 2;
-  if (s.stripQuotes && s.betweenQuotes) return n > len && byteAt(n - len - 1) == kQuote;
+  const qlong len = s.eol ? DelimiterSpan(s.field, s.len, n, n > 1 ? byteAt(n - 2) : 0) : s.len;
+  if (s.stripQuotes && s.betweenQuotes) return n > len && byteAt(n - len - 1) == kQuoteByte;
   return true;
 }
 
@@ -127,7 +125,7 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
   const qshort len = DelimiterLength(f);
   const bool eol = (f->fldFlags & kFieldEol) != 0;
   const bool stripQuotes = src.rec->stripEncQuotes != 0 && src.rec->quoting == kQuotingPlain;
-  delimitedState s{f->fldDelim + 1, len, eol, stripQuotes, false};
+  delimitedState s{f, f->fldDelim + 1, len, eol, stripQuotes, false};
   // EOL's delimiter may take a carriage return too: one more byte may be looked at.
   const qlong maxToRead = lookLimit(static_cast<qshort>(eol ? len + 1 : len), maxBytes);
   const auto last = static_cast<char>(s.delim[len - 1]);
@@ -142,7 +140,7 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
       result = why == kPlatEnd ? kResultNoDelimiter : kResultIoError;
       break;
     }
-    if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = at[0] == kQuote;
+    if (bytesRead == 0 && s.stripQuotes) s.betweenQuotes = at[0] == kQuoteByte;
     if (run > maxToRead - bytesRead) run = maxToRead - bytesRead;
     qlong take = run;
     // A one-byte delimiter outside quotes ends the field wherever memchr finds it.
@@ -161,7 +159,9 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
     bytesRead += take;
   }
   qshort delimLength = len;
-  if (found && eol && bytesRead > 1 && buffer[bytesRead - 2] == '\r') delimLength = 2;
+  if (found)
+    delimLength = static_cast<qshort>(
+        DelimiterSpan(f, len, bytesRead, bytesRead > 1 ? buffer[bytesRead - 2] : 0));
   if (found && bytesRead - delimLength > maxBytes) found = false; // a line end past the maximum
 #if QM_UNICODE
   // A UTF-8 piece cut by its maximum ends on a whole character: the cut moves back to the
@@ -212,7 +212,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
   const qshort len = DelimiterLength(f);
   const qbyte* delim = f->fldDelim + 1;
   const auto last = static_cast<char>(delim[len - 1]);
-  enum { kStart, kQuoted, kQuoteSeen, kPlain } state = kStart;
+  enum { kStart, kQuoteByted, kQuoteByteSeen, kPlain } state = kStart;
   csvText text{buffer, maxBytes + kCutRoom, 0, 0, 0};
   qlong looked = 0;
   qshort result = kResultOk;
@@ -232,22 +232,22 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
     if (run > kCsvLookAhead - looked) run = kCsvLookAhead - looked;
     qlong i = 0;
     if (state == kStart) {
-      state = at[0] == kQuote ? kQuoted : kPlain;
-      src.rec->quotedPiece = state == kQuoted;
-      i = state == kQuoted ? 1 : 0;
+      state = at[0] == kQuoteByte ? kQuoteByted : kPlain;
+      src.rec->quotedPiece = state == kQuoteByted;
+      i = state == kQuoteByted ? 1 : 0;
     }
     while (i < run && delimLength == 0) {
-      if (state == kQuoted) {
-        const char* q = findByte(at + i, at + run, kQuote);
+      if (state == kQuoteByted) {
+        const char* q = findByte(at + i, at + run, kQuoteByte);
         const qlong upTo = q ? static_cast<qlong>(q - at) : run;
         text.append(at + i, upTo - i);
         i = q ? upTo + 1 : run;
-        if (q) state = kQuoteSeen;
-      } else if (state == kQuoteSeen) {
-        if (at[i] == kQuote) { // a doubled quote is one quote of text
+        if (q) state = kQuoteByteSeen;
+      } else if (state == kQuoteByteSeen) {
+        if (at[i] == kQuoteByte) { // a doubled quote is one quote of text
           text.append(at + i, 1);
           ++i;
-          state = kQuoted;
+          state = kQuoteByted;
         } else {
           state = kPlain; // the quotes closed; what follows is read as it stands
           text.plainRun = 0;
@@ -262,8 +262,8 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
         for (qshort k = 0; k < len; ++k)
           match = match && text.back(k) == delim[len - 1 - k];
         if (!match) continue;
-        delimLength = len;
-        if ((f->fldFlags & kFieldEol) && text.plainRun > 1 && text.back(1) == '\r') delimLength = 2;
+        delimLength = static_cast<qshort>(DelimiterSpan(
+            f, len, text.plainRun, text.plainRun > 1 ? static_cast<char>(text.back(1)) : 0));
       }
     }
     looked += i;
@@ -324,10 +324,7 @@ void takeRun(pieceCursor* c) {
 
 void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP) {
   cursor->rec = fileSpecsP;
-  const bool csv = fileSpecsP->quoting == kQuotingCsv;
-  const bool plain = fileSpecsP->quoting == kQuotingPlain && fileSpecsP->stripEncQuotes != 0;
-  cursor->quoteStops[0] = csv || plain; // CSV quotes matter to every piece but a raw one
-  cursor->quoteStops[1] = plain;
+  QuoteStopsFor(fileSpecsP, cursor->quoteStops);
   cursor->over = false;
   takeRun(cursor);
 }
@@ -575,9 +572,9 @@ void PlanRecord(importFileSpec* fileSpecsP) {
   // only at its end, so that it completes nowhere but at the text's end.
   const qbyte stop = last->fldDelim[lastLen];
   for (qshort k = 1; k <= lastLen; ++k)
-    if (last->fldDelim[k] == kQuote || (k < lastLen && last->fldDelim[k] == stop)) return;
+    if (last->fldDelim[k] == kQuoteByte || (k < lastLen && last->fldDelim[k] == stop)) return;
   const qbyte d = fileSpecsP->fields[0].fldDelim[1];
-  if (stop == 0 || d == 0 || d == kQuote || d == stop) return;
+  if (stop == 0 || d == 0 || d == kQuoteByte || d == stop) return;
   for (qshort i = 0; i + 1 < n; ++i) {
     const fieldSpec* f = fileSpecsP->fields + i;
     if (DelimiterLength(f) != 1 || f->fldDelim[1] != d || (f->fldFlags & (kFieldRaw | kFieldEol)))
@@ -595,6 +592,6 @@ bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, b
   if (before < 0) return false;
   const auto stop = static_cast<char>(last->fldDelim[lastLen]);
   const qlong splits =
-      countByteUnless(text, before, static_cast<char>(fileSpecsP->fitDelim), kQuote, stop);
+      countByteUnless(text, before, static_cast<char>(fileSpecsP->fitDelim), kQuoteByte, stop);
   return splits >= n - 1;
 }

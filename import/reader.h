@@ -5,6 +5,7 @@
 #define QUILLOMAR_READER_H
 
 #include "globals.h"
+#include "piece.h"
 #include "scan.h"
 
 #include <bit>
@@ -76,7 +77,7 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   const qpos offset = *filePos - c->runStart;
   if (len == 0 || offset < 0 || offset >= c->runCount) return false;
   const char* at = c->run + offset;
-  if (*at == '"' && c->quoteStops[(f->fldFlags & kFieldRaw) != 0]) return false;
+  if (LeadingQuoteMatters(c->quoteStops, f, *at)) return false;
   const auto last = static_cast<char>(f->fldDelim[len]); // never 0: PlanPiece saw to that
   const auto room = static_cast<qlong>(c->runCount - offset);
   const char* end = at + (room < f->scanLimit ? room : f->scanLimit);
@@ -87,8 +88,7 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
     if (len > 1 && (upTo < len || static_cast<qbyte>(p[1 - len]) != f->fldDelim[1] ||
                     (len == 3 && static_cast<qbyte>(p[-1]) != f->fldDelim[2])))
       continue;
-    // An EOL delimiter (one line feed) takes a carriage return right before it too.
-    const qlong piece = upTo - ((f->fldFlags & kFieldEol) && upTo > 1 && p[-1] == '\r' ? 2 : len);
+    const qlong piece = upTo - DelimiterSpan(f, len, upTo, upTo > 1 ? p[-1] : 0);
     if (piece > f->scanMax) return false; // a delimiter past the maximum
     *text = at;
     *length = piece;
@@ -127,8 +127,8 @@ inline unsigned LookFrom(const char* at, qlong room, qlong before, char c) {
 // as ReadPieceInPlace would find it; -1 when the in-place path must decide.
 QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], const char* at,
                               qlong room, qlong before) {
-  if (f->scanLen != 1 || (f->fldFlags & kFieldEol) != 0 || room <= 0) return -1;
-  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
+  if (!EndsAtOneByte(f) || room <= 0) return -1;
+  if (LeadingQuoteMatters(quoteStops, f, *at)) return -1;
   const auto delim = static_cast<char>(f->fldDelim[1]);
   // Past the piece's limit (its maximum and delimiter) and the run's end nothing counts.
   const unsigned hits = LookFrom(at, room, before, delim) & f->scanMask;
@@ -166,8 +166,7 @@ inline void LoadPieceBlock(pieceBlock* b, const char* at, qlong room) {
 // Whether the block's look serves a field's pieces: a one-byte delimiter, the block's, that
 // is not a line end (which may take a carriage return before it).
 inline bool BlockServes(const pieceBlock& b, const fieldSpec* f) {
-  return f->scanLen == 1 && (f->fldFlags & kFieldEol) == 0 &&
-         static_cast<char>(f->fldDelim[1]) == b.delim;
+  return EndsAtOneByte(f) && static_cast<char>(f->fldDelim[1]) == b.delim;
 }
 
 // For a field the block serves, the piece at at as ReadPieceInPlace would find it: its
@@ -180,7 +179,7 @@ QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const boo
   if (b.start == nullptr) return kBlockMisses;
   const auto off = at - b.start;
   if (off < 0 || off >= b.bytes) return kBlockMisses;
-  if (*at == '"' && quoteStops[(f->fldFlags & kFieldRaw) != 0]) return -1;
+  if (LeadingQuoteMatters(quoteStops, f, *at)) return -1;
   const uint64_t hits = b.hits >> off;
   if (hits == 0) return kBlockMisses;
   const int n = std::countr_zero(hits);
@@ -281,7 +280,7 @@ QM_STAGE bool PieceIsClean(const conditionRule& rule, const char* text, qlong le
   if (rule.rewrites) return false;
   if (length == 0) return true;
   const char lastByte = text[length - 1];
-  return text[0] != ' ' && lastByte != ' ' && !(rule.stripQuotes && lastByte == '"');
+  return text[0] != ' ' && lastByte != ' ' && !(rule.stripQuotes && lastByte == kQuoteByte);
 }
 
 #endif
