@@ -1,6 +1,6 @@
-// The library's AVX2 paths, and the one check that chooses them: the widening of long texts
-// to host characters, 32 bytes at a time, in the builds whose host characters are 32-bit; and
-// a backward CSV search's pass over blocks of 64 bytes for line ends outside quotes. Each goes
+// The library's generic AVX2 paths, and the one check that chooses them: the widening of long
+// texts to host characters, 32 bytes at a time, in the builds whose host characters are
+// 32-bit (the reader's own AVX2 kernels are in import/csvscan.h). Each goes
 // in front of SSE2 or plain code that does the same, and is taken only where usable() is true.
 //
 // No target of the library has AVX2 as its baseline: these functions alone are compiled for
@@ -70,77 +70,6 @@ QM_AVX2_FN void widen(qchar* out, const char* in, qlong n) {
   if (n % 32 != 0) widen32(out + n - 32, in + n - 32);
 }
 #endif
-
-// A window's occurrences of one byte, looked for from an end towards its start 64 bytes a
-// block, keeping those with an even number of double quotes between them and the window's
-// end: under CSV quoting, the line ends that may stand outside quotes. Each block's counts
-// come from its masks, so the line ends of a long quoted value, with an odd count, are
-// passed with their block rather than one at a time. The window has 64 bytes or more; its
-// first bytes are looked at through the 64 that start it, those already passed masked off.
-struct evenScan {
-  const char* window;
-  qlong blockStart; // the block in hand: [blockStart, blockStart + 64); 0 once at the start
-  uint64_t hits;    // its occurrences
-  uint64_t even;    // those of them not yet given that have an even count after them
-  qlong passed;     // the occurrences in the blocks after it
-  bool oddAbove;    // whether the bytes from its end to the window's end hold an odd count
-  char target;
-};
-
-// The bits set in x, in 32-bit halves, which a 32-bit target has the instruction for too.
-QM_AVX2_FN qlong bitCount(uint64_t x) {
-  return static_cast<qlong>(_mm_popcnt_u32(static_cast<uint32_t>(x)) +
-                            _mm_popcnt_u32(static_cast<uint32_t>(x >> 32)));
-}
-
-// Which of the 64 bytes at p equal c: bit i for byte i.
-QM_AVX2_FN uint64_t byteMask64(const char* p, __m256i c) {
-  const auto* v = reinterpret_cast<const __m256i*>(p);
-  const auto low =
-      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(v), c)));
-  const auto high =
-      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(v + 1), c)));
-  return uint64_t{high} << 32 | low;
-}
-
-// Moves to the next block towards the window's start that holds an occurrence with an even
-// count: true, with its masks in hand; false when none is left.
-QM_AVX2_FN bool nextEvenBlock(evenScan* s) {
-  const __m256i target = _mm256_set1_epi8(s->target);
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m128i ones = _mm_set1_epi64x(-1);
-  qlong start = s->blockStart;
-  qlong passed = s->passed + bitCount(s->hits);
-  uint64_t hits = 0, even = 0;
-  uint64_t odd = s->oddAbove ? ~uint64_t{0} : 0; // all bits: an odd count above the block
-  while (start > 0) {
-    uint64_t keep = ~uint64_t{0};
-    if (start < 64) { // the window's first bytes
-      keep = (uint64_t{1} << start) - 1;
-      start = 64;
-    }
-    start -= 64;
-    hits = byteMask64(s->window + start, target) & keep;
-    const uint64_t quotes = byteMask64(s->window + start, quote) & keep;
-    // Bit i: the parity of the quotes at bits 0 to i (a carry-less multiply by all ones).
-    uint64_t upTo = 0;
-    _mm_storel_epi64(
-        reinterpret_cast<__m128i*>(&upTo),
-        _mm_clmulepi64_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&quotes)), ones, 0));
-    const uint64_t block = 0 - (upTo >> 63); // all bits: the block's count is odd
-    // The quotes after bit i: the block's less those up to it, and those above the block.
-    even = hits & ~(block ^ upTo ^ odd);
-    odd ^= block;
-    if (even != 0) break;
-    passed += bitCount(hits);
-  }
-  s->blockStart = start;
-  s->passed = passed;
-  s->hits = hits;
-  s->even = even;
-  s->oddAbove = odd != 0;
-  return even != 0;
-}
 
 } // namespace avx2
 #endif

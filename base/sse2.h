@@ -111,48 +111,6 @@ QM_SSE2_FN void matchMasks(const char* p, char a, char b, unsigned* ma, unsigned
   *mb = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(b))));
 }
 
-// The bytes of v where keep is set: whether none equals a stop byte (stops); if so, each
-// that matches adds one to its lane of *lanes.
-QM_SSE2_FN bool countLanes(__m128i v, __m128i keep, __m128i match, __m128i stopA, __m128i stopB,
-                           __m128i* lanes) {
-  const __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(v, stopA), _mm_cmpeq_epi8(v, stopB));
-  if (_mm_movemask_epi8(_mm_and_si128(stop, keep)) != 0) return false;
-  *lanes = _mm_sub_epi8(*lanes, _mm_and_si128(_mm_cmpeq_epi8(v, match), keep)); // a match is -1
-  return true;
-}
-
-// How many of the n bytes at p (16 or more) equal c, or -1 as soon as one equals a or b: 16
-// at a time, the last few through a load that ends with them, masked to the bytes not yet
-// looked at. Matches are summed in byte lanes, folded out every 255 loads, before they can
-// wrap. Every load lies inside [p, p + n).
-QM_SSE2_FN qlong countByteUnless(const char* p, qlong n, char c, char a, char b) {
-  const __m128i match = _mm_set1_epi8(c);
-  const __m128i stopA = _mm_set1_epi8(a);
-  const __m128i stopB = _mm_set1_epi8(b);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i all = _mm_cmpeq_epi8(zero, zero);
-  __m128i sums = zero; // in its two 64-bit halves
-  __m128i lanes = zero;
-  qlong i = 0;
-  for (int inLanes = 0; i + 16 <= n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    if (!countLanes(v, all, match, stopA, stopB, &lanes)) return -1;
-    if (++inLanes == 255) {
-      sums = _mm_add_epi64(sums, _mm_sad_epu8(lanes, zero));
-      lanes = zero;
-      inLanes = 0;
-    }
-  }
-  if (i < n) { // the lanes of the bytes before i were looked at already
-    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i keep = _mm_cmpgt_epi8(index, _mm_set1_epi8(static_cast<char>(15 - (n - i))));
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16));
-    if (!countLanes(v, keep, match, stopA, stopB, &lanes)) return -1;
-  }
-  sums = _mm_add_epi64(sums, _mm_sad_epu8(lanes, zero));
-  return static_cast<qlong>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-}
-
 #if QM_UNICODE
 // Widens the n bytes at value (n a multiple of 16, all readable) into n host characters,
 // 16 at a time: bytes are unpacked with zeros, never sign-extended.

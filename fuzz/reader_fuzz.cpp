@@ -134,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConditionBuffer(buffer.get(), &rec, flags & 2);
     check(std::strlen(buffer.get()) <= len);
   }
-  // A record read takes its pieces through ReadPiece, which reads the usual piece in place:
-  // it must give what the buffer path gave, and conditioning the same text.
+  // A record read takes its pieces through a cursor (NextPiece), which reads the usual piece in
+  // place: it must give what the buffer path gave, and conditioning the same text.
   std::string conditioned = read;
   rec.quotedPiece = quotedPiece;
   conditioned.resize(static_cast<size_t>(
@@ -145,7 +145,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qpos piecePos = start;
   const char* piece = nullptr;
   qlong pieceLength = -1;
-  const qshort pieceCode = ReadPiece(&rec, &f, &piecePos, scratch.get(), &piece, &pieceLength);
+  fieldSpec plannedPiece = f;
+  PlanPiece(&plannedPiece);
+  pieceCursor pieces{};
+  StartPieces(&pieces, &rec);
+  const qshort pieceCode =
+      NextPiece(&pieces, &plannedPiece, &piecePos, scratch.get(), &piece, &pieceLength);
   check(pieceCode == code && piecePos == pos && rec.quotedPiece == quotedPiece);
   check(pieceLength == static_cast<qlong>(read.size()) &&
         std::memcmp(piece, read.data(), read.size()) == 0);

@@ -31,7 +31,8 @@ qchar* convertLiteral(const char* message);
 
 #if QM_UNICODE
 // Encodes host characters as UTF-8 (one to six bytes each, the whole 32-bit range), with a
-// terminating 0 byte when pCopyNullTerminator is set. dest: 6 * length + 1 bytes.
+// terminating 0 byte when pCopyNullTerminator is set. dest: 6 * length + 1 bytes. The name
+// is the interface's own and says "Ascii": what it writes is UTF-8.
 void myCHRcopyQcharStringToAscii(const qchar* pSource, char* pDest, qbyte pCopyNullTerminator);
 // Replaces the qchar handle string in *hStrHandle (count, then characters) by an 8-bit
 // handle string of its UTF-8 (count, then bytes), stopping at a 0 character. 1 on success;

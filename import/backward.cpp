@@ -140,12 +140,12 @@ bool nextBackwardHit(backwardHits* h, qlong* at, bool* oddAfter) {
   return true;
 }
 
-#if QM_AVX2
-// The next occurrence with an even count (avx2::evenScan), nearest first: *at its offset,
+#if QM_EVEN_BLOCKS
+// The next occurrence with an even count (evenScan), nearest first: *at its offset,
 // *after how many occurrences, whatever their count, lie between it and the end. False at the
 // window's start.
-bool nextEvenHit(avx2::evenScan* s, qlong* at, qlong* after) {
-  if (s->even == 0 && !avx2::nextEvenBlock(s)) return false;
+bool nextEvenHit(evenScan* s, qlong* at, qlong* after) {
+  if (s->even == 0 && !NextEvenBlock(s)) return false;
   const int bit = 63 - std::countl_zero(s->even);
   s->even &= ~(uint64_t{1} << bit);
   *at = s->blockStart + bit;
@@ -202,19 +202,19 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   // The occurrences, nearest first, found by their last byte as recordStart finds them.
   const auto last = static_cast<char>(delim[len - 1]);
   backwardHits hits = startBackwardHits(window, searchStart + 1, w - searchStart - 1, last);
-#if QM_AVX2
+#if QM_EVEN_BLOCKS
   // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
-  // block at a time (avx2::nextEvenBlock) instead of one by one. While fewer than
+  // block at a time (NextEvenBlock) instead of one by one. While fewer than
   // kRecordTrials occurrences follow a candidate, the loop below would try it too, in this
   // order and after the same trials, so a start found here is the one it would find.
   auto evenStart = [&]() -> qlong {
-    avx2::evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last};
+    evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last};
     for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
       if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
         return at + 1;
     return -1;
   };
-  bool blocksTried = !avx2::usable() || w < 64;
+  bool blocksTried = !EvenBlocksUsable() || w < 64;
 #endif
   qlong at = 0; // the occurrence's last byte
   bool odd = false;
@@ -222,7 +222,7 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
     if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
     const qlong start = at + 1;
     if (nearest < 0) nearest = start;
-#if QM_AVX2
+#if QM_EVEN_BLOCKS
     // The first line end inside a quoted value: most likely a long record's, with more such
     // line ends before its start. A short record without them never pays for the blocks.
     if (odd && !blocksTried) {

@@ -398,15 +398,6 @@ void PlanPiece(fieldSpec* fldSpecP) {
       static_cast<uint16_t>(fldSpecP->scanLimit >= 16 ? 0xFFFFu : (1u << fldSpecP->scanLimit) - 1u);
 }
 
-qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
-                 const char** text, qlong* length) {
-  fieldSpec planned = *fldSpecP;
-  PlanPiece(&planned);
-  pieceCursor cursor{};
-  StartPieces(&cursor, fileSpecsP);
-  return NextPiece(&cursor, &planned, filePos, buffer, text, length);
-}
-
 qshort DelimiterLength(const fieldSpec* f) {
   auto len = static_cast<int8_t>(f->fldDelim[0]); // a signed byte
   if (len < 0) return 0;

@@ -31,13 +31,6 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer);
 
-// The same, for a piece that is conditioned and stored next: *text and *length give its text
-// (up to its first zero byte, as the buffer would hold it). A short unquoted piece that ends
-// inside the source's current run is not copied: *text then points into the source and stays
-// valid until the source is read again. Otherwise the piece is read into buffer.
-qshort ReadPiece(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
-                 const char** text, qlong* length);
-
 // ---- A record's pieces in one pass ---------------------------------------------------------
 // What reading a piece in place needs to know of the source, taken once a command
 // (StartPieces) rather than again for every piece: the run of source bytes at hand (an
@@ -58,7 +51,7 @@ void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP);
 // format, quoting and encoding: positions count from text, and nothing is read past its end
 // (a backward read's record, a trial read).
 void StartPiecesOver(pieceCursor* cursor, importFileSpec* fileSpecsP, const char* text, qlong size);
-// ReadPiece for the pieces the in-place test below does not take: refills a disk file's
+// The read of a piece that the in-place test below does not take: refills a disk file's
 // window, reads through the buffer when it must, and takes the run at hand again.
 qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
                      const char** text, qlong* length);
@@ -99,24 +92,14 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   return false;
 }
 
-// The quick step for short pieces, where SSE2 is the baseline (x86-64). A 32-bit x86 build
-// leaves it out: there its positions take register pairs and its look is a call (the SSE2
-// functions are not inlined into plain code), and it took longer than the general rules.
-#if QM_SSE2 && !QM_SSE2_CHECKED
-#define QM_QUICK_PIECES 1
-#else
-#define QM_QUICK_PIECES 0
-#endif
-
 #if QM_QUICK_PIECES
 // The bytes of [at, at + room) that equal c or are zero, bit i for byte at + i, from one
 // 16-byte look that lies inside the run: at and the 15 bytes after it, or, nearer the run's
 // end than that, the 16 bytes that end with it (before bytes of the run precede at).
 // Every bit past the room is clear; all are when the run has fewer than 16 bytes there.
 inline unsigned LookFrom(const char* at, qlong room, qlong before, char c) {
-  if (room >= 16) return sse2::byteOrZeroMask(at, c);
-  if (room > 0 && room + before >= 16)
-    return sse2::byteOrZeroMask(at + room - 16, c) >> (16 - room);
+  if (room >= 16) return ByteOrZeroMask16(at, c);
+  if (room > 0 && room + before >= 16) return ByteOrZeroMask16(at + room - 16, c) >> (16 - room);
   return 0;
 }
 
@@ -158,9 +141,9 @@ inline void LoadPieceBlock(pieceBlock* b, const char* at, qlong room) {
   if (bytes < 16) return;
   qlong k = 0;
   for (; k + 16 <= bytes; k += 16)
-    b->hits |= uint64_t{sse2::byteOrZeroMask(at + k, b->delim)} << k;
+    b->hits |= uint64_t{ByteOrZeroMask16(at + k, b->delim)} << k;
   if (k < bytes) // the bytes it overlaps give the same bits again
-    b->hits |= uint64_t{sse2::byteOrZeroMask(at + bytes - 16, b->delim)} << (bytes - 16);
+    b->hits |= uint64_t{ByteOrZeroMask16(at + bytes - 16, b->delim)} << (bytes - 16);
 }
 
 // Whether the block's look serves a field's pieces: a one-byte delimiter, the block's, that

@@ -1,12 +1,14 @@
-// Byte searches, shared by the forward and backward readers: plain C++ a word at a time on
-// every target (8-byte words on 64-bit ones, 4-byte words on 32-bit ones such as any i686),
-// with the 16-byte SSE2 searches of base/sse2.h in front wherever that file finds them
+// Byte searches, shared by the forward and backward readers, and the one place that chooses
+// between the SIMD paths (base/sse2.h, base/avx2.h, csvscan.h) and the plain ones: plain C++ a word
+// at a time on every target (8-byte words on 64-bit ones, 4-byte words on 32-bit ones such as any
+// i686), with the 16-byte SSE2 searches of base/sse2.h in front wherever that file finds them
 // usable. The tests compare the two.
 #ifndef QUILLOMAR_SCAN_H
 #define QUILLOMAR_SCAN_H
 
 #include "../base/qtypes.h"
 #include "../base/sse2.h"
+#include "csvscan.h"
 
 #include <bit>
 #include <cstddef>
@@ -71,9 +73,28 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
   return findByteOrZeroPlain(p, end, c);
 }
 
-#if QM_SSE2
-// Whether the 16-byte looks of the quick piece paths (reader.h) may run.
+// The quick steps for short pieces (reader.h), where SSE2 is the baseline (x86-64). A 32-bit
+// x86 build leaves them out: there its positions take register pairs and its look is a call
+// (the SSE2 functions are not inlined into plain code), and it took longer than the general
+// rules.
+#if QM_SSE2 && !QM_SSE2_CHECKED
+#define QM_QUICK_PIECES 1
+// Whether the quick steps' 16-byte looks may run.
 inline bool QuickLooksUsable() { return sse2::usable(); }
+// Which of the 16 bytes at p equal c or 0: bit i for byte i.
+inline unsigned ByteOrZeroMask16(const char* p, char c) { return sse2::byteOrZeroMask(p, c); }
+#else
+#define QM_QUICK_PIECES 0
+#endif
+
+// The backward CSV search's pass over 64-byte blocks (csvscan.h), where AVX2 is usable.
+#if QM_AVX2
+#define QM_EVEN_BLOCKS 1
+using evenScan = avx2::evenScan;
+inline bool EvenBlocksUsable() { return avx2::usable(); }
+inline bool NextEvenBlock(evenScan* s) { return avx2::nextEvenBlock(s); }
+#else
+#define QM_EVEN_BLOCKS 0
 #endif
 
 // The first byte c in [p, end), or null. Most delimiters come within a few dozen bytes: the
