@@ -504,13 +504,14 @@ TEST(ReaderFaults, FieldTextIsBoundedByItsCount) {
 // than by a trial read (RecordFits); the count may only say "fits" where the trial does. Over
 // formats the count serves (comma or tab entries, a last one ended by a line feed, a carriage
 // return and line feed, or EOL) and formats it must leave to the trial (a raw or quoted last
-// delimiter, one delimiter for all), under small maxima so that over-long entries come often,
-// and texts of those bytes, quotes, lone carriage returns and zero bytes.
+// delimiter, one delimiter for all, a last one whose final byte stands in it twice, entries
+// of two delimiters, entries ended by a quote), under small maxima so that over-long entries come
+// often, and texts of those bytes, quotes, lone carriage returns and zero bytes.
 TEST(CsvFits, TheCountSaysFitsOnlyWhereTheTrialReadDoes) {
   std::mt19937 rng(20261210);
   std::vector<char> scratch(kBufferSize);
   int counted = 0, refused = 0;
-  for (int round = 0; round < 20000; ++round) {
+  for (int round = 0; round < 30000; ++round) {
     const auto n = static_cast<qshort>(1 + rng() % 5);
     std::vector<fieldSpec> fields(static_cast<size_t>(n));
     const char d = rng() % 2 == 0 ? ',' : '\t';
@@ -520,11 +521,22 @@ TEST(CsvFits, TheCountSaysFitsOnlyWhereTheTrialReadDoes) {
       f.fldMax = static_cast<qshort>(rng() % 7);
     }
     fieldSpec& last = fields.back();
-    const int kind = static_cast<int>(rng() % 7);
+    const int kind = static_cast<int>(rng() % 10);
     if (kind == 0 || kind == 3) { // CRLF, or a quote before the line feed
       last.fldDelim[0] = 2;
       last.fldDelim[1] = kind == 0 ? '\r' : '"';
       last.fldDelim[2] = '\n';
+    } else if (kind == 7) { // a last delimiter whose final byte stands in it twice
+      last.fldDelim[0] = 2;
+      last.fldDelim[1] = '\n';
+      last.fldDelim[2] = '\n';
+    } else if (kind == 8 && n > 2) { // one entry before the last ends at another byte
+      fields[static_cast<size_t>(n) - 2].fldDelim[1] = d == ',' ? '\t' : ',';
+      last.fldDelim[1] = '\n';
+    } else if (kind == 9) { // the entries end at a quote
+      for (fieldSpec& f : fields)
+        f.fldDelim[1] = '"';
+      last.fldDelim[1] = '\n';
     } else if (kind != 4) { // 4: the entries' own delimiter ends the record too
       last.fldDelim[1] = '\n';
       if (kind == 1) last.fldFlags = kFieldEol;
@@ -537,7 +549,8 @@ TEST(CsvFits, TheCountSaysFitsOnlyWhereTheTrialReadDoes) {
     rec.fields = fields.data();
     rec.fldCount = n;
     PlanRecord(&rec);
-    if (n < 2 || kind == 2 || kind == 3 || kind == 4) {
+    if (n < 2 || kind == 2 || kind == 3 || kind == 4 || kind == 7 || kind == 9 ||
+        (kind == 8 && n > 2)) {
       ASSERT_EQ(rec.fitDelim, 0) << "round " << round << ", kind " << kind;
       ++refused;
     }
