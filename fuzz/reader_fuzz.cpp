@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const qpos inRun = start - cursor.runStart;
   if (cursor.run && inRun >= 0 && inRun < cursor.runCount) {
     const int n =
-        QuickPieceLength(&planned, cursor.quoteStops, cursor.run + inRun,
+        QuickPieceLength(&planned, cursor.quotes, cursor.run + inRun,
                          static_cast<qlong>(cursor.runCount - inRun), static_cast<qlong>(inRun));
     if (n >= 0) check(code == 0 && pos == start + n + 1 && read.size() == static_cast<size_t>(n));
     // So does a block's, loaded up to 15 bytes before the piece (as a record's trial has it).
@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadPieceBlock(&look, cursor.run + inRun - back,
                    static_cast<qlong>(cursor.runCount - inRun + back));
     if (BlockServes(look, &planned)) {
-      const int b = BlockPieceLength(look, &planned, cursor.quoteStops, cursor.run + inRun);
+      const int b = BlockPieceLength(look, &planned, cursor.quotes, cursor.run + inRun);
       if (b >= 0) check(code == 0 && pos == start + b + 1 && read.size() == static_cast<size_t>(b));
     }
   }

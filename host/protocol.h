@@ -45,6 +45,9 @@ enum : int16_t {
   kRcNoDelimiter = 9,
   kRcPositionLost = 10,
   kRcTooLong = 11,
+  kRcShortRecord = 12,
+  kRcLongRecord = 13,
+  kRcStrayQuote = 14,
 };
 
 // What the tools call a return code; "unknown result" for one not listed above.
@@ -76,6 +79,12 @@ inline const char* resultText(int code) {
     return "the position variable could not hold the position handed back";
   case kRcTooLong:
     return "a field longer than its maximum";
+  case kRcShortRecord:
+    return "a short record (fewer fields than the format; a blank line has none)";
+  case kRcLongRecord:
+    return "a long record (more fields than the format)";
+  case kRcStrayQuote:
+    return "a stray quote (a quote that opened a value did not close it)";
   default:
     return "unknown result";
   }

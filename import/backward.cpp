@@ -76,10 +76,10 @@ qlong recordStart(const char* window, qlong w, const qbyte* delim, qlong len) {
 
 // Whether n bytes hold an odd number of double quotes. Only the parity is needed, so the
 // loop keeps it in a byte, which the compiler vectorises 16 bytes an instruction or so.
-bool oddQuotes(const char* p, qlong n) {
+bool oddQuotes(const char* p, qlong n, char quote) {
   unsigned char odd = 0;
   for (qlong i = 0; i < n; ++i)
-    odd ^= p[i] == '"' ? 1 : 0;
+    odd ^= p[i] == quote ? 1 : 0;
   return odd != 0;
 }
 
@@ -94,6 +94,7 @@ inline bool oddBits(unsigned x) { return __builtin_parity(x) != 0; }
 struct backwardHits {
   const char* window;
   char target;
+  char quote;
   qlong blockStart; // the block in hand is [blockStart, blockStart + 16) or shorter
   unsigned hits;    // its occurrences not yet given, bit i for byte blockStart + i
   unsigned quotes;  // its quotes
@@ -103,8 +104,9 @@ struct backwardHits {
 };
 
 // Starts before end; after is how many bytes follow end in the window (their quotes count).
-backwardHits startBackwardHits(const char* window, qlong end, qlong after, char target) {
-  return {window, target, end, 0, 0, 0, oddQuotes(window + end, after)};
+backwardHits startBackwardHits(const char* window, qlong end, qlong after, char target,
+                               char quote) {
+  return {window, target, quote, end, 0, 0, 0, oddQuotes(window + end, after, quote)};
 }
 
 // Whether the bytes from the block in hand's end to the window's end hold an odd number of
@@ -119,11 +121,11 @@ bool nextBackwardHit(backwardHits* h, qlong* at, bool* oddAfter) {
     while (hits == 0 && start >= 16) {
       passed ^= quotes;
       start -= 16;
-      matchMasks(h->window + start, 16, h->target, '"', &hits, &quotes);
+      matchMasks(h->window + start, 16, h->target, h->quote, &hits, &quotes);
     }
     if (hits == 0 && start > 0) { // the window's first bytes, fewer than a block
       passed ^= quotes;
-      matchMasks(h->window, start, h->target, '"', &hits, &quotes);
+      matchMasks(h->window, start, h->target, h->quote, &hits, &quotes);
       start = 0;
     }
     h->blockStart = start;
@@ -156,7 +158,7 @@ bool nextEvenHit(evenScan* s, qlong* at, qlong* after) {
 
 // Whether the whole window holds an odd number of quotes.
 bool windowQuotesOdd(const backwardHits& h) {
-  return oddQuotes(h.window, h.blockStart) != (oddAbove(h) != oddBits(h.quotes));
+  return oddQuotes(h.window, h.blockStart, h.quote) != (oddAbove(h) != oddBits(h.quotes));
 }
 
 // Under CSV quoting the last entry's delimiter may stand inside a quoted value, so the
@@ -175,6 +177,19 @@ bool windowQuotesOdd(const backwardHits& h) {
 // otherwise its count is 0. The trials read through scratch, so that the plan's held piece
 // outlives the stores of the pieces before it.
 constexpr int kRecordTrials = 64;
+
+// With an escape byte, the quotes an escape makes text do not count: the parity of the
+// others in the n bytes at p, read forwards.
+bool oddUnescapedQuotes(const char* p, qlong n, char quote, char escape) {
+  bool odd = false;
+  for (qlong i = 0; i < n; ++i) {
+    if (p[i] == escape)
+      ++i;
+    else if (p[i] == quote)
+      odd = !odd;
+  }
+  return odd;
+}
 
 qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong searchStart, qlong len,
                      bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
@@ -201,20 +216,21 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   };
   // The occurrences, nearest first, found by their last byte as recordStart finds them.
   const auto last = static_cast<char>(delim[len - 1]);
-  backwardHits hits = startBackwardHits(window, searchStart + 1, w - searchStart - 1, last);
+  backwardHits hits =
+      startBackwardHits(window, searchStart + 1, w - searchStart - 1, last, QuoteOf(rec));
 #if QM_EVEN_BLOCKS
   // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
   // block at a time (NextEvenBlock) instead of one by one. While fewer than
   // kRecordTrials occurrences follow a candidate, the loop below would try it too, in this
   // order and after the same trials, so a start found here is the one it would find.
   auto evenStart = [&]() -> qlong {
-    evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last};
+    evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last, hits.quote};
     for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
       if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
         return at + 1;
     return -1;
   };
-  bool blocksTried = !EvenBlocksUsable() || w < 64;
+  bool blocksTried = !EvenBlocksUsable() || w < 64 || rec->escapeChar != 0;
 #endif
   qlong at = 0; // the occurrence's last byte
   bool odd = false;
@@ -222,6 +238,8 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
     if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
     const qlong start = at + 1;
     if (nearest < 0) nearest = start;
+    if (rec->escapeChar != 0) // the block parity counted escaped quotes too
+      odd = oddUnescapedQuotes(window + start, w - start, hits.quote, rec->escapeChar);
 #if QM_EVEN_BLOCKS
     // The first line end inside a quoted value: most likely a long record's, with more such
     // line ends before its start. A short record without them never pays for the blocks.
@@ -232,7 +250,10 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
 #endif
     if (consider(start, odd)) return start;
   }
-  if (fromSourceStart && consider(0, windowQuotesOdd(hits))) return 0;
+  const bool wholeOdd = rec->escapeChar != 0
+                            ? oddUnescapedQuotes(window, w, hits.quote, rec->escapeChar)
+                            : windowQuotesOdd(hits);
+  if (fromSourceStart && consider(0, wholeOdd)) return 0;
   for (int i = 0; i < odds; ++i)
     if (fits(oddStarts[i])) return oddStarts[i];
   return nearest;

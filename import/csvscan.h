@@ -73,6 +73,7 @@ struct evenScan {
   qlong passed;     // the occurrences in the blocks after it
   bool oddAbove;    // whether the bytes from its end to the window's end hold an odd count
   char target;
+  char quote; // the quote byte counted
 };
 
 // The bits set in x, in 32-bit halves, which a 32-bit target has the instruction for too.
@@ -95,7 +96,7 @@ QM_AVX2_FN uint64_t byteMask64(const char* p, __m256i c) {
 // count: true, with its masks in hand; false when none is left.
 QM_AVX2_FN bool nextEvenBlock(evenScan* s) {
   const __m256i target = _mm256_set1_epi8(s->target);
-  const __m256i quote = _mm256_set1_epi8('"');
+  const __m256i quote = _mm256_set1_epi8(s->quote);
   const __m128i ones = _mm_set1_epi64x(-1);
   qlong start = s->blockStart;
   qlong passed = s->passed + bitCount(s->hits);

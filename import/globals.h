@@ -34,6 +34,12 @@ struct fieldSpec {
   qshort scanMax;    // the maximum as the buffer holds it, 0 to 32000
   qshort scanLimit;  // the most bytes a piece looks at: itself, its delimiter and an EOL's CR
   uint16_t scanMask; // of a 16-byte look at a piece, the bytes within scanLimit: bit i, byte i
+  // Decided with the whole format (PlanRecord): under CSV quoting, when the last entry ends at
+  // a line end, the record's other terminator, which also ends the piece (piece.h).
+  qbyte fldStop[4]; // [0] its length 0 to 3 (0: none), [1..3] its bytes
+  qbyte stopFlags;  // kFieldEol: the stop is an EOL line end
+  qshort stopCode;  // what a piece ended by the stop answers: kResultShortRecord or LongRecord
+  char scanStop;    // the stop's last byte, which the in-place looks leave to the buffer path
 };
 
 // fieldSpec::fldFlags. EOL: the delimiter is a line feed, and a carriage return right before
@@ -62,10 +68,14 @@ struct importFileSpec {
   qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
   qshort quoting;          // kQuotingPlain, or kQuotingCsv (the sixth OpenFile parameter)
   bool quotedPiece;        // CSV: the piece just read was a quoted value (kept untrimmed)
+  bool strayQuote;         // CSV: a piece of the record opened with a quote taken as stray
+  char quoteChar;          // CSV: the byte that encloses a quoted value ('"' or '\'')
+  char escapeChar;         // CSV: 0 (quotes doubled), or '\\': the next byte is literal
 };
 
-// How a record's delimited pieces treat double quotes: by the enclosing-quote rule of
-// stripEncQuotes, or as RFC 4180 quoted values (CSV), where stripEncQuotes plays no part.
+// How a record's delimited pieces treat quotes: by the enclosing-quote rule of
+// stripEncQuotes, or as RFC 4180 quoted values (CSV, with the record's quoteChar and
+// escapeChar), where stripEncQuotes plays no part.
 constexpr qshort kQuotingPlain = 0;
 constexpr qshort kQuotingCsv = 1;
 

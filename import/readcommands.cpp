@@ -120,6 +120,10 @@ struct hostStore {
   void piece(qshort code, qshort fldRef, const char* text, qlong length) {
     storePiece(ctx, rule, code, fldRef, stripping, text, length);
   }
+  void empty(qshort fldRef) {
+    ctx->g->buffer[0] = 0;
+    storePiece(ctx, rule, kResultOk, fldRef, false, ctx->g->buffer, 0);
+  }
 };
 
 // Reads the format's entries from the length bytes at record (a record a backward read found

@@ -172,11 +172,19 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
   return finishDelimited(buffer, bytesRead, found, result, maxBytes, delimLength, filePos);
 }
 
-// CSV quoting: a piece is read as RFC 4180 reads it. A value that opens with a double quote
-// runs to its closing quote; inside it every delimiter and line end is text and two quotes
-// are one. Bytes after the closing quote, up to the delimiter, are text too, as is a quote
-// inside a value that did not open with one. The delimiter counts only where all of it lies
-// outside the quotes.
+// CSV quoting: a piece is read as RFC 4180 reads it, with the record's quote byte (QuoteOf)
+// and escape byte. A value that opens with the quote runs to its closing quote; inside it
+// every delimiter and line end is text and two quotes are one. Bytes after the closing quote,
+// up to the delimiter, are text too, as is a quote inside a value that did not open with one.
+// An escape byte makes the byte after it text, in or out of quotes. The delimiter, and the
+// field's stop (piece.h), count only where all of them lies outside the quotes and after the
+// last escaped byte.
+//
+// A stray quote, under the record rule only: a quoted value that crosses a line end must
+// close well, its closing quote followed by the delimiter, the stop or the end of the data.
+// One that does not (text after its closing quote, or no closing quote before the end of the
+// data or the look-ahead bound) is taken to open with a stray quote: the piece is read again
+// from its start as plain text, and the record notes it (strayQuote).
 //
 // Bounds, decided here: the buffer receives at most maxBytes of the value's text plus
 // kCutRoom bytes that let a UTF-8 cut see the character it would split; the source is looked
@@ -192,7 +200,7 @@ struct csvText {
   qlong keep;     // bytes of text the buffer takes
   qlong length;   // bytes of text so far, kept or not
   uint32_t tail;  // the last three bytes of text, the latest in the low byte
-  qlong plainRun; // bytes of text since the quotes closed (or since the start, unquoted)
+  qlong plainRun; // bytes of text since the quotes closed or the last escaped byte
 
   void append(const char* from, qlong n) {
     if (length < keep) {
@@ -207,17 +215,155 @@ struct csvText {
   qbyte back(qshort k) const { return static_cast<qbyte>(tail >> (8 * k)); } // 0: the last
 };
 
+// A piece's delimiter, or its stop: the bytes that end it, outside quotes.
+struct csvEnd {
+  const fieldSpec* field;
+  const qbyte* bytes;
+  qshort len; // 0: none
+  bool eol;   // a line feed that takes a carriage return before it
+};
+
+// The terminator's span when the text's last bytes, all outside quotes, complete it; else 0.
+qlong csvEndSpan(const csvText& t, const csvEnd& e) {
+  if (e.len == 0 || t.plainRun < e.len) return 0;
+  for (qshort k = 0; k < e.len; ++k)
+    if (t.back(k) != e.bytes[e.len - 1 - k]) return 0;
+  if (!e.eol) return e.len;
+  return t.plainRun > 1 && t.back(1) == '\r' ? 2 : 1;
+}
+
+// The first byte at or after p, before end, that is a, b or c; null when none is.
+const char* findAnyOf(const char* p, const char* end, char a, char b, char c) {
+  if (a == b && b == c) return findByte(p, end, a);
+  for (; p < end; ++p)
+    if (*p == a || *p == b || *p == c) return p;
+  return nullptr;
+}
+
+// Whether the n bytes of the source from pos on hold a line end (the stray-quote rule's
+// question, asked only of a quoted value that did not close well).
+bool crossesLineEnd(const byteSource& src, qpos pos, qlong n) {
+  while (n > 0) {
+    qlong run = 0;
+    PlatResult why = kPlatOk;
+    const char* at = bytesAt(src, pos, &run, &why);
+    if (!at) return false;
+    if (run > n) run = n;
+    if (std::memchr(at, '\n', static_cast<size_t>(run)) ||
+        std::memchr(at, '\r', static_cast<size_t>(run)))
+      return true;
+    pos += run;
+    n -= run;
+  }
+  return false;
+}
+
+enum csvState { kCsvStart, kCsvQuoted, kCsvQuotedEscape, kCsvQuoteSeen, kCsvPlain, kCsvEscape };
+
+// One piece's scan: where it is, what it has gathered, and how it ended.
+struct csvScan {
+  const byteSource* src;
+  const fieldSpec* f;
+  qpos start; // the piece's first byte
+  csvEnd delim;
+  csvEnd stop;
+  char quote;
+  char escape; // 0: none
+  csvState state;
+  csvText text;
+  qlong ended; // the terminator's span once found
+  qshort code; // kResultOk at the delimiter, the field's stopCode at the stop
+  bool stray;  // a quoted value that crossed a line end did not close well
+};
+
+// Scans the run bytes at at from i on; returns where it stopped (at the run's end, or past
+// the piece's terminator).
+qlong scanCsvRun(csvScan* s, const char* at, qlong i, qlong run, qpos runPos) {
+  const char lastDelim = static_cast<char>(s->delim.bytes[s->delim.len - 1]);
+  const char lastStop = s->stop.len ? static_cast<char>(s->stop.bytes[s->stop.len - 1]) : lastDelim;
+  const char esc = s->escape ? s->escape : lastDelim; // no escape: nothing more to look for
+  while (i < run && s->ended == 0 && !s->stray) {
+    switch (s->state) {
+    case kCsvQuoted: {
+      const char* q =
+          findAnyOf(at + i, at + run, s->quote, s->escape ? s->escape : s->quote, s->quote);
+      const qlong upTo = q ? static_cast<qlong>(q - at) : run;
+      s->text.append(at + i, upTo - i);
+      i = q ? upTo + 1 : run;
+      if (q) s->state = *q == s->quote ? kCsvQuoteSeen : kCsvQuotedEscape;
+      break;
+    }
+    case kCsvQuotedEscape: // the byte after an escape is text
+      s->text.append(at + i, 1);
+      ++i;
+      s->state = kCsvQuoted;
+      break;
+    case kCsvQuoteSeen:
+      if (at[i] == s->quote) { // a doubled quote is one quote of text
+        s->text.append(at + i, 1);
+        ++i;
+        s->state = kCsvQuoted;
+        break;
+      }
+      if (s->stop.len != 0 && at[i] != static_cast<char>(s->delim.bytes[0]) &&
+          at[i] != static_cast<char>(s->stop.bytes[0]) &&
+          !((s->delim.eol || s->stop.eol) && at[i] == '\r') &&
+          crossesLineEnd(*s->src, s->start, static_cast<qlong>(runPos + i - s->start))) {
+        s->stray = true; // text after the closing quote of a value that crossed a line end
+        break;
+      }
+      s->state = kCsvPlain; // the quotes closed; what follows is read as it stands
+      s->text.plainRun = 0;
+      break;
+    case kCsvEscape:
+      s->text.append(at + i, 1);
+      ++i;
+      s->text.plainRun = 0; // no terminator includes an escaped byte
+      s->state = kCsvPlain;
+      break;
+    default: { // kCsvPlain
+      const char* p = findAnyOf(at + i, at + run, lastDelim, lastStop, esc);
+      const qlong upTo = p ? static_cast<qlong>(p - at) + 1 : run;
+      if (p && s->escape && *p == esc) {
+        s->text.append(at + i, upTo - 1 - i);
+        i = upTo;
+        s->state = kCsvEscape;
+        break;
+      }
+      s->text.append(at + i, upTo - i);
+      i = upTo;
+      if (!p) break;
+      if ((s->ended = csvEndSpan(s->text, s->delim)) != 0) {
+        s->code = kResultOk;
+      } else if ((s->ended = csvEndSpan(s->text, s->stop)) != 0) {
+        s->code = s->f->stopCode;
+      }
+      break;
+    }
+    }
+  }
+  return i;
+}
+
 qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
-               char* buffer) {
-  const qshort len = DelimiterLength(f);
-  const qbyte* delim = f->fldDelim + 1;
-  const auto last = static_cast<char>(delim[len - 1]);
-  enum { kStart, kQuoteByted, kQuoteByteSeen, kPlain } state = kStart;
-  csvText text{buffer, maxBytes + kCutRoom, 0, 0, 0};
+               char* buffer, bool plainOnly) {
+  importFileSpec* rec = src.rec;
+  const qshort stopLen = static_cast<qshort>(f->fldStop[0] > 3 ? 3 : f->fldStop[0]);
+  csvScan s{&src,
+            f,
+            *filePos,
+            {f, f->fldDelim + 1, DelimiterLength(f), (f->fldFlags & kFieldEol) != 0},
+            {f, f->fldStop + 1, stopLen, (f->stopFlags & kFieldEol) != 0},
+            QuoteOf(rec),
+            rec->escapeChar,
+            kCsvStart,
+            {buffer, maxBytes + kCutRoom, 0, 0, 0},
+            0,
+            kResultOk,
+            false};
   qlong looked = 0;
   qshort result = kResultOk;
-  qshort delimLength = 0; // set when the delimiter is found
-  while (delimLength == 0) {
+  while (s.ended == 0 && !s.stray) {
     if (looked >= kCsvLookAhead) {
       result = kResultTooLong;
       break;
@@ -231,67 +377,48 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
     }
     if (run > kCsvLookAhead - looked) run = kCsvLookAhead - looked;
     qlong i = 0;
-    if (state == kStart) {
-      state = at[0] == kQuoteByte ? kQuoteByted : kPlain;
-      src.rec->quotedPiece = state == kQuoteByted;
-      i = state == kQuoteByted ? 1 : 0;
+    if (s.state == kCsvStart) {
+      const bool quoted = at[0] == s.quote && !plainOnly;
+      s.state = quoted ? kCsvQuoted : kCsvPlain;
+      rec->quotedPiece = quoted;
+      i = quoted ? 1 : 0;
     }
-    while (i < run && delimLength == 0) {
-      if (state == kQuoteByted) {
-        const char* q = findByte(at + i, at + run, kQuoteByte);
-        const qlong upTo = q ? static_cast<qlong>(q - at) : run;
-        text.append(at + i, upTo - i);
-        i = q ? upTo + 1 : run;
-        if (q) state = kQuoteByteSeen;
-      } else if (state == kQuoteByteSeen) {
-        if (at[i] == kQuoteByte) { // a doubled quote is one quote of text
-          text.append(at + i, 1);
-          ++i;
-          state = kQuoteByted;
-        } else {
-          state = kPlain; // the quotes closed; what follows is read as it stands
-          text.plainRun = 0;
-        }
-      } else {
-        const char* p = findByte(at + i, at + run, last);
-        const qlong upTo = p ? static_cast<qlong>(p - at) + 1 : run;
-        text.append(at + i, upTo - i);
-        i = upTo;
-        if (!p || text.plainRun < len) continue;
-        bool match = true;
-        for (qshort k = 0; k < len; ++k)
-          match = match && text.back(k) == delim[len - 1 - k];
-        if (!match) continue;
-        delimLength = static_cast<qshort>(DelimiterSpan(
-            f, len, text.plainRun, text.plainRun > 1 ? static_cast<char>(text.back(1)) : 0));
-      }
-    }
-    looked += i;
+    looked += scanCsvRun(&s, at, i, run, *filePos + looked);
+  }
+  // A quoted value left open by the data's end or the bound, having crossed a line end.
+  if (!s.stray && s.ended == 0 && result != kResultIoError && s.stop.len != 0 &&
+      (s.state == kCsvQuoted || s.state == kCsvQuotedEscape))
+    s.stray = crossesLineEnd(src, *filePos, looked);
+  if (s.stray) {
+    rec->strayQuote = true;
+    rec->quotedPiece = false;
+    return readCsv(src, f, maxBytes, filePos, buffer, true);
   }
   if (result == kResultIoError) { // nothing delivered: the piece is read again from its start
     buffer[0] = 0;
     return kResultIoError;
   }
   *filePos += looked;
-  qlong length = text.length - delimLength;
+  qlong length = s.text.length - s.ended;
   if (length > maxBytes) {
     qlong cut = maxBytes;
 #if QM_UNICODE
-    if (src.rec->encoding == kEncodingUtf8)
-      cut = Utf8CutPoint(buffer, maxBytes, length < text.keep ? length : text.keep);
+    if (rec->encoding == kEncodingUtf8)
+      cut = Utf8CutPoint(buffer, maxBytes, length < s.text.keep ? length : s.text.keep);
 #endif
     buffer[cut] = 0;
-    return kResultTooLong;
+    // Ended by its stop, the record's end matters more than the cut: the stop's code.
+    return s.ended > 0 && s.code != kResultOk ? s.code : kResultTooLong;
   }
   buffer[length] = 0;
-  return delimLength > 0 ? 0 : result;
+  return s.ended > 0 ? s.code : result;
 }
 
 qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char* buffer) {
   const qlong maxBytes = effectiveMax(f->fldMax);
   if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw))
-    return readCsv(src, f, maxBytes, filePos, buffer);
+    return readCsv(src, f, maxBytes, filePos, buffer, false);
   return readDelimited(src, f, maxBytes, filePos, buffer);
 }
 
@@ -324,7 +451,7 @@ void takeRun(pieceCursor* c) {
 
 void StartPieces(pieceCursor* cursor, importFileSpec* fileSpecsP) {
   cursor->rec = fileSpecsP;
-  QuoteStopsFor(fileSpecsP, cursor->quoteStops);
+  cursor->quotes = QuotesFor(fileSpecsP);
   cursor->over = false;
   takeRun(cursor);
 }
@@ -377,6 +504,25 @@ qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* fileP
   const qshort code = ReadToDelimOrMax(rec, fldSpecP, filePos, buffer);
   takeRun(cursor);                                   // a disk file's window may have moved
   *length = static_cast<qlong>(std::strlen(buffer)); // within the 32000-byte buffer
+  return code;
+}
+
+qshort SkipRestOfRecord(pieceCursor* cursor, const fieldSpec* last, qpos* filePos, char* buffer) {
+  // The line's further pieces: ended by the separator, stopped by the line end.
+  fieldSpec rest{};
+  std::memcpy(rest.fldDelim, last->fldStop, sizeof rest.fldDelim);
+  std::memcpy(rest.fldStop, last->fldDelim, sizeof rest.fldStop);
+  rest.stopFlags = last->fldFlags & kFieldEol;
+  rest.stopCode = kResultShortRecord;
+  rest.fldMax = static_cast<qshort>(kMaxFieldBytes); // not planned: read through the buffer
+  qshort code = kResultOk;
+  while (code == kResultOk || code == kResultTooLong) { // an over-long piece is passed whole
+    const qpos before = *filePos;
+    const char* text = nullptr;
+    qlong length = 0;
+    code = ReadPieceSlow(cursor, &rest, filePos, buffer, &text, &length);
+    if (*filePos == before) break;
+  }
   return code;
 }
 
@@ -450,7 +596,7 @@ namespace {
 // RecordFits's usual pieces: from entry i on, each that the block serves and finds whole. Returns
 // the first entry it did not take; *pos and plan (when given) as RecordFits keeps them, *code 0
 // once it took one.
-qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const char* text,
+qshort blockPieces(const importFileSpec* rec, const pieceQuotes& quotes, const char* text,
                    qlong size, pieceBlock* block, qshort i, recordPlan* plan, qpos* pos,
                    qshort* code) {
   qpos at = *pos;
@@ -460,10 +606,10 @@ qshort blockPieces(const importFileSpec* rec, const bool quoteStops[2], const ch
   for (; i < count; ++i) {
     const fieldSpec* f = fields + i;
     if (!BlockServes(b, f)) break;
-    int n = BlockPieceLength(b, f, quoteStops, text + at);
+    int n = BlockPieceLength(b, f, quotes, text + at);
     if (n == kBlockMisses && b.start != text + at) {
       LoadPieceBlock(&b, text + at, static_cast<qlong>(size - at));
-      n = BlockPieceLength(b, f, quoteStops, text + at);
+      n = BlockPieceLength(b, f, quotes, text + at);
     }
     if (n < 0) break;
     if (plan) {
@@ -492,24 +638,32 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     plan->count = 0;
     plan->held = -1;
   }
-  const bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
+  bool planning = plan && fileSpecsP->fldCount <= kPlannedPieces;
+  const bool recordRule =
+      fileSpecsP->fldCount > 0 && fileSpecsP->fields[fileSpecsP->fldCount - 1].fldStop[0] != 0;
+  fileSpecsP->strayQuote = false;
   qpos pos = 0;
   qshort code = kResultOk;
 #if QM_QUICK_PIECES
   const bool quickLooks = QuickLooksUsable();
   pieceBlock block{};
-  if (fileSpecsP->fldCount > 0) block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
+  if (fileSpecsP->fldCount > 0) {
+    block.delim = static_cast<char>(fileSpecsP->fields[0].fldDelim[1]);
+    block.stop = fileSpecsP->fields[0].scanStop;
+  }
 #endif
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
 #if QM_QUICK_PIECES
     if (quickLooks) { // the usual pieces, in a loop of their own; it stops at any other
-      i = blockPieces(fileSpecsP, cursor.quoteStops, text, size, &block, i,
-                      planning ? plan : nullptr, &pos, &code);
+      i = blockPieces(fileSpecsP, cursor.quotes, text, size, &block, i, planning ? plan : nullptr,
+                      &pos, &code);
       if (i == fileSpecsP->fldCount) break;
     }
 #endif
-    if (code != kResultOk && code != kResultTooLong)
-      return false; // an entry before the last ended early
+    if (code != kResultOk && code != kResultTooLong) {
+      if (!recordRule) return false; // an entry before the last ended early
+      break; // the record ended early: at its line end, or at the data's end
+    }
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
     qlong length = -1;
@@ -517,7 +671,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
     int quick = -1;
 #if QM_QUICK_PIECES
     if (quickLooks)
-      quick = QuickPieceLength(f, cursor.quoteStops, text + pos, static_cast<qlong>(size - pos),
+      quick = QuickPieceLength(f, cursor.quotes, text + pos, static_cast<qlong>(size - pos),
                                static_cast<qlong>(pos));
 #endif
     if (quick >= 0) {
@@ -546,26 +700,82 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       plan->length[i] = piece ? length : -1;
     }
   }
+  if (code == kResultLongRecord) { // the rest of the line, through the trial's buffer
+    code = SkipRestOfRecord(&cursor, fileSpecsP->fields + (fileSpecsP->fldCount - 1), &pos, buffer);
+    planning = false;
+  }
   const bool fits = pos == size && (code == kResultTooLong ||
-                                    code == (endsWithDelim ? kResultOk : kResultNoDelimiter));
+                                    code == (endsWithDelim ? kResultOk : kResultNoDelimiter) ||
+                                    (code == kResultShortRecord && endsWithDelim));
   if (fits && planning) plan->count = fileSpecsP->fldCount;
   return fits;
 }
 
+namespace {
+// Whether a field's delimiter is a line end: CRLF, LF, EOL or RETURN.
+bool endsAtLineEnd(const fieldSpec* f) {
+  const qshort len = DelimiterLength(f);
+  if (len == 2) return f->fldDelim[1] == '\r' && f->fldDelim[2] == '\n';
+  return len == 1 && (f->fldDelim[1] == '\n' || f->fldDelim[1] == '\r');
+}
+
+// The record rule's stops (piece.h): under CSV quoting, when the last entry ends at a line end,
+// every other delimited entry stops at that line end too, and the last at the separator before
+// it. A piece whose stop shares its delimiter's last byte, and every piece of a record with an
+// escape byte, is left to the buffer path.
+void planStops(importFileSpec* rec) {
+  const qshort n = rec->fldCount;
+  fieldSpec* const fields = rec->fields;
+  for (qshort i = 0; i < n; ++i) {
+    std::memset(fields[i].fldStop, 0, sizeof fields[i].fldStop);
+    fields[i].stopFlags = 0;
+    fields[i].stopCode = kResultOk;
+    fields[i].scanStop = 0;
+  }
+  if (rec->quoting != kQuotingCsv || n < 1) return;
+  fieldSpec* last = fields + (n - 1);
+  if ((last->fldFlags & kFieldRaw) != 0 || !endsAtLineEnd(last)) return;
+  for (qshort i = 0; i + 1 < n; ++i) {
+    if (DelimiterLength(fields + i) == 0) continue; // a fixed length reads its bytes whatever
+    std::memcpy(fields[i].fldStop, last->fldDelim, sizeof last->fldDelim);
+    fields[i].stopFlags = last->fldFlags & kFieldEol;
+    fields[i].stopCode = kResultShortRecord;
+  }
+  const fieldSpec* separator = n >= 2 ? fields + (n - 2) : nullptr;
+  if (separator && DelimiterLength(separator) > 0 && !endsAtLineEnd(separator)) {
+    std::memcpy(last->fldStop, separator->fldDelim, sizeof separator->fldDelim);
+    last->stopCode = kResultLongRecord;
+  }
+  for (qshort i = 0; i < n; ++i) {
+    fieldSpec* f = fields + i;
+    const qshort len = DelimiterLength(f);
+    if (f->fldStop[0] != 0) f->scanStop = static_cast<char>(f->fldStop[f->fldStop[0]]);
+    if (len > 0 &&
+        (rec->escapeChar != 0 || (f->scanStop != 0 && f->fldDelim[len] == f->scanStop))) {
+      f->scanLen = 0; // the in-place looks could not tell the two apart
+      f->scanMask = 0;
+    }
+  }
+}
+} // namespace
+
 void PlanRecord(importFileSpec* fileSpecsP) {
   fileSpecsP->fitDelim = 0;
+  if (!fileSpecsP->fields) return;
+  planStops(fileSpecsP);
   const qshort n = fileSpecsP->fldCount;
-  if (n < 2 || !fileSpecsP->fields) return;
+  if (n < 2 || fileSpecsP->escapeChar != 0) return;
   const fieldSpec* last = fileSpecsP->fields + (n - 1);
   const qshort lastLen = DelimiterLength(last);
   if (lastLen == 0 || (last->fldFlags & kFieldRaw) != 0) return;
-  // No quote in the last delimiter (an empty last piece would open with it), and its stop
-  // only at its end, so that it completes nowhere but at the text's end.
-  const qbyte stop = last->fldDelim[lastLen];
+  // No quote in the last delimiter (an empty last piece would open with it), and its final
+  // byte only at its end, so that it completes nowhere but at the text's end.
+  const qbyte final = last->fldDelim[lastLen];
+  const auto quote = static_cast<qbyte>(QuoteOf(fileSpecsP));
   for (qshort k = 1; k <= lastLen; ++k)
-    if (last->fldDelim[k] == kQuoteByte || (k < lastLen && last->fldDelim[k] == stop)) return;
+    if (last->fldDelim[k] == quote || (k < lastLen && last->fldDelim[k] == final)) return;
   const qbyte d = fileSpecsP->fields[0].fldDelim[1];
-  if (stop == 0 || d == 0 || d == kQuoteByte || d == stop) return;
+  if (final == 0 || d == 0 || d == quote || d == final) return;
   for (qshort i = 0; i + 1 < n; ++i) {
     const fieldSpec* f = fileSpecsP->fields + i;
     if (DelimiterLength(f) != 1 || f->fldDelim[1] != d || (f->fldFlags & (kFieldRaw | kFieldEol)))
@@ -582,7 +792,7 @@ bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, b
   const qlong before = size - (endsWithDelim ? lastLen : 0); // the bytes before its delimiter
   if (before < 0) return false;
   const auto stop = static_cast<char>(last->fldDelim[lastLen]);
-  const qlong splits =
-      countByteUnless(text, before, static_cast<char>(fileSpecsP->fitDelim), kQuoteByte, stop);
+  const qlong splits = countByteUnless(text, before, static_cast<char>(fileSpecsP->fitDelim),
+                                       QuoteOf(fileSpecsP), stop);
   return splits >= n - 1;
 }

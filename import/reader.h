@@ -40,7 +40,7 @@ struct pieceCursor {
   const char* run; // the source's bytes from runStart on, runCount of them; null: none at hand
   qpos runStart;
   qlong runCount;
-  bool quoteStops[2]; // by a field's kFieldRaw flag: whether a leading quote needs the buffer
+  pieceQuotes quotes; // the quote byte, and by kFieldRaw whether a leading one needs the buffer
   bool over;          // the run is the whole source (StartPiecesOver), not the record's own
 };
 
@@ -56,6 +56,12 @@ void StartPiecesOver(pieceCursor* cursor, importFileSpec* fileSpecsP, const char
 qshort ReadPieceSlow(pieceCursor* cursor, const fieldSpec* fldSpecP, qpos* filePos, char* buffer,
                      const char** text, qlong* length);
 
+// Under the record rule (piece.h), after the format's last entry (last) ended at its stop:
+// passes over the rest of the record's line, piece by piece as CSV reads them (a quoted line
+// end is no line end), up to and including the line end. Returns the last piece's code:
+// kResultShortRecord at the line end, else the end of the data or a failure.
+qshort SkipRestOfRecord(pieceCursor* cursor, const fieldSpec* last, qpos* filePos, char* buffer);
+
 // Fills in the field's plan for the in-place path, once its delimiter and maximum are set.
 void PlanPiece(fieldSpec* fldSpecP);
 
@@ -70,13 +76,14 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   const qpos offset = *filePos - c->runStart;
   if (len == 0 || offset < 0 || offset >= c->runCount) return false;
   const char* at = c->run + offset;
-  if (LeadingQuoteMatters(c->quoteStops, f, *at)) return false;
+  if (LeadingQuoteMatters(c->quotes, f, *at)) return false;
   const auto last = static_cast<char>(f->fldDelim[len]); // never 0: PlanPiece saw to that
   const auto room = static_cast<qlong>(c->runCount - offset);
   const char* end = at + (room < f->scanLimit ? room : f->scanLimit);
   const char* readable = at + room;
-  for (const char* p = at; (p = findByteOrZero(p, end, readable, last)) != nullptr; ++p) {
-    if (*p != last) return false; // a zero byte: the buffer's rule ends the text there
+  for (const char* p = at; (p = findByteOrZero(p, end, readable, last, f->scanStop)) != nullptr;
+       ++p) {
+    if (*p != last || *p == f->scanStop) return false; // a zero byte or the stop: the buffer's
     const auto upTo = static_cast<qlong>(p - at) + 1;
     if (len > 1 && (upTo < len || static_cast<qbyte>(p[1 - len]) != f->fldDelim[1] ||
                     (len == 3 && static_cast<qbyte>(p[-1]) != f->fldDelim[2])))
@@ -97,27 +104,28 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
 // 16-byte look that lies inside the run: at and the 15 bytes after it, or, nearer the run's
 // end than that, the 16 bytes that end with it (before bytes of the run precede at).
 // Every bit past the room is clear; all are when the run has fewer than 16 bytes there.
-inline unsigned LookFrom(const char* at, qlong room, qlong before, char c) {
-  if (room >= 16) return ByteOrZeroMask16(at, c);
-  if (room > 0 && room + before >= 16) return ByteOrZeroMask16(at + room - 16, c) >> (16 - room);
+inline unsigned LookFrom(const char* at, qlong room, qlong before, char c, char stop) {
+  if (room >= 16) return ByteOrZeroMask16(at, c, stop);
+  if (room > 0 && room + before >= 16)
+    return ByteOrZeroMask16(at + room - 16, c, stop) >> (16 - room);
   return 0;
 }
 
 // The in-place path's shortest case, with one 16-byte look: a piece of fewer than 16 bytes
 // ended by a one-byte delimiter (not a line end), starting at at with room bytes of the run
 // from there and before bytes of it before (16 in all or more), opening with no quote that
-// matters (quoteStops as the cursor's), with no zero byte before its delimiter. Its length,
+// matters (quotes as the cursor's), with no zero byte or stop before its delimiter. Its length,
 // as ReadPieceInPlace would find it; -1 when the in-place path must decide.
-QM_STAGE int QuickPieceLength(const fieldSpec* f, const bool quoteStops[2], const char* at,
+QM_STAGE int QuickPieceLength(const fieldSpec* f, const pieceQuotes& quotes, const char* at,
                               qlong room, qlong before) {
   if (!EndsAtOneByte(f) || room <= 0) return -1;
-  if (LeadingQuoteMatters(quoteStops, f, *at)) return -1;
+  if (LeadingQuoteMatters(quotes, f, *at)) return -1;
   const auto delim = static_cast<char>(f->fldDelim[1]);
   // Past the piece's limit (its maximum and delimiter) and the run's end nothing counts.
-  const unsigned hits = LookFrom(at, room, before, delim) & f->scanMask;
+  const unsigned hits = LookFrom(at, room, before, delim, f->scanStop) & f->scanMask;
   if (hits == 0) return -1;
   const int n = std::countr_zero(hits); // below the limit: within the maximum
-  return at[n] == delim ? n : -1;       // not a zero byte
+  return at[n] == delim ? n : -1;       // not a zero byte or the stop
 }
 
 // Up to 64 bytes of a run looked at once for one delimiter byte: where a record's short
@@ -129,6 +137,7 @@ struct pieceBlock {
   qlong bytes;       // 16 to 64, all inside the run
   uint64_t hits;     // bit i: byte i is the delimiter or a zero byte
   char delim;
+  char stop; // the stop's last byte of the fields it serves (0: none)
 };
 
 // The block of the run from at on, room bytes of it readable: up to 64 of them, the last few
@@ -141,15 +150,15 @@ inline void LoadPieceBlock(pieceBlock* b, const char* at, qlong room) {
   if (bytes < 16) return;
   qlong k = 0;
   for (; k + 16 <= bytes; k += 16)
-    b->hits |= uint64_t{ByteOrZeroMask16(at + k, b->delim)} << k;
+    b->hits |= uint64_t{ByteOrZeroMask16(at + k, b->delim, b->stop)} << k;
   if (k < bytes) // the bytes it overlaps give the same bits again
-    b->hits |= uint64_t{ByteOrZeroMask16(at + bytes - 16, b->delim)} << (bytes - 16);
+    b->hits |= uint64_t{ByteOrZeroMask16(at + bytes - 16, b->delim, b->stop)} << (bytes - 16);
 }
 
 // Whether the block's look serves a field's pieces: a one-byte delimiter, the block's, that
 // is not a line end (which may take a carriage return before it).
 inline bool BlockServes(const pieceBlock& b, const fieldSpec* f) {
-  return EndsAtOneByte(f) && static_cast<char>(f->fldDelim[1]) == b.delim;
+  return EndsAtOneByte(f) && static_cast<char>(f->fldDelim[1]) == b.delim && f->scanStop == b.stop;
 }
 
 // For a field the block serves, the piece at at as ReadPieceInPlace would find it: its
@@ -157,12 +166,12 @@ inline bool BlockServes(const pieceBlock& b, const fieldSpec* f) {
 // kBlockMisses when it does not (a block loaded at the piece may); -1 when the in-place path
 // must decide (a quote that matters, a zero byte, or no delimiter within the maximum).
 constexpr int kBlockMisses = -2;
-QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const bool quoteStops[2],
+QM_STAGE int BlockPieceLength(const pieceBlock& b, const fieldSpec* f, const pieceQuotes& quotes,
                               const char* at) {
   if (b.start == nullptr) return kBlockMisses;
   const auto off = at - b.start;
   if (off < 0 || off >= b.bytes) return kBlockMisses;
-  if (LeadingQuoteMatters(quoteStops, f, *at)) return -1;
+  if (LeadingQuoteMatters(quotes, f, *at)) return -1;
   const uint64_t hits = b.hits >> off;
   if (hits == 0) return kBlockMisses;
   const int n = std::countr_zero(hits);

@@ -6,7 +6,9 @@
 //     a complete piece that needs no conditioning, one byte a character, as it lies
 //     (readable: how many bytes from text on may be read);
 //   void piece(qshort code, qshort fldRef, const char* text, qlong length);
-//     any other piece, with the reader's code: conditioned and stored when the code says so.
+//     any other piece, with the reader's code: conditioned and stored when the code says so;
+//   void empty(qshort fldRef);
+//     a field the record did not reach (a short record): stored empty.
 #ifndef QUILLOMAR_RECORDS_H
 #define QUILLOMAR_RECORDS_H
 
@@ -98,13 +100,13 @@ inline qshort ReadEntry(recordReader* r, const fieldSpec* f, qshort i, qpos* at,
 // fewer decisions. When it cannot take the piece it changes nothing and answers false, and
 // the piece is read as any other. run, runStart and runCount are the cursor's.
 template <class Store>
-QM_STAGE bool QuickPiece(Store& store, const fieldSpec* f, const bool quoteStops[2],
+QM_STAGE bool QuickPiece(Store& store, const fieldSpec* f, const pieceQuotes& quotes,
                          const char* run, qpos runStart, qlong runCount, qpos* filePos) {
   const qpos offset = *filePos - runStart;
   if (offset < 0 || offset >= runCount) return false;
   const char* at = run + offset;
   const auto room = static_cast<qlong>(runCount - offset);
-  const int n = QuickPieceLength(f, quoteStops, at, room, static_cast<qlong>(offset));
+  const int n = QuickPieceLength(f, quotes, at, room, static_cast<qlong>(offset));
   // The quick step runs only where nothing rewrites bytes, and a quote that matters sent the
   // piece to the general rules: the clean test is PieceIsClean's, on what is left.
   if (n < 0 || !PieceIsClean(conditionRule{false, false}, at, n)) return false;
@@ -114,14 +116,35 @@ QM_STAGE bool QuickPiece(Store& store, const fieldSpec* f, const bool quoteStops
 }
 #endif
 
+// Under the record rule (piece.h), a record whose entry i answered code: the entries after i
+// of a record that ended early (a short one, or the data's end before the last) are emptied,
+// never left with an earlier record's values, and the answer is kResultShortRecord; the rest
+// of a long one's line is passed over (SkipRestOfRecord) and the answer is
+// kResultLongRecord. Any other code stands.
+template <class Store>
+qshort EndRecord(recordReader* r, qshort i, qpos* at, qshort code, Store& store) {
+  const importFileSpec* rec = r->cursor.rec;
+  const qshort count = rec->fldCount;
+  if (code == kResultLongRecord) {
+    SkipRestOfRecord(&r->cursor, rec->fields + (count - 1), at, r->buffer);
+    return code;
+  }
+  const bool early = code == kResultShortRecord || (code == kResultNoDelimiter && i + 1 < count);
+  if (!early) return code;
+  for (qshort k = static_cast<qshort>(i + 1); k < count; ++k)
+    store.empty(rec->fields[k].fldRefNum);
+  return kResultShortRecord;
+}
+
 // Reads the format's entries from *pos on, storing each; returns the last code. What the
 // pieces need to know of the source and of conditioning is in the reader, taken once, not per
 // piece. With kPlanned, its plan is a trial read's of this very record, one entry for each of
 // the format's.
 template <bool kPlanned, class Store>
 qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
-  const importFileSpec* rec = r->cursor.rec;
+  importFileSpec* rec = r->cursor.rec;
   qshort code = kResultOk;
+  if constexpr (!kPlanned) rec->strayQuote = false; // a trial read found the planned ones
   qpos at = *pos; // a local the store callbacks cannot reach: it stays in a register
   const fieldSpec* const first = rec->fields;
   const qshort count = rec->fldCount;
@@ -137,7 +160,7 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
   for (qshort i = 0; i < count; ++i) {
     const fieldSpec* f = first + i;
 #if QM_QUICK_PIECES
-    if (quick && QuickPiece(store, f, r->cursor.quoteStops, run, runStart, runCount, &at)) continue;
+    if (quick && QuickPiece(store, f, r->cursor.quotes, run, runStart, runCount, &at)) continue;
 #endif
     qpos entryAt = at; // a copy: at stays in a register
     code = ReadEntry<kPlanned>(r, f, i, &entryAt, store);
@@ -147,9 +170,14 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
     runStart = r->cursor.runStart;
     runCount = r->cursor.runCount;
 #endif
-    if (code != kResultOk) break;
+    if (code != kResultOk) {
+      if (rec->fields[count - 1].fldStop[0] != 0) code = EndRecord(r, i, &at, code, store);
+      break;
+    }
   }
   *pos = at;
+  if (rec->strayQuote && (code == kResultOk || code >= kResultShortRecord))
+    code = kResultStrayQuote;
   return code;
 }
 

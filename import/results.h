@@ -22,9 +22,13 @@ enum : qshort {
   kResultNoDelimiter = 9,   // the source ended before the delimiter
   kResultPositionLost = 10, // the position variable could not hold the position handed back
   kResultTooLong = 11,      // a piece longer than its maximum; backwards: no record start in reach
+  // CSV quoting, a record bounded by its line end:
+  kResultShortRecord = 12, // fewer pieces than the format (a blank line: none); the rest emptied
+  kResultLongRecord = 13,  // more pieces than the format: the rest of the line was passed over
+  kResultStrayQuote = 14,  // a quote that opened a value did not close it: read as plain text
 };
 
-// Whether a read's text is conditioned and stored: complete, or softly ended.
+// Whether a read's text is conditioned and stored: complete, or softly ended (8 and above).
 inline bool IsStoredResult(qshort code) { return code == kResultOk || code >= kResultShortFixed; }
 
 #endif

@@ -26,15 +26,18 @@ inline word zeroMarks(word x) { return (x - kOnes) & ~x & kHighs; }
 
 } // namespace scan
 
-// The first byte equal to c or to 0 in [p, end), or null. On a little-endian target the
-// count of trailing zero bits of the marks names the byte; elsewhere the word is searched a
-// byte at a time. Never reads past end.
-QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c) {
+// The first byte equal to c, to stop or to 0 in [p, end), or null (a stop of 0 is none: the
+// piece rule's second terminator, piece.h). On a little-endian target the count of trailing
+// zero bits of the marks names the byte; elsewhere the word is searched a byte at a time.
+// Never reads past end.
+QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c, char stop = 0) {
   const scan::word pattern = scan::kOnes * static_cast<qbyte>(c);
+  const scan::word other = scan::kOnes * static_cast<qbyte>(stop);
   while (end - p >= static_cast<ptrdiff_t>(sizeof(scan::word))) {
     scan::word w = 0;
     std::memcpy(&w, p, sizeof w);
-    const scan::word marks = scan::zeroMarks(w) | scan::zeroMarks(w ^ pattern);
+    const scan::word marks =
+        scan::zeroMarks(w) | scan::zeroMarks(w ^ pattern) | scan::zeroMarks(w ^ other);
     if (marks != 0) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
       return p + std::countr_zero(marks) / 8; // no 64-bit helper call on a 32-bit target
@@ -45,15 +48,16 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
     p += sizeof w;
   }
   for (; p < end; ++p)
-    if (*p == c || *p == 0) return p;
+    if (*p == c || *p == 0 || *p == stop) return p;
   return nullptr;
 }
 
 #if QM_SSE2
 // The plain search for the last bytes of a source, out of line: only a piece that ends within
 // 16 bytes of the source's end takes it, and inline its constants were set up for every piece.
-[[gnu::noinline]] inline const char* findByteOrZeroTail(const char* p, const char* end, char c) {
-  return findByteOrZeroPlain(p, end, c);
+[[gnu::noinline]] inline const char* findByteOrZeroTail(const char* p, const char* end, char c,
+                                                        char stop) {
+  return findByteOrZeroPlain(p, end, c, stop);
 }
 #endif
 
@@ -61,16 +65,17 @@ QM_STAGE const char* findByteOrZeroPlain(const char* p, const char* end, char c)
 // readable, at or past end, is where the bytes that may be read end: a 16-byte load may look
 // past end as long as it stays before readable, and what lies past end is masked off, so a
 // short piece costs one load however short its limit.
-QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* readable, char c) {
+QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* readable, char c,
+                                    char stop = 0) {
 #if QM_SSE2
   if (sse2::usable()) {
-    if (const char* hit = sse2::findByteOrZero(p, end, readable, c)) return hit;
+    if (const char* hit = sse2::findByteOrZero(p, end, readable, c, stop)) return hit;
     if (p >= end) return nullptr;
-    return findByteOrZeroTail(p, end, c);
+    return findByteOrZeroTail(p, end, c, stop);
   }
 #endif
   (void)readable;
-  return findByteOrZeroPlain(p, end, c);
+  return findByteOrZeroPlain(p, end, c, stop);
 }
 
 // The quick steps for short pieces (reader.h), where SSE2 is the baseline (x86-64). A 32-bit
@@ -81,8 +86,10 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
 #define QM_QUICK_PIECES 1
 // Whether the quick steps' 16-byte looks may run.
 inline bool QuickLooksUsable() { return sse2::usable(); }
-// Which of the 16 bytes at p equal c or 0: bit i for byte i.
-inline unsigned ByteOrZeroMask16(const char* p, char c) { return sse2::byteOrZeroMask(p, c); }
+// Which of the 16 bytes at p equal c, stop or 0: bit i for byte i.
+inline unsigned ByteOrZeroMask16(const char* p, char c, char stop) {
+  return sse2::byteOrZeroMask(p, c, stop);
+}
 #else
 #define QM_QUICK_PIECES 0
 #endif

@@ -166,12 +166,30 @@ bool readEncoding(cmdContext* ctx, qshort* encoding) {
   return !utf8 || QM_UNICODE != 0; // the 8-bit host has no characters to decode into
 }
 
-// The sixth parameter: empty for the plain quote rule, "CSV" or "csv" for RFC 4180 quoting
-// (every build: it works on bytes); false for anything else.
-bool readQuoting(cmdContext* ctx, qshort* quoting) {
-  bool csv = false;
-  if (!keywordParam(ctx, 6, "CSV", "csv", 3, &csv)) return false;
-  *quoting = csv ? kQuotingCsv : kQuotingPlain;
+// The sixth parameter: empty for the plain quote rule, or CSV quoting (every build: it works
+// on bytes), written "CSV" (or "csv") and then, in either order, an apostrophe for values
+// quoted with apostrophes rather than double quotes and a backslash for a backslash that
+// makes the next byte literal: "CSV", "CSV'", "CSV\\", "CSV'\\". False for anything else.
+bool readQuoting(cmdContext* ctx, importFileSpec* rec) {
+  rec->quoting = kQuotingPlain;
+  rec->quoteChar = '"';
+  rec->escapeChar = 0;
+  qlong length = 0;
+  GetFldVal(paramField(6), fmtLength, 4, &length, ctx->cb);
+  if (length <= 0) return true;
+  if (length < 3 || length > 5) return false;
+  qchar text[6] = {};
+  GetFldVal(paramField(6), fmtString, length, text, ctx->cb);
+  if (!sameChars(text, "CSV", 3) && !sameChars(text, "csv", 3)) return false;
+  for (qlong i = 3; i < length; ++i) {
+    if (text[i] == '\'' && rec->quoteChar == '"')
+      rec->quoteChar = '\'';
+    else if (text[i] == '\\' && rec->escapeChar == 0)
+      rec->escapeChar = '\\';
+    else
+      return false; // an unknown mark, or one given twice
+  }
+  rec->quoting = kQuotingCsv;
   return true;
 }
 
@@ -224,8 +242,9 @@ void doOpenFile(cmdContext* ctx) {
     ctx->errCd = kResultBadParameter; // an encoding this build does not know: nothing is opened
     return;
   }
-  qshort quoting = kQuotingPlain;
-  if (ctx->paramCount > 5 && !readQuoting(ctx, &quoting)) {
+  importFileSpec dialect{}; // the quoting's three fields, read before anything is opened
+  dialect.quoteChar = '"';
+  if (ctx->paramCount > 5 && !readQuoting(ctx, &dialect)) {
     ctx->errCd = kResultBadParameter; // a quoting this library does not know: nothing is opened
     return;
   }
@@ -236,7 +255,9 @@ void doOpenFile(cmdContext* ctx) {
   }
   if (ctx->paramCount > 3) rec->stripEncQuotes = FlagParam(ctx, 4) ? 1 : 0;
   rec->encoding = encoding;
-  rec->quoting = quoting;
+  rec->quoting = dialect.quoting;
+  rec->quoteChar = dialect.quoteChar;
+  rec->escapeChar = dialect.escapeChar;
 
   // The path in the host's own characters: keywords, emptiness and length are judged on
   // them, never on bytes narrowed from them.

@@ -72,48 +72,63 @@ def file_bytes(b):
 class Case:
     """One source: its bytes, format and the records csv.reader gives, with byte offsets."""
 
-    def __init__(self, name, data, fields, utf8, rows, bom=0):
+    def __init__(self, name, data, fields, utf8, rows, bom=0, quoting="CSV"):
         self.name, self.data, self.fields, self.utf8 = name, data, fields, utf8
         self.rows = rows  # [(start, end, [values], code)]
         self.bom = bom
+        self.quoting = quoting  # the OpenFile quoting: CSV, CSV', CSV\ or CSV'\
 
 
 def decode(b, utf8):
     return b.decode("utf-8") if utf8 else b.decode("latin-1")
 
 
-def field_length(raw, delim):
+def field_length(raw, delim, quote='"', escape=None):
     """Characters of one field's raw text with its delimiter, as csv.reader takes them."""
     i = 0
-    if raw.startswith('"'):
+    if raw.startswith(quote):
         i = 1
         while i < len(raw):
-            if raw[i] == '"':
-                if raw[i + 1:i + 2] != '"':
+            if escape and raw[i] == escape:
+                i += 2
+                continue
+            if raw[i] == quote:
+                if raw[i + 1:i + 2] != quote:
                     i += 1
                     break
                 i += 1
             i += 1
     while i < len(raw) and raw[i] != delim and raw[i] not in "\r\n":
-        i += 1
+        i += 2 if escape and raw[i] == escape else 1
     return i + 1
 
 
-def expected(raw, row, delim):
-    """What the library delivers for a record: quoted values exactly, the rest trimmed."""
+def expected(raw, row, delim, quote='"', escape=None):
+    """What the library delivers for a record: quoted values exactly, the rest trimmed; the
+    fields a short record does not reach are empty."""
     vals = []
     for v in row:
-        vals.append(v if raw.startswith('"') else v.strip(" "))
-        raw = raw[field_length(raw, delim):]
+        vals.append(v if raw.startswith(quote) else v.strip(" "))
+        raw = raw[field_length(raw, delim, quote, escape):]
     return vals
 
 
-def records(data, utf8, delim, skip=0):
-    """csv.reader's records of data, each with its byte offsets and the code of its read."""
+def record_code(raw, n, width):
+    """The code of a read of a record of n fields under a format of width entries."""
+    if n < width or n == 0:
+        return 12
+    if n > width:
+        return 13
+    return 0 if raw.endswith("\n") or raw.endswith("\r") else 9
+
+
+def records(data, utf8, delim, skip=0, quote='"', escape=None, width=None):
+    """csv.reader's records of data, each with its byte offsets and the code of its read
+    (under a format of width entries, when given: short and long records)."""
     enc = "utf-8" if utf8 else "latin-1"
     text = decode(data[skip:], utf8)
     f = io.StringIO(text, newline="")
-    r = csv.reader(f, delimiter=delim)
+    r = csv.reader(f, delimiter=delim, quotechar=quote, escapechar=escape)
     out, here = [], 0
     while True:
         try:
@@ -124,7 +139,13 @@ def records(data, utf8, delim, skip=0):
         raw = text[here:end]
         start_b = skip + len(text[:here].encode(enc))
         end_b = skip + len(text[:end].encode(enc))
-        out.append((start_b, end_b, expected(raw, row, delim), 0 if raw.endswith("\n") else 9))
+        vals = expected(raw, row, delim, quote, escape)
+        if width is None:
+            code = 0 if raw.endswith("\n") else 9
+        else:
+            code = record_code(raw, len(row), width)
+            vals = (vals + [""] * width)[:width]
+        out.append((start_b, end_b, vals, code))
         here = end
     return out
 
@@ -174,6 +195,56 @@ def random_case(i):
     return Case("random%03d" % i, data, fields, utf8, back, bom)
 
 
+DIALECTS = [("CSV", '"', None), ("CSV'", "'", None), ("CSV\\", '"', "\\"), ("CSV'\\", "'", "\\")]
+
+
+def ragged_case(i):
+    """Rows of differing lengths and blank lines, in any dialect: the format takes the most
+    common length, so that short, long and blank records come; csv.reader's rows, cut or
+    filled to the format, with the codes of short (12) and long (13) records."""
+    utf8 = unicode and rng.random() < 0.3
+    keyword, delim = rng.choice(DELIMS)
+    quoting, quote, escape = rng.choice(DIALECTS)
+    lineterm = rng.choice(["\r\n", "\n"])
+    ends = rng.choice(["EOL", "CRLF" if lineterm == "\r\n" else "LF"])
+    width = rng.randint(2, 5)
+    rows = []
+    for _ in range(rng.randint(1, 12)):
+        # A blank first line is one byte, and a backward read from below 2 answers 7.
+        n = width if rng.random() < 0.6 else rng.randint(0 if rows else 1, width + 2)
+        row = [random_value(utf8, delim) + rng.choice(["", quote, "\\"]) for _ in range(n)]
+        # The writer may leave a lone CR unquoted (escaping rather than quoting), and the csv
+        # module ends a record at any CR: no CR in these values.
+        # With a backslash escape, a quoted line end can hide a record start from a backward
+        # read (docs/commands.md): those values keep to one line.
+        rows.append([v.replace("\r", "").replace("\n", "" if escape else "\n") for v in row])
+    s = io.StringIO(newline="")
+    w = csv.writer(s, delimiter=delim, lineterminator=lineterm, quotechar=quote,
+                   escapechar=escape or None, doublequote=escape is None or rng.random() < 0.5)
+    for row in rows:
+        if row:
+            w.writerow(row)
+        else:
+            s.write(lineterm)  # a blank line
+    if rng.random() < 0.3:  # no final line end
+        text = s.getvalue()
+        s = io.StringIO(text[:-len(lineterm)] if text.endswith(lineterm) else text)
+    data = s.getvalue().encode("utf-8" if utf8 else "latin-1")
+    back = records(data, utf8, delim, 0, quote, escape, width)
+    widths = [1] * width
+    for _, _, vals, _ in back:
+        for c, v in enumerate(vals):
+            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
+    fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == width - 1 else keyword)
+              for c in range(width)]
+    total = sum(m + 1 for _, m, _ in fields)
+    longest = max([e - s for s, e, _, _ in back] + [1])
+    if 2 * total <= longest:  # the window must reach the line end before the record too
+        grow = (longest - 2 * total) // width + 1
+        fields = [(n, m + grow, d) for n, m, d in fields]
+    return Case("ragged%03d" % i, data, fields, utf8, back, 0, quoting)
+
+
 def fixed_case(name, data, ends, maxima, keyword="COMMA", delim=","):
     fields = [("c%d" % c, m, ends if c == len(maxima) - 1 else keyword)
               for c, m in enumerate(maxima)]
@@ -197,7 +268,11 @@ def hand_cases():
         fixed_case("after-closing-quote", b'a,"ab"cd,e\nf,"g"h"i",j\n', "EOL", m),
         fixed_case("quote-in-plain", b'a,b"c"d,e\r\n5" tv,x"y,z\r\n', "CRLF", m),
         fixed_case("doubled-then-text", b'a,"x""y"z"w,e\n', "LF", m),
-        fixed_case("unclosed-at-end", b'a,b,c\nd,e,"f\ng,h', "EOL", m),
+        # A quote that opens a value crossing a line end and never closes: a stray quote (14),
+        # read as plain text; the line ends the record, and the next one is short (12).
+        Case("unclosed-at-end", b'a,b,c\nd,e,"f\ng,h', [("c0", 20, "COMMA"), ("c1", 20, "COMMA"),
+             ("c2", 20, "EOL")], False,
+             [(0, 6, ["a", "b", "c"], 0), (6, 13, ["d", "e", '"f'], 14), (13, 16, ["g", "h", ""], 12)]),
         fixed_case("empty-quoted", b'"","",""\n,,\n', "LF", m),
         fixed_case("no-final-line-end", b'a,"b\r\nc",d\r\ne,f,"g"', "EOL", m),
         fixed_case("mixed-line-ends", b'a,b,c\r\nd,"e\r\nf",g\nh,i,j\r\n', "EOL", m),
@@ -228,10 +303,10 @@ def scenario(case, source, backwards):
     L.append("load")
     if source == "disk":
         L.append("file data.csv " + file_bytes(case.data))
-        L.append("call OpenFile \"data.csv\" ref size 0 %s \"CSV\"" % enc)
+        L.append("call OpenFile \"data.csv\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     else:
         L.append("char src " + host_text(decode(case.data, case.utf8)))
-        L.append("call OpenFile \"FIELD:src\" ref size 0 %s \"CSV\"" % enc)
+        L.append("call OpenFile \"FIELD:src\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     L += ["expect rc 0", "expect size = %d" % len(case.data),
           "call DefineFormat ref fmt \"name\" \"size\" \"delim\"", "expect rc 0"]
     if not backwards:
@@ -256,6 +331,7 @@ def scenario(case, source, backwards):
 
 def main():
     cases = [random_case(i) for i in range(args.files)] + hand_cases()
+    cases += [ragged_case(i) for i in range(args.files)]
     if args.keep:
         os.makedirs(args.keep, exist_ok=True)
         return run(cases, args.keep)

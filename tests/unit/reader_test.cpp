@@ -601,8 +601,9 @@ TEST(QuickLooks, TakeAPieceOnlyAsTheInPlacePathFindsIt) {
     cursor.run = run.data();
     cursor.runStart = 0;
     cursor.runCount = static_cast<qlong>(run.size());
-    cursor.quoteStops[0] = true;
-    cursor.quoteStops[1] = rng() % 2 == 0;
+    cursor.quotes.stops[0] = true;
+    cursor.quotes.quote = kQuoteByte;
+    cursor.quotes.stops[1] = rng() % 2 == 0;
     const auto size = static_cast<qlong>(run.size());
     for (qlong at = 0; at < size; ++at) {
       SCOPED_TRACE("round " + std::to_string(round) + ", at " + std::to_string(at));
@@ -610,7 +611,7 @@ TEST(QuickLooks, TakeAPieceOnlyAsTheInPlacePathFindsIt) {
       const char* text = nullptr;
       qlong length = -1;
       const bool inPlace = ReadPieceInPlace(&cursor, &f, &pos, &text, &length);
-      const int quick = QuickPieceLength(&f, cursor.quoteStops, run.data() + at, size - at, at);
+      const int quick = QuickPieceLength(&f, cursor.quotes, run.data() + at, size - at, at);
       if (quick >= 0) {
         ++quickTaken;
         ASSERT_TRUE(inPlace);
@@ -621,7 +622,7 @@ TEST(QuickLooks, TakeAPieceOnlyAsTheInPlacePathFindsIt) {
       const qlong origin = at - std::min<qlong>(at, static_cast<qlong>(rng() % 21));
       LoadPieceBlock(&block, run.data() + origin, size - origin);
       ASSERT_TRUE(BlockServes(block, &f));
-      const int fromBlock = BlockPieceLength(block, &f, cursor.quoteStops, run.data() + at);
+      const int fromBlock = BlockPieceLength(block, &f, cursor.quotes, run.data() + at);
       if (fromBlock >= 0) {
         ++blockTaken;
         ASSERT_TRUE(inPlace);

@@ -22,7 +22,10 @@ static_assert(kResultNotLoaded == qhost::kRcNotLoaded && kResultOk == qhost::kRc
               kResultNoSuchFile == qhost::kRcNoSuchFile && kResultAtEnd == qhost::kRcAtEnd &&
               kResultShortFixed == qhost::kRcShortFixed &&
               kResultNoDelimiter == qhost::kRcNoDelimiter &&
-              kResultPositionLost == qhost::kRcPositionLost && kResultTooLong == qhost::kRcTooLong);
+              kResultPositionLost == qhost::kRcPositionLost && kResultTooLong == qhost::kRcTooLong &&
+              kResultShortRecord == qhost::kRcShortRecord &&
+              kResultLongRecord == qhost::kRcLongRecord &&
+              kResultStrayQuote == qhost::kRcStrayQuote);
 
 // The codes of the guide's result-code table, in its order.
 std::vector<int> guideCodes() {
@@ -41,7 +44,7 @@ std::vector<int> guideCodes() {
 
 TEST(ResultCodes, TheToolNamesEveryCodeOfTheGuide) {
   const auto codes = guideCodes();
-  ASSERT_GE(codes.size(), 13u) << "the guide's table was not found";
+  ASSERT_GE(codes.size(), 16u) << "the guide's table was not found";
   std::set<std::string> texts;
   for (int code : codes) {
     const std::string text = qhost::resultText(code);
@@ -49,12 +52,12 @@ TEST(ResultCodes, TheToolNamesEveryCodeOfTheGuide) {
     texts.insert(text);
   }
   EXPECT_EQ(texts.size(), codes.size()) << "two codes share one text";
-  EXPECT_EQ(std::string(qhost::resultText(kResultTooLong + 1)), "unknown result");
+  EXPECT_EQ(std::string(qhost::resultText(kResultStrayQuote + 1)), "unknown result");
 }
 
 TEST(ResultCodes, TheGuideListsEveryCodeOfTheLibrary) {
   const auto codes = guideCodes();
-  for (qshort code = kResultNotLoaded; code <= kResultTooLong; ++code)
+  for (qshort code = kResultNotLoaded; code <= kResultStrayQuote; ++code)
     EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << "code " << code;
 }
 

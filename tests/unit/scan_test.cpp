@@ -174,7 +174,7 @@ TEST(Scan, TheBlockPassGivesTheLineEndsAnEvenCountFollows) {
       odd = odd != (window[static_cast<size_t>(x)] == '"');
     }
     std::vector<std::pair<qlong, qlong>> got;
-    avx2::evenScan s{window.data(), end, 0, 0, 0, oddAfter, '\n'};
+    avx2::evenScan s{window.data(), end, 0, 0, 0, oddAfter, '\n', '"'};
     while (s.even != 0 || avx2::nextEvenBlock(&s)) {
       const int bit = 63 - std::countl_zero(s.even);
       s.even &= ~(uint64_t{1} << bit);
