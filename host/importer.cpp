@@ -5,7 +5,9 @@
 
 #include "host.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -370,6 +372,9 @@ namespace {
 // What the read loop saw: the records written, each return code's count, the last code and
 // where the position ended.
 struct ReadTally {
+  enum { kShort, kLong, kBlank, kStray, kKinds };
+  long count[kKinds] = {};   // short, long, blank and stray-quote records
+  double first[kKinds] = {}; // the position of the first of each
   long records = 0;
   std::map<int, long> codes;
   double last = kRcOk;
@@ -400,9 +405,10 @@ public:
     std::vector<Param> open = {Param{{}, Value::str(fromUtf8(opt_.source))}, Param{"fileRef", {}},
                                Param{"fileSize", {}},
                                Param{{}, Value::num(opt_.stripQuotes ? 1 : 0)}};
-    if (!opt_.encoding.empty() || opt_.csv)
+    const std::string quoting = !opt_.quoting.empty() ? opt_.quoting : opt_.csv ? "CSV" : "";
+    if (!opt_.encoding.empty() || !quoting.empty())
       open.push_back(Param{{}, Value::str(fromUtf8(opt_.encoding))});
-    if (opt_.csv) open.push_back(Param{{}, Value::str(U"CSV")});
+    if (!quoting.empty()) open.push_back(Param{{}, Value::str(fromUtf8(quoting))});
     host_.execute(*lib_, kOpenFile, open);
     if (code() != kRcOk) return failed("OpenFile");
     ref_ = host_.variable("fileRef")->number;
@@ -420,9 +426,9 @@ public:
       host_.addRow("headerFormat",
                    {Value::str(U""), Value::num(32000), Value::str(fromUtf8(f.delimiter))});
     if (!defineFormat("headerFormat")) return failed("DefineFormat");
-    host_.setVariable("position", Value::num(0));
+    host_.setVariable("position", Value::num(opt_.tableStart));
     host_.execute(*lib_, kReadRecord, {Param{{}, Value::num(ref_)}, Param{"position", {}}});
-    if (code() == kRcOk || code() == kRcNoDelimiter || code() == kRcTooLong)
+    if (code() == kRcOk || code() == kRcNoDelimiter || code() >= kRcTooLong)
       headerEnd_ = host_.variable("position")->number;
     else if (code() != kRcAtEnd)
       return failed("ReadRecord (the header)");
@@ -451,8 +457,12 @@ public:
 
   // Where the read starts: --from, else the end backwards or the header's end forwards.
   double start() const {
-    return opt_.from >= 0 ? opt_.from : (opt_.backwards ? size_ : headerEnd_);
+    if (opt_.from >= 0) return opt_.from;
+    if (opt_.backwards) return opt_.tableEnd >= 0 ? opt_.tableEnd : size_;
+    return firstRecord();
   }
+  // The table's first record: after the header, or where the table starts.
+  double firstRecord() const { return headerEnd_ >= 0 ? headerEnd_ : opt_.tableStart; }
   double size() const { return size_; }
 
   // Reads record after record into the writer until the source, the limit or a failure ends it.
@@ -470,19 +480,29 @@ public:
     for (size_t i = 0; i < opt_.fields.size(); ++i)
       host_.bindText(opt_.fields[i].name, &values[i]);
     const Value* position = host_.variable("position");
+    const double tableEnd = opt_.tableEnd >= 0 ? opt_.tableEnd : size_;
     while (opt_.limit == 0 || t.records < opt_.limit) {
+      if (!opt_.backwards && opt_.from < 0 && position->number >= tableEnd) {
+        t.last = kRcAtEnd; // a footnote follows the table
+        break;
+      }
+      const double before = position->number;
+      for (auto& v : values) // never a value of an earlier record
+        v.clear();
       host_.execute(*lib_, kReadRecord, read);
       t.last = code();
       ++t.codes[static_cast<int>(t.last)];
       if (t.last == kRcAtEnd || t.last == kRcNotLoaded ||
           (t.last >= kRcNoFormat && t.last <= kRcNoSuchFile))
         break;
-      if (opt_.header && opt_.backwards && position->number < headerEnd_) {
-        t.last = kRcAtEnd; // the header itself: the records before it are all read
+      if (opt_.backwards && opt_.from < 0 && position->number < firstRecord()) {
+        t.last = kRcAtEnd; // the header or the preamble: the records before it are all read
         break;
       }
-      ++t.records;
-      writer.record(values);
+      if (!tally(&t, before, values)) {
+        ++t.records;
+        writer.record(values);
+      }
       progress.update(position->number, t.records);
       if (t.last == kRcNoDelimiter || t.last == kRcShortFixed) break; // ran into the end
     }
@@ -510,12 +530,44 @@ public:
            << (t.seconds > 0 ? bytes / t.seconds / 1e6 : 0) << " MB/s); results:";
       for (const auto& [c, n] : t.codes)
         line << " " << c << " x" << n << " (" << resultText(c) << ")";
+      static const char* const kNames[] = {"short", "long", "blank", "stray-quote"};
+      for (int k = 0; k < ReadTally::kKinds; ++k)
+        if (t.count[k] > 0)
+          line << "; " << t.count[k] << " " << kNames[k] << " (the first at position "
+               << static_cast<long long>(t.first[k]) << ")";
+      if (t.count[ReadTally::kBlank] > 0)
+        line << (opt_.keepBlank ? "; blank lines kept as empty rows" : "; blank lines skipped");
       err_ << line.str() << "\n";
     }
+    const bool damaged =
+        t.count[ReadTally::kShort] + t.count[ReadTally::kLong] + t.count[ReadTally::kStray] > 0;
+    if (opt_.strict && damaged) return 1;
     return (atEnd || limited) ? 0 : 1;
   }
 
 private:
+  // Counts a short, long, blank or stray-quote record, with the position of the first of each;
+  // true for a blank line that is not kept (it is not written).
+  bool tally(ReadTally* t, double before, const std::vector<std::string>& values) {
+    const double at = std::min(before, host_.variable("position")->number);
+    const bool empty =
+        std::all_of(values.begin(), values.end(), [](const std::string& v) { return v.empty(); });
+    const double consumed = std::abs(host_.variable("position")->number - before);
+    int kind = -1;
+    if ((t->last == kRcShortRecord || (values.size() == 1 && t->last == kRcOk)) && empty &&
+        consumed <= 2)
+      kind = ReadTally::kBlank;
+    else if (t->last == kRcShortRecord)
+      kind = ReadTally::kShort;
+    else if (t->last == kRcLongRecord)
+      kind = ReadTally::kLong;
+    else if (t->last == kRcStrayQuote)
+      kind = ReadTally::kStray;
+    if (kind < 0) return false;
+    if (t->count[kind]++ == 0) t->first[kind] = at;
+    return kind == ReadTally::kBlank && !opt_.keepBlank;
+  }
+
   double code() const { return host_.returnCode() ? host_.returnCode()->asNumber() : kRcNotLoaded; }
 
   bool failed(const char* step) {
@@ -539,7 +591,7 @@ private:
   Host host_;
   double ref_ = 0;
   double size_ = 0;
-  double headerEnd_ = 0;
+  double headerEnd_ = -1; // -1: no header read
 };
 
 } // namespace

@@ -31,9 +31,14 @@ struct ImportOptions {
   long limit = 0;   // 0: every record
   OutputForm output = OutputForm::Table;
   bool quiet = false;
-  std::string encoding; // empty: bytes as they stand
-  bool csv = false;     // CSV quoting (the sixth OpenFile parameter)
-  bool header = false;  // the first record names the fields: skipped
+  std::string encoding;   // empty: bytes as they stand
+  bool csv = false;       // CSV quoting (the sixth OpenFile parameter)
+  std::string quoting;    // the sixth OpenFile parameter when given (CSV, CSV', ...): wins over csv
+  bool header = false;    // the first record names the fields: skipped
+  double tableStart = 0;  // where the table (its header, or its first record) starts
+  double tableEnd = -1;   // where a footnote starts (a sniff saw it); -1: the end of the source
+  bool keepBlank = false; // blank lines are written as empty rows, not skipped
+  bool strict = false;    // a short, long or stray-quote record makes the exit status 1
 };
 
 // "NAME:MAX:DELIMITER"; false (with *why) when malformed.

@@ -95,36 +95,40 @@ int runScenarios(const std::string& library, const std::vector<std::string>& fil
   return failed ? 1 : 0;
 }
 
-// An import with no format: the source's own, sniffed from its start, with CSV quoting, its
-// encoding and, under --header, the header's names. Says on stderr what it chose.
-bool sniffForImport(qhost::ImportOptions* imp) {
+// An import with no format: the source's own, sniffed from its start, with its dialect of CSV
+// quoting, its encoding, its table's bounds and, when it has one, the header's names (the
+// header is then skipped). Says on stderr what it chose. *empty: the source holds nothing.
+bool sniffForImport(qhost::ImportOptions* imp, bool* empty) {
   qhost::SniffResult r;
   std::string why;
+  *empty = false;
   if (imp->source == "CLIPBOARD" || !qhost::sniffFile(imp->source, false, &r, &why)) {
+    if (r.empty) {
+      *empty = true;
+      if (!imp->quiet) std::cerr << "quillomar-host: " << why << ": an empty table\n";
+      return true;
+    }
     std::cerr << "quillomar-host: "
               << (why.empty() ? "the clipboard cannot be sniffed: give --field or --format" : why)
               << "\n";
     return false;
   }
   imp->fields = r.fields;
-  for (size_t i = 0; i < imp->fields.size(); ++i) { // named after the header only if skipped
-    imp->fields[i].name = imp->header ? r.firstNames[i] : "f" + std::to_string(i + 1);
-    imp->fields[i].label = imp->header ? r.firstRow[i] : imp->fields[i].name;
+  const bool named = r.header || imp->header;
+  for (size_t i = 0; i < imp->fields.size(); ++i) {
+    imp->fields[i].name = named ? r.firstNames[i] : "f" + std::to_string(i + 1);
+    imp->fields[i].label = named ? r.firstRow[i] : imp->fields[i].name;
   }
-  imp->csv = true;
+  imp->header = named;
+  if (imp->quoting.empty()) imp->quoting = r.quoting;
+  imp->tableStart = static_cast<double>(r.tableStart);
+  imp->tableEnd = static_cast<double>(r.tableEnd);
   if (imp->encoding.empty() && r.utf8 && buildFlavour() != qhost::Flavour::Win8)
     imp->encoding = "UTF-8";
   if (!imp->quiet) {
-    std::string header;
-    if (r.header && imp->header)
-      header = ", a header of " + std::to_string(r.headerBytes) + " bytes (skipped)";
-    else if (r.header)
-      header = ", what looks like a header (--header skips it)";
-    else if (imp->header)
-      header = ", no header seen (--header skips the first record)";
-    std::cerr << "quillomar-host: sniffed " << imp->fields.size() << " field(s), " << r.delimiter
-              << " and " << r.lineEnd << ", CSV quoting" << (imp->encoding.empty() ? "" : ", UTF-8")
-              << header << "\n";
+    std::cerr << "quillomar-host: sniffed: " << qhost::describeChoice(r)
+              << (imp->encoding.empty() ? "" : ", UTF-8")
+              << (named ? "; the header is skipped" : "") << "\n";
   }
   return true;
 }
@@ -188,6 +192,15 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
   import->add_flag("--csv", imp.csv,
                    "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "
                    "quotes");
+  import
+      ->add_option("--quoting", imp.quoting,
+                   "the quoting: CSV (RFC 4180), CSV' (values quoted with apostrophes), CSV\\ (a "
+                   "backslash makes the next character literal) or CSV'\\; implies --csv")
+      ->check(CLI::IsMember({"CSV", "CSV'", "CSV\\", "CSV'\\", "csv", "csv'", "csv\\", "csv'\\"}));
+  import->add_flag("--keep-blank", imp.keepBlank,
+                   "write blank lines as empty rows (under CSV quoting they are skipped)");
+  import->add_flag("--strict", imp.strict,
+                   "exit 1 when any record is short, long or holds a stray quote (CSV quoting)");
   import->add_flag("--header", imp.header,
                    "the first record is a header: skip it (and name the fields after it when the "
                    "format is sniffed)");
@@ -211,7 +224,11 @@ int runImportCommand(ImportCommand& c) {
     std::cerr << "quillomar-host: " << why << "\n";
     return 2;
   }
-  if (imp.fields.empty() && !sniffForImport(&imp)) return 2;
+  if (imp.fields.empty()) {
+    bool empty = false;
+    if (!sniffForImport(&imp, &empty)) return 2;
+    if (empty) return 0; // an empty table: nothing to write
+  }
   for (const auto& pair : imp.subs) {
     if (qhost::fromUtf8(pair).empty() || qhost::fromUtf8(pair).size() > 2) {
       std::cerr << "quillomar-host: --subs takes one or two characters, not \"" << pair << "\"\n";

@@ -1,12 +1,15 @@
-// quillomar-host sniff: reads the start of a file as RFC 4180 would with each candidate
-// delimiter, keeps the one that gives every record the same number of fields, and guesses
-// the header, the line ends, the encoding and the maxima from what it read.
+// quillomar-host sniff: reads the start of a file as CSV with each candidate dialect
+// (delimiter, quote, escape), keeps the one whose rows agree most on their number of fields,
+// a minority of bad rows tolerated, and finds from what it read the table's first and last
+// rows (past a preamble and before a footnote), the header, the line ends, the encoding and
+// the maxima.
 #include "sniff.h"
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 
 namespace qhost {
@@ -16,20 +19,29 @@ namespace {
 constexpr long long kSniffBytes = 1 << 20;
 constexpr long long kMaxField = 32000;
 
+// A dialect: the delimiter (one or two bytes: ", "), the quote and the escape (0: none).
+struct Dialect {
+  std::string delim;
+  char quote;
+  char escape;
+};
+
 struct Parsed {
   std::vector<std::vector<std::string>> rows; // blank lines left out
+  std::vector<long long> starts;              // where each row's record starts
   std::vector<long long> ends;                // where each row's record ends
   std::vector<bool> rowQuoted;                // whether any value of the row was quoted
   int crlf = 0, lf = 0, cr = 0;               // line ends outside quotes
 };
 
-// The records of data from `from` on, read as csv.reader reads them. A record cut by the end
-// of a partial read is left out.
-Parsed parse(const std::string& data, size_t from, char delim, bool whole) {
+// The records of data from `from` on, read as the library reads them under the dialect's CSV
+// quoting. A record cut by the end of a partial read is left out.
+Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole) {
   Parsed p;
   std::vector<std::string> row;
   std::string field;
   bool quoted = false, inQuotes = false, anyQuoted = false, started = false;
+  long long rowStart = static_cast<long long>(from);
   auto endField = [&] {
     row.push_back(field);
     field.clear();
@@ -39,33 +51,43 @@ Parsed parse(const std::string& data, size_t from, char delim, bool whole) {
     if (started || !row.empty() || !field.empty()) {
       endField();
       p.rows.push_back(row);
+      p.starts.push_back(rowStart);
       p.ends.push_back(static_cast<long long>(end));
       p.rowQuoted.push_back(anyQuoted);
     }
     row.clear();
     started = anyQuoted = false;
+    rowStart = static_cast<long long>(end);
   };
   size_t i = from;
   while (i < data.size()) {
     const char c = data[i];
+    if (d.escape && c == d.escape && i + 1 < data.size()) {
+      field += data[i + 1];
+      started = true;
+      i += 2;
+      continue;
+    }
     if (inQuotes) {
-      if (c == '"' && i + 1 < data.size() && data[i + 1] == '"') {
-        field += '"';
+      if (c == d.quote && i + 1 < data.size() && data[i + 1] == d.quote) {
+        field += d.quote;
         i += 2;
         continue;
       }
-      if (c == '"')
+      if (c == d.quote)
         inQuotes = false;
       else
         field += c;
       ++i;
       continue;
     }
-    if (c == '"' && field.empty() && !quoted) {
+    if (c == d.quote && field.empty() && !quoted) {
       inQuotes = quoted = anyQuoted = started = true;
-    } else if (c == delim) {
+    } else if (data.compare(i, d.delim.size(), d.delim) == 0) {
       endField();
       started = true;
+      i += d.delim.size();
+      continue;
     } else if (c == '\r' || c == '\n') {
       const bool pair = c == '\r' && i + 1 < data.size() && data[i + 1] == '\n';
       (pair ? p.crlf : c == '\n' ? p.lf : p.cr)++;
@@ -96,18 +118,20 @@ bool isNumber(const std::string& s) {
 // The csv module's vote: a column whose later values are all numbers, or all of one
 // length, speaks for a header when the first row's value breaks the pattern.
 bool looksLikeHeader(const Parsed& p) {
-  if (p.rows.size() < 2) return false;
+  if (p.rows.empty()) return false;
   const auto& first = p.rows[0];
   std::set<std::string> seen;
   for (const auto& v : first) {
     if (v.empty() || isNumber(v) || !seen.insert(v).second) return false;
   }
+  if (p.rows.size() == 1) return true; // a table of names alone: a header with no records
   int votes = 0;
   for (size_t c = 0; c < first.size(); ++c) {
     bool numeric = true;
     size_t length = std::string::npos;
     bool sameLength = true;
     for (size_t r = 1; r < p.rows.size(); ++r) {
+      if (p.rows[r].size() != first.size()) continue;
       const std::string& v = p.rows[r][c];
       numeric = numeric && isNumber(v);
       if (length == std::string::npos) length = v.size();
@@ -168,6 +192,110 @@ long long roomFor(size_t longest) {
   return m > kMaxField ? kMaxField : m;
 }
 
+// A candidate dialect's reading of the sample: its rows, the width most of them share (two
+// fields or more), how many rows have it, and the table's first and last rows.
+struct Choice {
+  Dialect dialect;
+  std::string keyword; // the delimiter as a format names it
+  Parsed parsed;
+  size_t width = 1;
+  size_t agreeing = 0; // rows of that width
+  size_t first = 0, last = 0;
+};
+
+// The candidates, in the order a tie is settled: the usual delimiters first, a double quote
+// before an apostrophe, no escape before a backslash.
+std::vector<Dialect> candidates() {
+  std::vector<Dialect> out;
+  for (const char* d : {",", ";", "\t", "|", ":", ", ", " "})
+    for (char q : {'"', '\''})
+      for (char e : {'\0', '\\'})
+        out.push_back({d, q, e});
+  return out;
+}
+
+std::string keywordOf(const std::string& d) {
+  if (d == ",") return "COMMA";
+  if (d == ";") return "SEMICO";
+  if (d == "\t") return "TAB";
+  return "ASC" + d;
+}
+
+// Reads the sample in every dialect and keeps the one whose rows agree best: the most rows of
+// one width of two fields or more, a minority of other rows tolerated. A tie goes to the wider
+// rows, then to the earlier candidate. False when no dialect gives two fields.
+bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* best) {
+  bool found = false;
+  double bestScore = -1;
+  for (const Dialect& d : candidates()) {
+    // The quote and escape candidates matter only where their bytes appear.
+    if (d.quote == '\'' && data.find('\'', from) == std::string::npos) continue;
+    if (d.escape && data.find('\\', from) == std::string::npos) continue;
+    Choice c;
+    c.dialect = d;
+    c.keyword = keywordOf(d.delim);
+    c.parsed = parse(data, from, d, whole);
+    std::map<size_t, size_t> widths;
+    for (const auto& r : c.parsed.rows)
+      ++widths[r.size()];
+    for (const auto& [w, n] : widths)
+      if (w >= 2 && (n > c.agreeing || (n == c.agreeing && w > c.width))) {
+        c.width = w;
+        c.agreeing = n;
+      }
+    if (c.width < 2) continue;
+    const double rows = static_cast<double>(c.parsed.rows.size());
+    // The share of agreeing rows, with a little for more fields, so that a tie of shares goes
+    // to the finer split (a space inside values against a delimiter between them does not).
+    const double score =
+        static_cast<double>(c.agreeing) / rows +
+        0.001 * static_cast<double>(c.width) / (1.0 + static_cast<double>(c.width));
+    if (score > bestScore + 1e-9) {
+      bestScore = score;
+      *best = std::move(c);
+      found = true;
+    }
+  }
+  return found;
+}
+
+// The table within the rows: its first row is the first of the common width that is followed
+// by another of it (title and comment lines before it are a preamble); its last, the last of
+// the common width, the rows after it a footnote when they are narrower. Fills the header,
+// the table's bounds and the first row.
+void describeTable(Choice& c, SniffResult* out) {
+  const Parsed& p = c.parsed;
+  const size_t n = p.rows.size();
+  size_t first = 0;
+  while (first < n && !(p.rows[first].size() == c.width &&
+                        (first + 1 >= n || p.rows[first + 1].size() == c.width)))
+    ++first;
+  if (first == n) {
+    first = 0;
+    while (first < n && p.rows[first].size() != c.width)
+      ++first;
+  }
+  size_t last = n - 1;
+  while (last > first && p.rows[last].size() < c.width && p.rows[last].size() <= c.width / 2 + 1)
+    --last;
+  c.first = first;
+  c.last = last;
+  Parsed table;
+  for (size_t r = first; r <= last; ++r)
+    table.rows.push_back(p.rows[r]);
+  out->header = looksLikeHeader(table);
+  out->firstRow = p.rows[first];
+  out->firstRow.resize(c.width);
+  out->preambleRows = first;
+  out->footnoteRows = n - 1 - last;
+  out->tableStart = p.starts[first];
+  out->headerBytes = out->header ? p.ends[first] : p.starts[first];
+  out->tableEnd = out->whole || last + 1 < n ? p.ends[last] : -1;
+  out->quoted = std::find(p.rowQuoted.begin(), p.rowQuoted.end(), true) != p.rowQuoted.end();
+  out->rows = n;
+  out->agreeing = c.agreeing;
+}
+
 } // namespace
 
 bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string* why) {
@@ -190,6 +318,7 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   out->bytesRead = static_cast<long long>(data.size());
   if (data.empty()) {
     *why = path + " is empty";
+    out->empty = true;
     return false;
   }
   size_t controls = 0;
@@ -210,68 +339,58 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   bool beyond = false;
   out->utf8 = validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
 
-  // The delimiter that gives every record the same number of fields, the most fields first.
-  struct Candidate {
-    char c;
-    const char* keyword;
-  };
-  const Candidate candidates[] = {{',', "COMMA"}, {'\t', "TAB"}, {';', "SEMICO"}};
-  Parsed best;
-  size_t bestFields = 0;
-  std::string problem;
-  for (const auto& cand : candidates) {
-    Parsed p = parse(data, from, cand.c, out->whole);
-    if (p.rows.empty()) continue;
-    const size_t n = p.rows[0].size();
-    auto odd = std::find_if(p.rows.begin(), p.rows.end(),
-                            [n](const std::vector<std::string>& r) { return r.size() != n; });
-    if (odd != p.rows.end()) {
-      if (n > 1 && problem.empty())
-        problem = std::string("with ") + cand.keyword + " the first record has " +
-                  std::to_string(n) + " fields but record " +
-                  std::to_string(odd - p.rows.begin() + 1) + " has " + std::to_string(odd->size());
-      continue;
-    }
-    if (n > bestFields) {
-      bestFields = n;
-      best = std::move(p);
-      out->delimiter = cand.keyword;
-    }
-  }
-  if (bestFields == 0) {
-    *why = path +
-           ": no delimiter (comma, tab or semicolon) gives every record the same number "
-           "of fields" +
-           (problem.empty() ? std::string() : " (" + problem + ")");
+  Choice best;
+  const bool split = chooseDialect(data, from, out->whole, &best);
+  if (split && best.agreeing < 2 && best.parsed.rows.size() > 1) {
+    *why = path + ": no delimiter gives two of its rows the same number of fields";
     return false;
   }
-  const int kinds = (best.crlf > 0) + (best.lf > 0) + (best.cr > 0);
-  out->lineEnd = kinds != 1 ? "EOL" : best.crlf ? "CRLF" : best.lf ? "LF" : "RETURN";
-  out->quoted =
-      std::find(best.rowQuoted.begin(), best.rowQuoted.end(), true) != best.rowQuoted.end();
-  out->header = looksLikeHeader(best);
-  out->headerBytes = out->header ? best.ends[0] : static_cast<long long>(from);
-  out->firstRow = best.rows[0];
+  if (!split) { // one column: each line a value
+    best.dialect = {",", '"', '\0'};
+    best.keyword = "COMMA";
+    best.parsed = parse(data, from, best.dialect, out->whole);
+    best.width = 1;
+    if (best.parsed.rows.empty()) {
+      *why = path + " holds no record";
+      out->empty = true;
+      return false;
+    }
+  }
+  describeTable(best, out);
+  const Parsed& p = best.parsed;
+  const int kinds = (p.crlf > 0) + (p.lf > 0) + (p.cr > 0);
+  out->lineEnd = kinds != 1 ? "EOL" : p.crlf ? "CRLF" : p.lf ? "LF" : "RETURN";
+  // Where a CR-only file's records end is a carriage return: EOL would not see them.
+  if (kinds > 1 && p.cr > p.crlf + p.lf) out->lineEnd = "RETURN";
+  out->delimiter = best.keyword;
+  out->quoting = std::string("CSV") + (best.dialect.quote == '\'' ? "'" : "") +
+                 (best.dialect.escape ? "\\" : "");
+  const size_t width = best.width;
   std::set<std::string> used;
-  for (size_t c = 0; c < bestFields; ++c)
-    out->firstNames.push_back(fieldName(best.rows[0][c], c, &used));
-  for (size_t c = 0; c < bestFields; ++c) {
+  for (size_t c = 0; c < width; ++c)
+    out->firstNames.push_back(
+        fieldName(c < out->firstRow.size() ? out->firstRow[c] : "", c, &used));
+  for (size_t c = 0; c < width; ++c) {
     size_t longest = 0;
-    for (const auto& r : best.rows)
-      longest = std::max(longest, r[c].size());
+    for (size_t r = best.first; r <= best.last && r < p.rows.size(); ++r)
+      if (c < p.rows[r].size()) longest = std::max(longest, p.rows[r][c].size());
     FieldOption f;
     f.name = out->header ? out->firstNames[c] : "f" + std::to_string(c + 1);
-    f.label = out->header ? best.rows[0][c] : f.name;
+    f.label = out->header ? out->firstRow[c] : f.name;
     f.max = static_cast<double>(roomFor(longest));
-    f.delimiter = c + 1 == bestFields ? out->lineEnd : out->delimiter;
+    f.delimiter = c + 1 == width ? out->lineEnd : out->delimiter;
     out->fields.push_back(f);
   }
   return true;
 }
 
 void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, std::ostream& out) {
-  for (const auto& f : r.fields)
-    out << f.name << " " << static_cast<long long>(f.max) << " " << f.delimiter << "\n";
+  for (const auto& f : r.fields) {
+    // A delimiter that holds a blank is written in quotes, as the format file reads it.
+    const bool blank = f.delimiter.find(' ') != std::string::npos;
+    out << f.name << " " << static_cast<long long>(f.max) << " "
+        << (blank ? "\"" + f.delimiter + "\"" : f.delimiter) << "\n";
+  }
   const bool decodes = flavour != Flavour::Win8;
   out << "# sniffed from " << path << " ("
       << (r.whole ? "the whole file" : "its first " + std::to_string(r.bytesRead) + " bytes")
@@ -279,20 +398,42 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
   out << "# encoding: "
       << (r.utf8 ? (r.bom ? "UTF-8 with a byte-order mark" : "UTF-8") : "bytes as they stand")
       << (r.utf8 && !decodes ? " (the 8-bit host takes bytes as they stand)" : "") << "\n";
-  out << "# quoting: "
-      << (r.quoted ? "CSV (quoted values found)" : "CSV (no quoted values seen; either reads it)")
-      << "\n";
+  out << "# quoting: " << r.quoting
+      << (r.quoted ? " (quoted values found)" : " (no quoted values seen)") << "\n";
+  if (r.preambleRows > 0)
+    out << "# preamble: " << r.preambleRows << " line(s) before the table, skipped\n";
   if (r.header)
-    out << "# header: " << r.headerBytes << " bytes; the first record starts at position "
+    out << "# header: at position " << r.tableStart << "; the first record starts at position "
         << r.headerBytes << "\n";
   else
     out << "# header: none; the first record starts at position " << r.headerBytes << "\n";
+  if (r.footnoteRows > 0)
+    out << "# footnote: " << r.footnoteRows << " line(s) after the table, from position "
+        << r.tableEnd << "\n";
   const std::string encoding = r.utf8 && decodes ? "UTF-8" : "";
-  out << "# OpenFile: Quillomar.OpenFile(path,fileRef,fileSize,0,\"" << encoding << "\",\"CSV\")\n";
+  std::string quoting;
+  for (char c : r.quoting)
+    quoting += c == '\\' ? "\\\\" : std::string(1, c);
+  out << "# OpenFile: Quillomar.OpenFile(path,fileRef,fileSize,0,\"" << encoding << "\",\""
+      << r.quoting << "\")\n";
   out << "# DefineFormat list lines (name, maximum, delimiter):\n";
   for (const auto& f : r.fields)
     out << "#   \"" << f.name << "\", " << static_cast<long long>(f.max) << ", \"" << f.delimiter
         << "\"\n";
+}
+
+std::string describeChoice(const SniffResult& r) {
+  std::string d = r.delimiter == "ASC "    ? "a space"
+                  : r.delimiter == "ASC, " ? "a comma and a space"
+                                           : r.delimiter;
+  std::string why = "chose " + std::to_string(r.fields.size()) + " field(s) split by " + d + ", " +
+                    r.lineEnd + " line ends, " + r.quoting + " quoting";
+  why += ": " + std::to_string(r.agreeing) + " of " + std::to_string(r.rows) +
+         " rows have that many fields";
+  if (r.preambleRows) why += "; " + std::to_string(r.preambleRows) + " preamble line(s)";
+  if (r.footnoteRows) why += "; " + std::to_string(r.footnoteRows) + " footnote line(s)";
+  why += r.header ? "; a header" : "; no header";
+  return why;
 }
 
 int runSniff(Flavour flavour, const std::string& path, bool all, std::ostream& out,
@@ -301,8 +442,9 @@ int runSniff(Flavour flavour, const std::string& path, bool all, std::ostream& o
   std::string why;
   if (!sniffFile(path, all, &r, &why)) {
     err << "quillomar-host: " << why << "\n";
-    return 2;
+    return r.empty ? 0 : 2; // an empty file is an empty table
   }
+  err << "quillomar-host: " << describeChoice(r) << "\n";
   writeSniff(r, path, flavour, out);
   return 0;
 }

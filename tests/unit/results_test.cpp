@@ -22,8 +22,8 @@ static_assert(kResultNotLoaded == qhost::kRcNotLoaded && kResultOk == qhost::kRc
               kResultNoSuchFile == qhost::kRcNoSuchFile && kResultAtEnd == qhost::kRcAtEnd &&
               kResultShortFixed == qhost::kRcShortFixed &&
               kResultNoDelimiter == qhost::kRcNoDelimiter &&
-              kResultPositionLost == qhost::kRcPositionLost && kResultTooLong == qhost::kRcTooLong &&
-              kResultShortRecord == qhost::kRcShortRecord &&
+              kResultPositionLost == qhost::kRcPositionLost &&
+              kResultTooLong == qhost::kRcTooLong && kResultShortRecord == qhost::kRcShortRecord &&
               kResultLongRecord == qhost::kRcLongRecord &&
               kResultStrayQuote == qhost::kRcStrayQuote);
 
