@@ -504,7 +504,9 @@ public:
         writer.record(values);
       }
       progress.update(position->number, t.records);
-      if (t.last == kRcNoDelimiter || t.last == kRcShortFixed) break; // ran into the end
+      // Forwards the last record ran into the end; backwards only the first record read can
+      // end without its line end, and the records before it are still to come.
+      if (!opt_.backwards && (t.last == kRcNoDelimiter || t.last == kRcShortFixed)) break;
     }
     t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     t.endPos = position->number;

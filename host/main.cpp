@@ -179,6 +179,11 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
       ->add_option("--from", imp.from,
                    "the byte position to start at (default: the start, or the end backwards)")
       ->check(CLI::Validator(positionCheck, "POSITION"));
+  import
+      ->add_option("--table-start", imp.tableStart,
+                   "where the table starts, past a preamble: its header under --header, else "
+                   "its first record (a sniff says where)")
+      ->check(CLI::Validator(positionCheck, "POSITION"));
   import->add_option("--limit", imp.limit, "at most this many records (0: all)")
       ->check(CLI::Validator(countCheck, "N"));
   import->add_option("--output", c.output, "table, csv (RFC 4180), tsv or json")

@@ -6,6 +6,8 @@
 #include "sniff.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cctype>
 #include <fstream>
 #include <iostream>
@@ -32,6 +34,8 @@ struct Parsed {
   std::vector<long long> ends;                // where each row's record ends
   std::vector<bool> rowQuoted;                // whether any value of the row was quoted
   int crlf = 0, lf = 0, cr = 0;               // line ends outside quotes
+  int badCloses = 0;   // quoted values whose closing quote is followed by more text
+  int quoteStarts = 0; // plain values that open with a quote byte (the other candidate's)
 };
 
 // The records of data from `from` on, read as the library reads them under the dialect's CSV
@@ -43,6 +47,7 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
   bool quoted = false, inQuotes = false, anyQuoted = false, started = false;
   long long rowStart = static_cast<long long>(from);
   auto endField = [&] {
+    if (!quoted && !field.empty() && (field[0] == '"' || field[0] == '\'')) ++p.quoteStarts;
     row.push_back(field);
     field.clear();
     quoted = false;
@@ -59,8 +64,24 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
     started = anyQuoted = false;
     rowStart = static_cast<long long>(end);
   };
+  // The library's stray-quote rule: a quoted value that crosses a line end and does not close
+  // well is read again from its quote, as plain text.
+  size_t quoteAt = 0, literalAt = std::string::npos;
+  bool crossed = false;
+  auto stray = [&] {
+    ++p.badCloses;
+    inQuotes = quoted = false;
+    field.clear();
+    literalAt = quoteAt;
+    return quoteAt;
+  };
   size_t i = from;
-  while (i < data.size()) {
+  for (;;) {
+    if (i >= data.size()) {
+      if (!(inQuotes && crossed && whole)) break;
+      i = stray(); // open at the data's end: a stray quote too
+      continue;
+    }
     const char c = data[i];
     if (d.escape && c == d.escape && i + 1 < data.size()) {
       field += data[i + 1];
@@ -74,15 +95,28 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
         i += 2;
         continue;
       }
-      if (c == d.quote)
+      if (c == d.quote) {
         inQuotes = false;
-      else
+        const size_t next = i + 1;
+        if (next < data.size() && data.compare(next, d.delim.size(), d.delim) != 0 &&
+            data[next] != '\r' && data[next] != '\n') {
+          if (crossed) {
+            i = stray();
+            continue;
+          }
+          ++p.badCloses;
+        }
+      } else {
+        crossed = crossed || c == '\r' || c == '\n';
         field += c;
+      }
       ++i;
       continue;
     }
-    if (c == d.quote && field.empty() && !quoted) {
+    if (c == d.quote && field.empty() && !quoted && i != literalAt) {
       inQuotes = quoted = anyQuoted = started = true;
+      quoteAt = i;
+      crossed = false;
     } else if (data.compare(i, d.delim.size(), d.delim) == 0) {
       endField();
       started = true;
@@ -192,6 +226,31 @@ long long roomFor(size_t longest) {
   return m > kMaxField ? kMaxField : m;
 }
 
+// The table within rows read with a width in mind: its first row is the first of the width
+// that has another of it right after it or one further on (title and comment lines before
+// it are a preamble; a bad row right after a header leaves the header the table's); its
+// last, the last before a run of narrower rows (a footnote, or another table).
+void tableBounds(const Parsed& p, size_t width, size_t* firstRow, size_t* lastRow) {
+  const size_t n = p.rows.size();
+  auto followed = [&](size_t r) {
+    return r + 1 >= n || p.rows[r + 1].size() == width ||
+           (r + 2 < n && p.rows[r + 2].size() == width);
+  };
+  size_t first = 0;
+  while (first < n && !(p.rows[first].size() == width && followed(first)))
+    ++first;
+  if (first == n) {
+    first = 0;
+    while (first < n && p.rows[first].size() != width)
+      ++first;
+  }
+  size_t last = n == 0 ? 0 : n - 1;
+  while (last > first && p.rows[last].size() < width && p.rows[last].size() <= width / 2 + 1)
+    --last;
+  *firstRow = first < n ? first : 0;
+  *lastRow = last;
+}
+
 // A candidate dialect's reading of the sample: its rows, the width most of them share (two
 // fields or more), how many rows have it, and the table's first and last rows.
 struct Choice {
@@ -203,15 +262,47 @@ struct Choice {
   size_t first = 0, last = 0;
 };
 
-// The candidates, in the order a tie is settled: the usual delimiters first, a double quote
-// before an apostrophe, no escape before a backslash.
+// The candidates, in the order a tie is settled: a comma and a space before a comma alone (a
+// tie says every comma is followed by one), the usual delimiters first, a double quote before
+// an apostrophe, no escape before a backslash.
 std::vector<Dialect> candidates() {
   std::vector<Dialect> out;
-  for (const char* d : {",", ";", "\t", "|", ":", ", ", " "})
+  for (const char* d : {", ", ",", ";", "\t", "|", ":", " "})
     for (char q : {'"', '\''})
       for (char e : {'\0', '\\'})
         out.push_back({d, q, e});
   return out;
+}
+
+// Whether a value reads as a type: a number (a sign, digits, decimal points or commas), a
+// date or time (digits and - / . : T), or nothing. It ends with a digit: a split in the
+// wrong place leaves the delimiter's punctuation at the end.
+bool typed(const std::string& v) {
+  if (v.empty()) return true;
+  if (v.back() < '0' || v.back() > '9') return false;
+  size_t digits = 0, i = v[0] == '-' || v[0] == '+' ? 1 : 0;
+  bool other = false;
+  for (; i < v.size(); ++i) {
+    const char c = v[i];
+    if (c >= '0' && c <= '9')
+      ++digits;
+    else if (c != '.' && c != '-' && c != '/' && c != ':' && c != 'T' && c != ',')
+      other = true;
+  }
+  return digits > 0 && !other;
+}
+
+// The share of the values of the rows of the given width that read as a type.
+double typedShare(const Parsed& p, size_t width) {
+  size_t all = 0, hits = 0;
+  for (const auto& r : p.rows) {
+    if (r.size() != width) continue;
+    for (const auto& v : r) {
+      ++all;
+      hits += typed(v) ? 1 : 0;
+    }
+  }
+  return all ? static_cast<double>(hits) / static_cast<double>(all) : 0.0;
 }
 
 std::string keywordOf(const std::string& d) {
@@ -244,12 +335,31 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
         c.agreeing = n;
       }
     if (c.width < 2) continue;
-    const double rows = static_cast<double>(c.parsed.rows.size());
-    // The share of agreeing rows, with a little for more fields, so that a tie of shares goes
-    // to the finer split (a space inside values against a delimiter between them does not).
+    // Agreement is judged within the table: a preamble, a footnote or a second table speak
+    // for no dialect.
+    tableBounds(c.parsed, c.width, &c.first, &c.last);
+    size_t inTable = 0;
+    for (size_t r = c.first; r <= c.last; ++r)
+      inTable += c.parsed.rows[r].size() == c.width ? 1 : 0;
+    c.agreeing = inTable;
+    const double rows = static_cast<double>(c.last - c.first + 1);
+    // The share of agreeing rows, weighed by the share of their values that read as a type
+    // (a number, a date or time, nothing): a split in the wrong place leaves punctuation on
+    // the values. Quoted values that close badly, and plain ones that open with a quote (the
+    // other quote byte's values), count against it; a little for more fields settles a tie
+    // towards the finer split.
+    // The rows outside the table count a little against it: a table of one bad row is none.
+    const double all = static_cast<double>(c.parsed.rows.size());
+    const double pattern = static_cast<double>(c.agreeing) / rows - 0.5 * (1.0 - rows / all);
+    if (c.agreeing < 2 && all > 1) continue;
     const double score =
-        static_cast<double>(c.agreeing) / rows +
+        pattern * (0.6 + 0.4 * typedShare(c.parsed, c.width)) -
+        0.5 * static_cast<double>(c.parsed.badCloses + c.parsed.quoteStarts) / rows +
         0.001 * static_cast<double>(c.width) / (1.0 + static_cast<double>(c.width));
+    if (std::getenv("QM_SNIFF_DEBUG"))
+      std::fprintf(stderr, "[%s] q%c e%d width %zu agree %zu/%zu typed %.2f bad %d score %.4f\n",
+                   d.delim.c_str(), d.quote, d.escape, c.width, c.agreeing, c.parsed.rows.size(),
+                   typedShare(c.parsed, c.width), c.parsed.badCloses, score);
     if (score > bestScore + 1e-9) {
       bestScore = score;
       *best = std::move(c);
@@ -266,20 +376,7 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
 void describeTable(Choice& c, SniffResult* out) {
   const Parsed& p = c.parsed;
   const size_t n = p.rows.size();
-  size_t first = 0;
-  while (first < n && !(p.rows[first].size() == c.width &&
-                        (first + 1 >= n || p.rows[first + 1].size() == c.width)))
-    ++first;
-  if (first == n) {
-    first = 0;
-    while (first < n && p.rows[first].size() != c.width)
-      ++first;
-  }
-  size_t last = n - 1;
-  while (last > first && p.rows[last].size() < c.width && p.rows[last].size() <= c.width / 2 + 1)
-    --last;
-  c.first = first;
-  c.last = last;
+  const size_t first = c.first, last = c.last;
   Parsed table;
   for (size_t r = first; r <= last; ++r)
     table.rows.push_back(p.rows[r]);
@@ -350,6 +447,7 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     best.keyword = "COMMA";
     best.parsed = parse(data, from, best.dialect, out->whole);
     best.width = 1;
+    tableBounds(best.parsed, 1, &best.first, &best.last);
     if (best.parsed.rows.empty()) {
       *why = path + " holds no record";
       out->empty = true;
