@@ -272,7 +272,15 @@ bool readFormatFile(const std::string& path, std::vector<FieldOption>* out, std:
     FieldOption f;
     f.name = name;
     std::string problem;
-    if (!(words >> max >> delimiter) || (words >> extra && extra[0] != '#')) {
+    // A delimiter that holds a blank ("ASC " or "ASC, ") is written in double quotes.
+    const bool read = static_cast<bool>(words >> max >> std::ws);
+    if (read && words.peek() == '"') {
+      words.get();
+      std::getline(words, delimiter, '"');
+    } else if (read) {
+      words >> delimiter;
+    }
+    if (!read || delimiter.empty() || (words >> extra && extra[0] != '#')) {
       problem = "a field line is NAME MAX DELIMITER";
     } else if (!parseMax(max, &f.max)) {
       problem = "the maximum must be a whole number from 0 to 32000";

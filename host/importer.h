@@ -43,7 +43,8 @@ struct ImportOptions {
 
 // "NAME:MAX:DELIMITER"; false (with *why) when malformed.
 bool parseFieldOption(const std::string& text, FieldOption* out, std::string* why);
-// A format file: one field a line, NAME MAX DELIMITER separated by blanks; blank lines and
+// A format file: one field a line, NAME MAX DELIMITER separated by blanks (a delimiter that
+// holds a blank in double quotes: "ASC, "); blank lines and
 // lines starting with # are skipped. False (with *why naming file:line) when malformed.
 bool readFormatFile(const std::string& path, std::vector<FieldOption>* out, std::string* why);
 

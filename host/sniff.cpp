@@ -151,30 +151,39 @@ bool isNumber(const std::string& s) {
 
 // The csv module's vote: a column whose later values are all numbers, or all of one
 // length, speaks for a header when the first row's value breaks the pattern.
+bool typed(const std::string& v);
+
 bool looksLikeHeader(const Parsed& p) {
   if (p.rows.empty()) return false;
   const auto& first = p.rows[0];
   std::set<std::string> seen;
   for (const auto& v : first) {
-    if (v.empty() || isNumber(v) || !seen.insert(v).second) return false;
+    if (v.empty() || typed(v) || !seen.insert(v).second) return false;
   }
   if (p.rows.size() == 1) return true; // a table of names alone: a header with no records
+  // Each column votes by what most of its later values are, so that a bad row or a footnote
+  // in the table sways nothing: a column of numbers or dates under a name votes twice; one
+  // of a common length votes for the name when its length differs.
   int votes = 0;
   for (size_t c = 0; c < first.size(); ++c) {
-    bool numeric = true;
-    size_t length = std::string::npos;
-    bool sameLength = true;
+    size_t total = 0, typedValues = 0;
+    std::map<size_t, size_t> lengths;
     for (size_t r = 1; r < p.rows.size(); ++r) {
       if (p.rows[r].size() != first.size()) continue;
       const std::string& v = p.rows[r][c];
-      numeric = numeric && isNumber(v);
-      if (length == std::string::npos) length = v.size();
-      sameLength = sameLength && v.size() == length;
+      ++total;
+      typedValues += typed(v) && !v.empty() ? 1 : 0;
+      ++lengths[v.size()];
     }
-    if (numeric)
-      votes += 1; // the header's value is no number (checked above)
-    else if (sameLength)
-      votes += first[c].size() != length ? 1 : -1;
+    if (total == 0) continue;
+    if (typedValues * 5 >= total * 4) {
+      votes += 2;
+      continue;
+    }
+    auto common =
+        std::max_element(lengths.begin(), lengths.end(),
+                         [](const auto& x, const auto& y) { return x.second < y.second; });
+    if (common->second * 5 >= total * 4) votes += first[c].size() != common->first ? 1 : -1;
   }
   return votes > 0;
 }
@@ -329,11 +338,18 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
     std::map<size_t, size_t> widths;
     for (const auto& r : c.parsed.rows)
       ++widths[r.size()];
-    for (const auto& [w, n] : widths)
-      if (w >= 2 && (n > c.agreeing || (n == c.agreeing && w > c.width))) {
+    // The width whose rows hold the most fields between them (a count of rows weighed by
+    // (w - 1) / w): a second, narrower table after the first does not take it over.
+    double weight = 0;
+    for (const auto& [w, n] : widths) {
+      const double here =
+          static_cast<double>(n) * static_cast<double>(w - 1) / static_cast<double>(w);
+      if (w >= 2 && here > weight) {
+        weight = here;
         c.width = w;
         c.agreeing = n;
       }
+    }
     if (c.width < 2) continue;
     // Agreement is judged within the table: a preamble, a footnote or a second table speak
     // for no dialect.
