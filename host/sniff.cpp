@@ -323,9 +323,11 @@ std::string keywordOf(const std::string& d) {
 
 // Reads the sample in every dialect and keeps the one whose rows agree best: the most rows of
 // one width of two fields or more, a minority of other rows tolerated. A tie goes to the wider
-// rows, then to the earlier candidate. False when no dialect gives two fields.
-bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* best) {
+// rows, then to the earlier candidate. False when no dialect gives two rows of two fields or
+// more; *split then says whether one gave any row two fields.
+bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* best, bool* split) {
   bool found = false;
+  *split = false;
   double bestScore = -1;
   for (const Dialect& d : candidates()) {
     // The quote and escape candidates matter only where their bytes appear.
@@ -351,6 +353,7 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
       }
     }
     if (c.width < 2) continue;
+    *split = true;
     // Agreement is judged within the table: a preamble, a footnote or a second table speak
     // for no dialect.
     tableBounds(c.parsed, c.width, &c.first, &c.last);
@@ -453,12 +456,13 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   out->utf8 = validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
 
   Choice best;
-  const bool split = chooseDialect(data, from, out->whole, &best);
-  if (split && best.agreeing < 2 && best.parsed.rows.size() > 1) {
+  bool split = false;
+  const bool chosen = chooseDialect(data, from, out->whole, &best, &split);
+  if (!chosen && split) {
     *why = path + ": no delimiter gives two of its rows the same number of fields";
     return false;
   }
-  if (!split) { // one column: each line a value
+  if (!chosen) { // one column: each line a value
     best.dialect = {",", '"', '\0'};
     best.keyword = "COMMA";
     best.parsed = parse(data, from, best.dialect, out->whole);

@@ -172,7 +172,18 @@ def run_tool(argv):
     if p.returncode == 2:
         return None
     text = p.stdout.decode("utf-8", errors="replace")
-    return list(csv.reader(io.StringIO(text, newline="")))
+    rows = list(csv.reader(io.StringIO(text, newline="")))
+    if "8bit" in version:  # the 8-bit host holds the file's bytes, one character each
+        rows = [[from_bytes(v) for v in r] for r in rows]
+    return rows
+
+
+def from_bytes(v):
+    """A value of the 8-bit host (one character a byte) as the UTF-8 text its bytes hold."""
+    try:
+        return v.encode("latin-1").decode("utf-8")
+    except (UnicodeEncodeError, UnicodeDecodeError):
+        return v
 
 
 def tool_sniffed(path, backwards=False):
