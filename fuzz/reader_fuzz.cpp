@@ -7,8 +7,9 @@
 // and the record reads' in-place path (ReadPiece) against the buffer path.
 //
 // Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8, 16 CSV quoting, 32 EOL,
-// 64 raw), delimiter length and bytes, 16-bit maximum, 16-bit position, pair count and
-// pairs, then the source's bytes.
+// 64 raw, 128 apostrophe quotes), delimiter length and bytes, 16-bit maximum, 16-bit
+// position, pair count (bits 0 to 2), a backslash escape (bit 3) and record entries (bits 6
+// and 7), pairs, then the source's bytes.
 #include "glue/XPqUtil.h"
 #include "import/reader.h"
 
@@ -30,20 +31,26 @@ struct Piece {
 };
 
 // One CSV piece read a byte at a time: quoted values, doubled quotes, text after the closing
-// quote, the delimiter only outside the quotes, EOL's carriage return.
+// quote, an escape's next byte as text, the delimiter only outside the quotes and after the
+// last escaped byte, EOL's carriage return.
 Piece csvReference(const uint8_t* text, qlong size, qlong start, const qbyte* delim, int len,
-                   bool eol, qlong max) {
+                   bool eol, qlong max, char quote, char escape) {
   std::string v;
   qlong i = start, plain = 0;
-  bool quoted = i < size && text[i] == '"', inQuotes = quoted;
+  bool quoted = i < size && text[i] == static_cast<qbyte>(quote), inQuotes = quoted;
   if (quoted) ++i;
   for (; i < size; ++i) {
     const char c = static_cast<char>(text[i]);
+    if (escape && c == escape && i + 1 < size) { // the next byte is text, in or out of quotes
+      v += static_cast<char>(text[++i]);
+      plain = 0;
+      continue;
+    }
     if (inQuotes) {
-      if (c != '"')
+      if (c != quote)
         v += c;
-      else if (i + 1 < size && text[i + 1] == '"')
-        v += text[++i];
+      else if (i + 1 < size && text[i + 1] == static_cast<qbyte>(quote))
+        v += static_cast<char>(text[++i]);
       else
         inQuotes = false, plain = 0;
       continue;
@@ -86,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   importFileSpec rec{};
   rec.stripEncQuotes = flags & 1;
   rec.quoting = (flags & 16) ? kQuotingCsv : kQuotingPlain;
+  rec.quoteChar = (flags & 128) ? '\'' : '"';
+  rec.escapeChar = (data[9] & 8) ? '\\' : 0;
 #if QM_UNICODE
   rec.encoding = (flags & 8) ? kEncodingUtf8 : kEncodingBytes; // cuts keep whole characters
 #endif
@@ -110,9 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int dlen = f.fldDelim[0];
   if (code != 7 && rec.quoting == kQuotingCsv && dlen > 0 && !(flags & 64)) {
     const qlong max = f.fldMax < 0 ? 0 : f.fldMax > kMaxFieldBytes ? kMaxFieldBytes : f.fldMax;
-    Piece want = csvReference(text, textSize, start, f.fldDelim + 1, dlen, flags & 32, max);
+    Piece want = csvReference(text, textSize, start, f.fldDelim + 1, dlen, flags & 32, max,
+                              rec.quoteChar, rec.escapeChar);
     check(code == want.code && pos == want.end);
-    check(rec.quotedPiece == (start < textSize && text[start] == '"'));
+    check(rec.quotedPiece ==
+          (start < textSize && text[start] == static_cast<qbyte>(rec.quoteChar)));
     // The text kept is the value, or its first max bytes (fewer for a UTF-8 cut).
     const size_t kept =
         code == 11 ? std::min<size_t>(want.value.size(), size_t(max)) : want.value.size();

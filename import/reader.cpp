@@ -228,8 +228,8 @@ qlong csvEndSpan(const csvText& t, const csvEnd& e) {
   if (e.len == 0 || t.plainRun < e.len) return 0;
   for (qshort k = 0; k < e.len; ++k)
     if (t.back(k) != e.bytes[e.len - 1 - k]) return 0;
-  if (!e.eol) return e.len;
-  return t.plainRun > 1 && t.back(1) == '\r' ? 2 : 1;
+  // An EOL line end takes the carriage return before it, as DelimiterSpan has it.
+  return e.eol && t.plainRun > 1 && t.back(1) == '\r' ? 2 : e.len;
 }
 
 // The first byte at or after p, before end, that is a, b or c; null when none is.
@@ -385,6 +385,9 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
     }
     looked += scanCsvRun(&s, at, i, run, *filePos + looked);
   }
+  // An escape byte that the data ends after stands for itself.
+  if (result == kResultNoDelimiter && (s.state == kCsvEscape || s.state == kCsvQuotedEscape))
+    s.text.append(&s.escape, 1);
   // A quoted value left open by the data's end or the bound, having crossed a line end.
   if (!s.stray && s.ended == 0 && result != kResultIoError && s.stop.len != 0 &&
       (s.state == kCsvQuoted || s.state == kCsvQuotedEscape))
