@@ -81,13 +81,15 @@ double number(Input& in) {
 
 std::u32string text(Input& in) {
   static const char32_t* const kTexts[] = {
-      U"",           U"a.txt",   U"b.txt",    U"CLIPBOARD",  U"clipboard",
-      U"CLIPBOARD ", U"FIELD:v", U"FIELD:",   U"FIELD:nope", U"\u0146IELD:v",
-      U"\u4E00.txt", U"COMMA",   U"CRLF",     U"TAB",        U"MAX",
-      U"ASC|",       U"ASC",     U"ASC1234",  U"\r\n",       U",",
-      U"\"",         U"x",       U".",        U"/dev/null",  U"name",
-      U"size",       U"delim",   U"CSV",      U"csv",        U"UTF-8",
-      U"LF",         U"EOL",     U"ASC\u20AC"};
+      U"",           U"a.txt",   U"b.txt",     U"CLIPBOARD",  U"clipboard",
+      U"CLIPBOARD ", U"FIELD:v", U"FIELD:",    U"FIELD:nope", U"\u0146IELD:v",
+      U"\u4E00.txt", U"COMMA",   U"CRLF",      U"TAB",        U"MAX",
+      U"ASC|",       U"ASC",     U"ASC1234",   U"\r\n",       U",",
+      U"\"",         U"x",       U".",         U"/dev/null",  U"name",
+      U"size",       U"delim",   U"CSV",       U"csv",        U"UTF-8",
+      U"LF",         U"EOL",     U"ASC\u20AC", U"CSV'",       U"CSV\\",
+      U"CSV'\\",     U"CSV\"",   U"RETURN",    U"ASC, ",      U"ASC ",
+      U"SEMICO",     U"'",       U"\\"};
   uint8_t b = in.byte();
   if (b < 200) return kTexts[b % (sizeof kTexts / sizeof kTexts[0])];
   std::u32string s;
@@ -190,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const auto& rc = host.returnCode();
       if (cmd >= 2 && cmd <= 8 && rc) {
         double c = rc->asNumber();
-        check(c == -1 || (c >= 0 && c <= 9) || c == 11, "an unknown return code");
+        check(c >= qhost::kRcNotLoaded && c <= qhost::kRcStrayQuote, "an unknown return code");
       }
     }
     host.send(*lib, kMsgUnload);
