@@ -52,7 +52,26 @@ inline bool usable() { return gUsable; }
 constexpr bool usable() { return true; }
 #endif
 
-// The first byte equal to c, to stop or to 0 in [p, end), 16 bytes at a time, or null. Each
+// The first byte equal to c or to 0 in [p, end), 16 bytes at a time, or null. Each load
+// stays before readable (at or past end); what a load takes past end is masked off. When it
+// finds none, p is left where the loads stopped: at or past end, or within 16 bytes of
+// readable, for the plain search to go on from.
+QM_SSE2_FN const char* findByteOrZero(const char*& p, const char* end, const char* readable,
+                                      char c) {
+  const __m128i pattern = _mm_set1_epi8(c);
+  const __m128i zero = _mm_setzero_si128();
+  while (p < end && readable - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, pattern), _mm_cmpeq_epi8(v, zero))));
+    if (end - p < 16) hits &= (1u << (end - p)) - 1;
+    if (hits != 0) return p + __builtin_ctz(hits);
+    p += 16;
+  }
+  return nullptr;
+}
+
+// The same, stopping at a second byte too (the piece rule's stop). Each
 // load stays before readable (at or past end); what a load takes past end is masked off. When
 // it finds none, p is left where the loads stopped: at or past end, or within 16 bytes of
 // readable, for the plain search to go on from.
@@ -97,6 +116,13 @@ QM_SSE2_FN const char* findLastByte(const char* p, qlong n, char c) {
     if (hits != 0) return end - 16 + (31 - __builtin_clz(hits));
   }
   return nullptr;
+}
+
+// Which of the 16 bytes at p equal c or 0: bit i for byte i.
+QM_SSE2_FN unsigned byteOrZeroMask(const char* p, char c) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_cmpeq_epi8(v, _mm_setzero_si128()))));
 }
 
 // Which of the 16 bytes at p equal c, stop or 0: bit i for byte i.

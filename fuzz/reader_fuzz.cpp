@@ -156,8 +156,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qpos piecePos = start;
   const char* piece = nullptr;
   qlong pieceLength = -1;
-  fieldSpec plannedPiece = f;
+  fieldSpec plannedPiece = f; // planned as DefineFormat plans a one-entry format
   PlanPiece(&plannedPiece);
+  importFileSpec oneEntry = rec;
+  oneEntry.fields = &plannedPiece;
+  oneEntry.fldCount = 1;
+  PlanRecord(&oneEntry);
   pieceCursor pieces{};
   StartPieces(&pieces, &rec);
   const qshort pieceCode =
@@ -169,8 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(std::string(piece, static_cast<size_t>(pieceLength)) == conditioned);
 #if QM_QUICK_PIECES
   // The quick step's look, wherever it answers, finds the piece the buffer path read whole.
-  fieldSpec planned = f;
-  PlanPiece(&planned);
+  const fieldSpec planned = plannedPiece; // as DefineFormat planned it
   pieceCursor cursor{};
   StartPieces(&cursor, &rec);
   const qpos inRun = start - cursor.runStart;
@@ -182,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // So does a block's, loaded up to 15 bytes before the piece (as a record's trial has it).
     pieceBlock look{};
     look.delim = static_cast<char>(planned.fldDelim[1]);
-    const qpos before = data[9] / 8 % 16; // the bits the substitution pairs leave
+    const qpos before = data[9] / 16 % 16; // the bits the pairs and the escape leave
     const qpos back = inRun < before ? inRun : before;
     LoadPieceBlock(&look, cursor.run + inRun - back,
                    static_cast<qlong>(cursor.runCount - inRun + back));

@@ -45,20 +45,19 @@ inline char QuoteOf(const importFileSpec* rec) {
 struct pieceQuotes {
   bool stops[2];
   char quote;
-  bool escapes; // CSV with an escape byte: any piece but a raw one may hold one
 };
 
 inline pieceQuotes QuotesFor(const importFileSpec* rec) {
   const bool csv = rec->quoting == kQuotingCsv;
   const bool plain = rec->quoting == kQuotingPlain && rec->stripEncQuotes != 0;
-  return {{csv || plain, plain}, QuoteOf(rec), csv && rec->escapeChar != 0};
+  return {{csv || plain, plain}, QuoteOf(rec)};
 }
 
-// Whether a piece whose first byte is first falls under a quote rule, or may hold an escape:
-// only the buffer path reads it.
+// Whether a piece whose first byte is first falls under a quote rule: only the buffer path
+// reads it. (A record with an escape byte has every piece planned for the buffer path:
+// PlanRecord.)
 inline bool LeadingQuoteMatters(const pieceQuotes& q, const fieldSpec* f, char first) {
-  const bool raw = (f->fldFlags & kFieldRaw) != 0;
-  return (first == q.quote && q.stops[raw]) || (q.escapes && !raw);
+  return first == q.quote && q.stops[(f->fldFlags & kFieldRaw) != 0];
 }
 
 // The bytes a delimiter occupies when its last byte has been found upTo bytes into the piece

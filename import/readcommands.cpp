@@ -236,10 +236,12 @@ void doReadRecord(cmdContext* ctx) {
     return;
   }
   HoldSourceText(rec);
-  recordReader reader{};
+  recordReader reader; // every member set here: no zeroing per record
   StartPieces(&reader.cursor, rec);
   reader.rule = ConditionRuleFor(rec, stripping);
   reader.buffer = ctx->g->buffer;
+  reader.plan = nullptr;
+  reader.trialBuffer = nullptr;
   hostStore store{ctx, reader.rule, stripping};
   const qshort code = ReadRecordPieces<false>(&reader, &position, store);
   ReleaseSourceText(rec);

@@ -736,6 +736,11 @@ void planStops(importFileSpec* rec) {
     fields[i].scanStop = 0;
   }
   if (rec->quoting != kQuotingCsv || n < 1) return;
+  if (rec->escapeChar != 0) // an escape may stand anywhere: no piece is read in place
+    for (qshort i = 0; i < n; ++i) {
+      fields[i].scanLen = 0;
+      fields[i].scanMask = 0;
+    }
   fieldSpec* last = fields + (n - 1);
   if ((last->fldFlags & kFieldRaw) != 0 || !endsAtLineEnd(last)) return;
   for (qshort i = 0; i + 1 < n; ++i) {
@@ -753,8 +758,7 @@ void planStops(importFileSpec* rec) {
     fieldSpec* f = fields + i;
     const qshort len = DelimiterLength(f);
     if (f->fldStop[0] != 0) f->scanStop = static_cast<char>(f->fldStop[f->fldStop[0]]);
-    if (len > 0 &&
-        (rec->escapeChar != 0 || (f->scanStop != 0 && f->fldDelim[len] == f->scanStop))) {
+    if (len > 0 && f->scanStop != 0 && f->fldDelim[len] == f->scanStop) {
       f->scanLen = 0; // the in-place looks could not tell the two apart
       f->scanMask = 0;
     }

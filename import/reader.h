@@ -83,7 +83,7 @@ QM_STAGE bool ReadPieceInPlace(pieceCursor* c, const fieldSpec* f, qpos* filePos
   const char* readable = at + room;
   for (const char* p = at; (p = findByteOrZero(p, end, readable, last, f->scanStop)) != nullptr;
        ++p) {
-    if (*p != last || *p == f->scanStop) return false; // a zero byte or the stop: the buffer's
+    if (*p != last) return false; // a zero byte or the stop (never the delimiter): the buffer's
     const auto upTo = static_cast<qlong>(p - at) + 1;
     if (len > 1 && (upTo < len || static_cast<qbyte>(p[1 - len]) != f->fldDelim[1] ||
                     (len == 3 && static_cast<qbyte>(p[-1]) != f->fldDelim[2])))

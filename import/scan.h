@@ -69,7 +69,10 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
                                     char stop = 0) {
 #if QM_SSE2
   if (sse2::usable()) {
-    if (const char* hit = sse2::findByteOrZero(p, end, readable, c, stop)) return hit;
+    // Most records have no stop: their loads compare against two bytes, not three.
+    const char* hit = stop != 0 ? sse2::findByteOrZero(p, end, readable, c, stop)
+                                : sse2::findByteOrZero(p, end, readable, c);
+    if (hit) return hit;
     if (p >= end) return nullptr;
     return findByteOrZeroTail(p, end, c, stop);
   }
@@ -88,7 +91,7 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
 inline bool QuickLooksUsable() { return sse2::usable(); }
 // Which of the 16 bytes at p equal c, stop or 0: bit i for byte i.
 inline unsigned ByteOrZeroMask16(const char* p, char c, char stop) {
-  return sse2::byteOrZeroMask(p, c, stop);
+  return stop != 0 ? sse2::byteOrZeroMask(p, c, stop) : sse2::byteOrZeroMask(p, c);
 }
 #else
 #define QM_QUICK_PIECES 0

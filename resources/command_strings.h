@@ -14,7 +14,7 @@
   X(1277, "Quillomar.ReadRecord(fileRef, position, strip? [,backwards?]):1273004")                 \
   X(1278, "Quillomar.DefineSubs(fileRef,list,targetCharListFld,replacementCharListFld):1273003")   \
   X(1279, "Quillomar.DefineFormat(fileRef,list,'fldNameListFld','maxSizeListFld','delimListFld'):1273002") \
-  X(1280, "Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding [,quoting CSV|CSV'|CSV\\|CSV'\\]]]]):1273001") \
+  X(1280, "Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding [,quoting CSV|CSV'|CSV\\]]]]):1273001") \
   X(1281, "*Quillomar")
 // clang-format on
 

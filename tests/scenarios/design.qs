@@ -7,7 +7,7 @@ expect usedefault 0
 design ReadRecord 5
 expect label "Parms: (fileRef, position, strip? [,backwards?])" 48
 design OpenFile 5
-expect label "Parms: (path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding [,quoting CSV|CSV'|CSV\\|CSV'\\]]]])" 110
+expect label "Parms: (path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding [,quoting CSV|CSV'|CSV\\]]]])" 104
 design CloseFile 5
 expect label "Parms: (fileRef)" 16
 design DefineFormat 5

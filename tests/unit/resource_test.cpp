@@ -74,7 +74,7 @@ TEST(Resources, StringListItemsInBothForms) {
   EXPECT_EQ(
       text(buf),
       U"Quillomar.OpenFile(path,fileRefField [,fileSizeField [,stripEnclosingQuotes [,encoding "
-      U"[,quoting CSV|CSV'|CSV\\|CSV'\\]]]]):1273001");
+      U"[,quoting CSV|CSV'|CSV\\]]]]):1273001");
   // Index 0 and an index past the last give the empty result in both forms.
   for (qshort index : {0, 10}) {
     buf[0] = 99;
