@@ -109,6 +109,9 @@ endif()
 if(WIN32)
   target_sources(quillomar PRIVATE resources/quillomar.rc resources/quillomar.def)
   target_include_directories(quillomar PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+  # The resource compiler's includes are not scanned: a changed command text rebuilds it.
+  set_source_files_properties(resources/quillomar.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/command_strings.h;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
   # The .def exports the entry point undecorated; the fixup silences the stdcall alias.
   target_link_options(quillomar PRIVATE -Wl,--enable-stdcall-fixup)
 else()
