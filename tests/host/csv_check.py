@@ -166,6 +166,24 @@ def random_value(utf8, delim):
     return v
 
 
+def format_for(back, ncols, utf8, ends, keyword, least, reach):
+    """A format of ncols entries whose maxima hold every value read back (at least least
+    bytes, a few more at random), grown so that a backward read's window (twice the format's
+    total) holds every record; with reach, also the line end before it."""
+    widths = [least] * ncols
+    for _, _, vals, _ in back:
+        for c, v in enumerate(vals):
+            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
+    fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == ncols - 1 else keyword)
+              for c in range(ncols)]
+    total = sum(m + 1 for _, m, _ in fields)
+    longest = max([e - s for s, e, _, _ in back] + [1])
+    if 2 * total < longest or (reach and 2 * total == longest):
+        grow = (longest - 2 * total) // ncols + 1
+        fields = [(n, m + grow, d) for n, m, d in fields]
+    return fields
+
+
 def random_case(i):
     utf8 = unicode and rng.random() < 0.4
     keyword, delim = rng.choice(DELIMS)
@@ -180,18 +198,7 @@ def random_case(i):
     data = b"\xef\xbb\xbf"[:bom] + s.getvalue().encode("utf-8" if utf8 else "latin-1")
     back = records(data, utf8, delim, bom)
     assert [v for _, _, v, _ in back] == rows, (i, rows)  # every row as it was written
-    widths = [0] * ncols
-    for _, _, vals, _ in back:
-        for c, v in enumerate(vals):
-            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
-    fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == ncols - 1 else keyword)
-              for c in range(ncols)]
-    # A backward read's window is twice the format's total: keep every record inside it.
-    total = sum(m + 1 for _, m, _ in fields)
-    longest = max(e - s for s, e, _, _ in back)
-    if 2 * total < longest:
-        grow = (longest - 2 * total) // ncols + 1
-        fields = [(n, m + grow, d) for n, m, d in fields]
+    fields = format_for(back, ncols, utf8, ends, keyword, 0, False)
     return Case("random%03d" % i, data, fields, utf8, back, bom)
 
 
@@ -231,17 +238,7 @@ def ragged_case(i):
         s = io.StringIO(text[:-len(lineterm)] if text.endswith(lineterm) else text)
     data = s.getvalue().encode("utf-8" if utf8 else "latin-1")
     back = records(data, utf8, delim, 0, quote, escape, width)
-    widths = [1] * width
-    for _, _, vals, _ in back:
-        for c, v in enumerate(vals):
-            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
-    fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == width - 1 else keyword)
-              for c in range(width)]
-    total = sum(m + 1 for _, m, _ in fields)
-    longest = max([e - s for s, e, _, _ in back] + [1])
-    if 2 * total <= longest:  # the window must reach the line end before the record too
-        grow = (longest - 2 * total) // width + 1
-        fields = [(n, m + grow, d) for n, m, d in fields]
+    fields = format_for(back, width, utf8, ends, keyword, 1, True)
     return Case("ragged%03d" % i, data, fields, utf8, back, 0, quoting)
 
 
