@@ -15,6 +15,7 @@ set(QM_LIB_SOURCES
   glue/XPqUtil.cpp
   glue/callback.cpp
   glue/extutils.cpp
+  glue/codepages.cpp
   glue/designinfo.cpp
   platform/faults.cpp)
 

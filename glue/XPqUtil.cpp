@@ -293,6 +293,20 @@ void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallbac
       fldRef, length, [&](qchar* buf) { return CHRutf8ToQchar(value, length, buf); }, cb, room);
 }
 
+// A code page never yields more characters than bytes either; one table load a byte.
+void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qshort page,
+                            qcallback cb, qchar* room) {
+  const qchar* chars = CodePageChars(page);
+  storeChars(
+      fldRef, length,
+      [&](qchar* buf) {
+        for (qlong i = 0; i < length; ++i)
+          buf[i] = chars[static_cast<qbyte>(value[i])];
+        return length;
+      },
+      cb, room);
+}
+
 qlong Utf8CutPoint(const char* text, qlong length, qlong available) {
   if (length >= available) return length; // nothing follows: no character is split
   // The lead byte of the character the cut falls into: the bytes from it up to and including

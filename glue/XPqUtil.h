@@ -132,6 +132,20 @@ void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallbac
 // How many of the first length bytes of UTF-8 text may be kept without splitting the
 // character that continues past them: length, or the start of that character.
 qlong Utf8CutPoint(const char* text, qlong length, qlong available);
+
+// The one-byte code pages decoded by tables of their own (glue/codepages.cpp); ISO-8859-1
+// needs none, its bytes being the first 256 characters.
+constexpr qshort kCodePageWindows1252 = 1;
+constexpr qshort kCodePageLatin9 = 2; // ISO-8859-15
+constexpr qshort kCodePageMacRoman = 3;
+// The 256 characters page's bytes stand for (U+FFFD where the page defines none); null for a
+// page that is not one of the above.
+const qchar* CodePageChars(qshort page);
+// The byte that stands for c in page, or -1 when the page has none.
+int CHRqcharToCodePage(qchar c, qshort page);
+// Stores length bytes of text in page into a field as the characters they stand for.
+void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qshort page,
+                            qcallback cb, qchar* room = nullptr);
 #endif
 
 // ---- Design information ------------------------------------------------------------------

@@ -77,6 +77,33 @@ bool utf8AscDelimiter(cmdContext* ctx, qshort list, qshort line, qshort column, 
   std::memcpy(f->fldDelim + 1, utf8, static_cast<size_t>(n));
   return true;
 }
+
+// In a code page's source an ASC delimiter is looked for as the page's bytes for its
+// characters; false for a character the page cannot write.
+bool codePageAscDelimiter(cmdContext* ctx, qshort page, qshort list, qshort line, qshort column,
+                          fieldSpec* f) {
+  qchar cell[11] = {};
+  GetLstVal(list, line, column, fmtString, 10, cell, ctx->cb);
+  cell[10] = 0;
+  qlong n = 0;
+  for (; n < 3 && cell[3 + n] != 0; ++n) {
+    const int b = CHRqcharToCodePage(cell[3 + n], page);
+    if (b < 0) return false;
+    f->fldDelim[1 + n] = static_cast<qbyte>(b);
+  }
+  if (n == 0 || cell[3 + n] != 0) return false;
+  f->fldDelim[0] = static_cast<qbyte>(n);
+  return true;
+}
+
+// A substitution cell's character as the byte it stands for in a UTF-8 or a code page's
+// source: -1 for one no single byte of the source holds.
+int substitutionByte(cmdContext* ctx, qshort list, qshort line, qshort column, qshort encoding) {
+  qchar cell[3] = {};
+  GetLstVal(list, line, column, fmtString, 2, cell, ctx->cb);
+  if (const qshort page = CodePageOf(encoding); page != 0) return CHRqcharToCodePage(cell[0], page);
+  return cell[0] > 0x7F ? -1 : static_cast<int>(cell[0]); // UTF-8: several bytes beyond ASCII
+}
 #endif
 
 } // namespace
@@ -125,6 +152,9 @@ void doDefineFormat(cmdContext* ctx) {
 #if QM_UNICODE
     if (known && rec->encoding == kEncodingUtf8 && std::strncmp(cell, "ASC", 3) == 0)
       known = utf8AscDelimiter(ctx, list, line, delimRef, f);
+    else if (const qshort page = CodePageOf(rec->encoding);
+             page != 0 && std::strncmp(cell, "ASC", 3) == 0)
+      known = codePageAscDelimiter(ctx, page, list, line, delimRef, f);
 #endif
     if (!known) {
       result = kResultBadParameter;
@@ -155,16 +185,13 @@ void doDefineSubs(cmdContext* ctx) {
   const qshort list = paramField(kListParam);
 #if QM_UNICODE
   // Pairs act on bytes: in a UTF-8 source a character beyond 7-bit ASCII is several bytes
-  // and could never match. Checked before the old table goes.
-  if (rec->encoding == kEncodingUtf8) {
-    for (qshort line = 1; line <= n; ++line) {
-      const qshort cols[2] = {targetRef, replacementRef};
-      for (qshort col : cols) {
-        qchar cell[3] = {};
-        GetLstVal(list, line, col, fmtString, 2, cell, ctx->cb);
-        if (cell[0] > 0x7F) return;
-      }
-    }
+  // and could never match, nor could a character a code page cannot write. Checked before
+  // the old table goes.
+  const bool decoded = rec->encoding != kEncodingBytes;
+  for (qshort line = 1; decoded && line <= n; ++line) {
+    if (substitutionByte(ctx, list, line, targetRef, rec->encoding) < 0 ||
+        substitutionByte(ctx, list, line, replacementRef, rec->encoding) < 0)
+      return;
   }
 #endif
   if (rec->transTable) {
@@ -185,6 +212,13 @@ void doDefineSubs(cmdContext* ctx) {
     qbyte* pair = table + 2 * static_cast<size_t>(line);
     pair[0] = static_cast<qbyte>(target[0]); // an empty cell gives 0
     pair[1] = static_cast<qbyte>(replacement[0]);
+#if QM_UNICODE
+    if (CodePageOf(rec->encoding) != 0) { // the page's bytes (checked above)
+      pair[0] = static_cast<qbyte>(substitutionByte(ctx, list, line, targetRef, rec->encoding));
+      pair[1] =
+          static_cast<qbyte>(substitutionByte(ctx, list, line, replacementRef, rec->encoding));
+    }
+#endif
   }
   rec->transTable = table;
   ctx->errCd = kResultOk;

@@ -3,6 +3,7 @@
 #define QUILLOMAR_GLOBALS_H
 
 #include "../base/qtypes.h"
+#include "../glue/XPqUtil.h"
 #include "../platform/platform.h"
 #include "results.h"
 
@@ -64,7 +65,7 @@ struct importFileSpec {
   const void* lockedBlock; // an in-memory source's block while a record read holds it locked
   const char* heldText;    // while it is held: where its text starts in the block
   qlong heldAvailable;     // and how many of its bytes may be read
-  qshort encoding;         // kEncodingBytes, or kEncodingUtf8 (the fifth OpenFile parameter)
+  qshort encoding;         // a kEncoding value (the fifth OpenFile parameter)
   qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
   qshort quoting;          // kQuotingPlain, or kQuotingCsv (the sixth OpenFile parameter)
   bool quotedPiece;        // CSV: the piece just read was a quoted value (kept untrimmed)
@@ -79,10 +80,26 @@ struct importFileSpec {
 constexpr qshort kQuotingPlain = 0;
 constexpr qshort kQuotingCsv = 1;
 
-// What the bytes of a source are: passed as they stand (one character per byte), or UTF-8
-// decoded to the characters they encode (Unicode builds only).
+// What the bytes of a source are: passed as they stand (one character per byte: ISO-8859-1),
+// UTF-8 decoded to the characters they encode, or a one-byte code page decoded by its table
+// (Unicode builds only, beyond the first).
 constexpr qshort kEncodingBytes = 0;
 constexpr qshort kEncodingUtf8 = 1;
+constexpr qshort kEncodingWindows1252 = 2;
+constexpr qshort kEncodingLatin9 = 3;
+constexpr qshort kEncodingMacRoman = 4;
+
+#if QM_UNICODE
+// The code page whose table decodes an encoding's bytes, or 0 for one that needs none.
+constexpr qshort CodePageOf(qshort encoding) {
+  switch (encoding) {
+  case kEncodingWindows1252: return kCodePageWindows1252;
+  case kEncodingLatin9: return kCodePageLatin9;
+  case kEncodingMacRoman: return kCodePageMacRoman;
+  default: return 0;
+  }
+}
+#endif
 
 struct globals {
   uint32_t sig;             // kSigLoading or kSigReady

@@ -58,9 +58,14 @@ void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort 
   if (text == buffer || !PieceIsClean(rule, text, length))
     ConditionPiece(&text, &length, buffer, ctx->fileSpecsP, stripping);
 #if QM_UNICODE
-  if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
-    setStringFieldUtf8(fldRef, text, length, ctx->cb,
-                       wideRoom(ctx, length)); // decoded after conditioning
+  // Decoded after conditioning, which works on bytes.
+  const qshort encoding = ctx->fileSpecsP->encoding;
+  if (encoding == kEncodingUtf8) {
+    setStringFieldUtf8(fldRef, text, length, ctx->cb, wideRoom(ctx, length));
+    return;
+  }
+  if (const qshort page = CodePageOf(encoding); page != 0) {
+    setStringFieldCodePage(fldRef, text, length, page, ctx->cb, wideRoom(ctx, length));
     return;
   }
 #else
@@ -294,6 +299,26 @@ bool oneShotPrologue(cmdContext* ctx, qshort minParams, qpos* position, bool* st
 } // namespace
 
 namespace {
+#if QM_UNICODE
+// A terminator in a code page's source: each character as the page's byte for it; false for
+// a character the page cannot write, which no byte of the source could match.
+bool codePageTerminator(cmdContext* ctx, qshort page, char termChar[4]) {
+  qlong length = 0;
+  GetFldVal(paramField(4), fmtLength, 4, &length, ctx->cb);
+  if (length > 3) return false;
+  qchar chars[4] = {};
+  if (length > 0) GetFldVal(paramField(4), fmtString, 3, chars, ctx->cb);
+  qlong n = 0;
+  for (; n < 3 && chars[n] != 0; ++n) {
+    const int b = CHRqcharToCodePage(chars[n], page);
+    if (b < 0) return false;
+    termChar[n] = static_cast<char>(b);
+  }
+  termChar[n] = 0;
+  return true;
+}
+#endif
+
 // ReadUpTo's terminator as the bytes to look for: at most 3 characters as bytes, or in a
 // UTF-8 source their UTF-8, which must fit 3 bytes; false when it does not.
 bool readTerminator(cmdContext* ctx, char termChar[4]) {
@@ -312,6 +337,8 @@ bool readTerminator(cmdContext* ctx, char termChar[4]) {
     termChar[n] = 0;
     return true;
   }
+  if (const qshort page = CodePageOf(ctx->fileSpecsP->encoding); page != 0)
+    return codePageTerminator(ctx, page, termChar);
 #endif
   getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
   return true;

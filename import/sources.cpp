@@ -142,28 +142,51 @@ bool sameChars(const qchar* text, const char* keyword, qlong n) {
   return true;
 }
 
-// An optional keyword parameter: *given false when it is empty, true when it is the keyword
-// in upper or in lower case (both of n characters, at most 7); false for anything else.
-bool keywordParam(cmdContext* ctx, qshort param, const char* upper, const char* lower, qlong n,
-                  bool* given) {
-  qlong length = 0;
-  GetFldVal(paramField(param), fmtLength, 4, &length, ctx->cb);
-  *given = false;
-  if (length <= 0) return true;
-  if (length != n) return false;
-  qchar name[8] = {};
-  GetFldVal(paramField(param), fmtString, n, name, ctx->cb);
-  *given = sameChars(name, upper, n) || sameChars(name, lower, n);
-  return *given;
+// The encodings OpenFile's fifth parameter names, matched without regard to case.
+struct encodingName {
+  const char* name;
+  qshort encoding;
+};
+constexpr encodingName kEncodingNames[] = {
+    {"utf-8", kEncodingUtf8},          {"windows-1252", kEncodingWindows1252},
+    {"cp1252", kEncodingWindows1252},  {"iso-8859-1", kEncodingBytes},
+    {"latin-1", kEncodingBytes},       {"latin1", kEncodingBytes},
+    {"iso-8859-15", kEncodingLatin9},  {"latin-9", kEncodingLatin9},
+    {"mac roman", kEncodingMacRoman},  {"macroman", kEncodingMacRoman},
+    {"macintosh", kEncodingMacRoman},
+};
+
+// Whether the n characters of text are keyword (lower case) in any case.
+bool sameName(const qchar* text, const char* keyword, qlong n) {
+  for (qlong i = 0; i < n; ++i) {
+    qchar c = text[i];
+    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    if (c != static_cast<qchar>(static_cast<uint8_t>(keyword[i]))) return false;
+  }
+  return keyword[n] == 0;
 }
 
-// The fifth parameter: empty for bytes as they stand, "UTF-8" or "utf-8" for UTF-8 (the
-// Unicode builds decode it); false for anything else.
-bool readEncoding(cmdContext* ctx, qshort* encoding) {
-  bool utf8 = false;
-  if (!keywordParam(ctx, 5, "UTF-8", "utf-8", 5, &utf8)) return false;
-  *encoding = utf8 ? kEncodingUtf8 : kEncodingBytes;
-  return !utf8 || QM_UNICODE != 0; // the 8-bit host has no characters to decode into
+// The fifth parameter: empty for bytes as they stand, else one of kEncodingNames, which the
+// Unicode builds decode (the 8-bit host has no characters to decode into: it takes only the
+// empty name). *named tells whether a name was given. False for anything else.
+bool readEncoding(cmdContext* ctx, qshort* encoding, bool* named) {
+  *encoding = kEncodingBytes;
+  *named = false;
+  qlong length = 0;
+  GetFldVal(paramField(5), fmtLength, 4, &length, ctx->cb);
+  if (length <= 0) return true;
+  constexpr qlong kLongestName = 12;
+  if (length > kLongestName || QM_UNICODE == 0) return false;
+  qchar text[kLongestName + 1] = {};
+  GetFldVal(paramField(5), fmtString, length, text, ctx->cb);
+  for (const encodingName& e : kEncodingNames) {
+    if (sameName(text, e.name, length)) {
+      *encoding = e.encoding;
+      *named = true;
+      return true;
+    }
+  }
+  return false;
 }
 
 // The sixth parameter: empty for the plain quote rule, or CSV quoting (every build: it works
@@ -238,7 +261,8 @@ void doOpenFile(cmdContext* ctx) {
   SetFldLong(paramField(2), 0, ctx->cb);
   if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
   qshort encoding = kEncodingBytes;
-  if (ctx->paramCount > 4 && !readEncoding(ctx, &encoding)) {
+  bool named = false;
+  if (ctx->paramCount > 4 && !readEncoding(ctx, &encoding, &named)) {
     ctx->errCd = kResultBadParameter; // an encoding this build does not know: nothing is opened
     return;
   }
@@ -280,7 +304,13 @@ void doOpenFile(cmdContext* ctx) {
   }
   const bool clipboard = n == 9 && sameChars(path, "CLIPBOARD", 9);
   if (clipboard || (n >= 6 && sameChars(path, "FIELD:", 6))) {
-    qshort result = clipboard ? openClipboard(ctx, rec) : openField(ctx, rec, path + 6);
+    // A field's text is characters already: only UTF-8, the form the host hands it over in,
+    // describes it; a code page named for it would decode it a second time.
+    qshort result = kResultBadParameter;
+    if (clipboard)
+      result = openClipboard(ctx, rec);
+    else if (!named || encoding == kEncodingUtf8)
+      result = openField(ctx, rec, path + 6);
     if (result != kResultOk) {
       ctx->errCd = abandon(ctx, result);
       if (ctx->paramCount > 2) SetFldLong(paramField(3), 0, ctx->cb);
