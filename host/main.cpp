@@ -123,11 +123,10 @@ bool sniffForImport(qhost::ImportOptions* imp, bool* empty) {
   if (imp->quoting.empty()) imp->quoting = r.quoting;
   imp->tableStart = static_cast<double>(r.tableStart);
   imp->tableEnd = static_cast<double>(r.tableEnd);
-  if (imp->encoding.empty() && r.utf8 && buildFlavour() != qhost::Flavour::Win8)
-    imp->encoding = "UTF-8";
+  if (imp->encoding.empty() && buildFlavour() != qhost::Flavour::Win8) imp->encoding = r.encoding;
   if (!imp->quiet) {
     std::cerr << "quillomar-host: sniffed: " << qhost::describeChoice(r)
-              << (imp->encoding.empty() ? "" : ", UTF-8")
+              << (imp->encoding.empty() ? "" : ", " + imp->encoding)
               << (named ? "; the header is skipped" : "") << "\n";
   }
   return true;
@@ -190,9 +189,13 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
       ->check(CLI::IsMember({"table", "csv", "tsv", "json"}));
   import
       ->add_option("--encoding", imp.encoding,
-                   "the source's encoding: empty for bytes as they stand, or utf-8 (the "
-                   "Unicode builds decode it)")
-      ->check(CLI::IsMember({"", "utf-8", "UTF-8"}));
+                   "the source's encoding (the Unicode builds decode it; any case): "
+                   "UTF-8, Windows-1252 or CP1252, ISO-8859-1 or Latin-1, ISO-8859-15 or "
+                   "Latin-9, Mac Roman or macintosh; empty for bytes as they stand")
+      ->check(CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1",
+                             "latin1", "iso-8859-15", "latin-9", "mac roman", "macroman",
+                             "macintosh"},
+                            CLI::ignore_case));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
   import->add_flag("--csv", imp.csv,
                    "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "

@@ -31,24 +31,23 @@ enum : int16_t { kLoad = 0, kExecute = 1, kUnload = 2, kDesignInfo = 3, kSetupIn
 enum : int16_t { kReturnCode = 200, kParamCount = 210, kFirstParam = 211 };
 
 // Return codes a command leaves in field 200, as the host's side reads them.
-enum : int16_t {
-  kRcNotLoaded = -1,
-  kRcOk = 0,
-  kRcNoFormat = 1,
-  kRcCannotOpen = 2,
-  kRcBadParameter = 3,
-  kRcNoMemory = 4,
-  kRcIoError = 5,
-  kRcNoSuchFile = 6,
-  kRcAtEnd = 7,
-  kRcShortFixed = 8,
-  kRcNoDelimiter = 9,
-  kRcPositionLost = 10,
-  kRcTooLong = 11,
-  kRcShortRecord = 12,
-  kRcLongRecord = 13,
-  kRcStrayQuote = 14,
-};
+// (Plain constants rather than an enum: the host compares them with its numbers.)
+inline constexpr int kRcNotLoaded = -1;
+inline constexpr int kRcOk = 0;
+inline constexpr int kRcNoFormat = 1;
+inline constexpr int kRcCannotOpen = 2;
+inline constexpr int kRcBadParameter = 3;
+inline constexpr int kRcNoMemory = 4;
+inline constexpr int kRcIoError = 5;
+inline constexpr int kRcNoSuchFile = 6;
+inline constexpr int kRcAtEnd = 7;
+inline constexpr int kRcShortFixed = 8;
+inline constexpr int kRcNoDelimiter = 9;
+inline constexpr int kRcPositionLost = 10;
+inline constexpr int kRcTooLong = 11;
+inline constexpr int kRcShortRecord = 12;
+inline constexpr int kRcLongRecord = 13;
+inline constexpr int kRcStrayQuote = 14;
 
 // What the tools call a return code; "unknown result" for one not listed above.
 inline const char* resultText(int code) {

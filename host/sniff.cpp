@@ -4,6 +4,7 @@
 // rows (past a preamble and before a footnote), the header, the line ends, the encoding and
 // the maxima.
 #include "sniff.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -139,17 +140,6 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
   return p;
 }
 
-bool isNumber(const std::string& s) {
-  if (s.empty()) return false;
-  size_t used = 0;
-  try {
-    (void)std::stod(s, &used);
-  } catch (...) {
-    return false;
-  }
-  return used == s.size();
-}
-
 // The csv module's vote: a column whose later values are all numbers, or all of one
 // length, speaks for a header when the first row's value breaks the pattern.
 bool typed(const std::string& v);
@@ -187,6 +177,37 @@ bool looksLikeHeader(const Parsed& p) {
     if (common->second * 5 >= total * 4) votes += first[c].size() != common->first ? 1 : -1;
   }
   return votes > 0;
+}
+
+// UTF-16 by its byte-order mark, or by zero bytes in every other position of text that is
+// otherwise plain: "UTF-16LE" or "UTF-16BE", else null.
+const char* utf16Kind(const std::string& s) {
+  if (s.size() >= 2 && s.compare(0, 2, "\xFF\xFE") == 0) return "UTF-16LE";
+  if (s.size() >= 2 && s.compare(0, 2, "\xFE\xFF") == 0) return "UTF-16BE";
+  size_t zeros[2] = {0, 0};
+  const size_t n = s.size() & ~size_t{1};
+  for (size_t i = 0; i < n; ++i)
+    zeros[i & 1] += s[i] == 0 ? 1 : 0;
+  // Text in Latin letters puts a zero in nearly every high byte, and even CJK text has its
+  // delimiters, digits and line ends there; a low byte is almost never zero. Binary data has
+  // zeros at both.
+  const size_t units = n / 2;
+  for (int high = 0; high < 2; ++high) {
+    if (units >= 2 && zeros[high] * 10 >= units && zeros[1 - high] * 50 <= units)
+      return high == 1 ? "UTF-16LE" : "UTF-16BE";
+  }
+  return nullptr;
+}
+
+// Whether text that is not UTF-8 uses the bytes 0x80 to 0x9F as Windows-1252 does (letters
+// and punctuation there, where ISO-8859-1 has control characters nobody writes).
+bool windows1252(const std::string& s) {
+  for (char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x80 && b <= 0x9F && b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
+      return true;
+  }
+  return false;
 }
 
 bool validUtf8(const std::string& s, bool whole, bool* beyondAscii) {
@@ -439,6 +460,13 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     out->empty = true;
     return false;
   }
+  if (const char* wide = utf16Kind(data)) {
+    out->encoding = wide;
+    *why = path + " holds " + wide +
+           " text, which this library does not read: convert it to UTF-8 first (for example "
+           "iconv -f UTF-16 -t UTF-8)";
+    return false;
+  }
   size_t controls = 0;
   for (char c : data) {
     const auto u = static_cast<unsigned char>(c);
@@ -456,6 +484,7 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   const size_t from = out->bom ? 3 : 0;
   bool beyond = false;
   out->utf8 = validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
+  out->encoding = out->utf8 ? "UTF-8" : !beyond ? "" : windows1252(data) ? "Windows-1252" : "ISO-8859-1";
 
   Choice best;
   bool split = false;
@@ -488,6 +517,10 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     }
   }
   describeTable(best, out);
+  // The header's values as they will be shown: UTF-8, whatever the file's encoding.
+  if (!out->utf8)
+    for (auto& v : out->firstRow)
+      v = singleByteToUtf8(v, out->encoding == "Windows-1252");
   const Parsed& p = best.parsed;
   const int kinds = (p.crlf > 0) + (p.lf > 0) + (p.cr > 0);
   out->lineEnd = kinds != 1 ? "EOL" : p.crlf ? "CRLF" : p.lf ? "LF" : "RETURN";
@@ -527,8 +560,14 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
       << (r.whole ? "the whole file" : "its first " + std::to_string(r.bytesRead) + " bytes")
       << ")\n";
   out << "# encoding: "
-      << (r.utf8 ? (r.bom ? "UTF-8 with a byte-order mark" : "UTF-8") : "bytes as they stand")
-      << (r.utf8 && !decodes ? " (the 8-bit host takes bytes as they stand)" : "") << "\n";
+      << (r.encoding.empty() ? "ASCII" : r.utf8 && r.bom ? "UTF-8 with a byte-order mark" : r.encoding)
+      << (r.encoding.empty() ? ", read as bytes as they stand"
+          : r.utf8            ? " (well-formed UTF-8 beyond ASCII)"
+          : r.encoding == "Windows-1252"
+              ? " (bytes 0x80 to 0x9F used as Windows-1252's letters and punctuation)"
+              : " (bytes beyond ASCII, not UTF-8)")
+      << (!r.encoding.empty() && !decodes ? "; the 8-bit host takes bytes as they stand" : "")
+      << "\n";
   out << "# quoting: " << r.quoting
       << (r.quoted ? " (quoted values found)" : " (no quoted values seen)") << "\n";
   if (r.preambleRows > 0)
@@ -541,7 +580,7 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
   if (r.footnoteRows > 0)
     out << "# footnote: " << r.footnoteRows << " line(s) after the table, from position "
         << r.tableEnd << "\n";
-  const std::string encoding = r.utf8 && decodes ? "UTF-8" : "";
+  const std::string encoding = decodes ? r.encoding : "";
   std::string quoting;
   for (char c : r.quoting)
     quoting += c == '\\' ? "\\\\" : std::string(1, c);

@@ -16,6 +16,8 @@ struct SniffResult {
   std::string lineEnd;               // CRLF, LF, EOL (mixed) or RETURN
   std::string quoting = "CSV";       // the OpenFile quoting: CSV, CSV', or either with a backslash
   bool utf8 = false;                 // valid UTF-8 beyond ASCII
+  std::string encoding;              // the OpenFile name for it: UTF-8, Windows-1252, ISO-8859-1,
+                                     // UTF-16LE or UTF-16BE; empty for ASCII
   bool bom = false;                  // starts with a UTF-8 byte-order mark
   bool quoted = false;               // some value is quoted: read it with CSV quoting
   bool header = false;               // the first record names the fields

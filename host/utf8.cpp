@@ -69,4 +69,17 @@ std::string toUtf8(const std::u32string& s) {
   return out;
 }
 
+std::string singleByteToUtf8(const std::string& bytes, bool windows1252) {
+  static constexpr char32_t kWindows1252[32] = {
+      0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+  std::u32string chars;
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    chars += windows1252 && b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : char32_t{b};
+  }
+  return toUtf8(chars);
+}
+
 } // namespace qhost

@@ -411,7 +411,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
 #endif
     buffer[cut] = 0;
     // Ended by its stop, the record's end matters more than the cut: the stop's code.
-    return s.ended > 0 && s.code != kResultOk ? s.code : kResultTooLong;
+    return s.ended > 0 && s.code != kResultOk ? s.code : static_cast<qshort>(kResultTooLong);
   }
   buffer[length] = 0;
   return s.ended > 0 ? s.code : result;
