@@ -28,6 +28,21 @@ args = ap.parse_args()
 version = subprocess.run(args.wrapper + [args.host, "--version"], capture_output=True,
                          text=True).stdout
 unicode = "8bit" not in version
+windows = "windows" in version
+
+# The encodings a case is written in: Python's codec, the name OpenFile is given, and the
+# characters beyond ASCII its values draw on. A code page's byte that it leaves undefined is
+# written for UNDEFINED and read back as U+FFFD. The 8-bit build takes bytes as they stand.
+UNDEFINED = "\ue000"
+CODECS = {
+    "utf-8": ("UTF-8", ["\u00e9", "\u0416", "\u4e2d", "\U0001F600"]),
+    "latin-1": ("", ["\xe9", "\xff", "\x80"]),
+    "cp1252": ("Windows-1252", ["\u20ac", "\u201c", "\u201d", "\u2013", "\u2026", "\xe9",
+                                "\u0160", "\xff", UNDEFINED]),
+    "iso8859_15": ("ISO-8859-15", ["\u20ac", "\u0152", "\u0161", "\xe9", "\xbf"]),
+    "mac_roman": ("Mac Roman", ["\xe9", "\xfc", "\u20ac", "\ufb01", "\u03c0", "\u2260",
+                                "\uf8ff"]),
+}
 rng = random.Random(args.seed)
 
 # Delimiter keywords and the character csv.writer is given for each.
@@ -72,15 +87,30 @@ def file_bytes(b):
 class Case:
     """One source: its bytes, format and the records csv.reader gives, with byte offsets."""
 
-    def __init__(self, name, data, fields, utf8, rows, bom=0, quoting="CSV"):
-        self.name, self.data, self.fields, self.utf8 = name, data, fields, utf8
+    def __init__(self, name, data, fields, codec, rows, bom=0, quoting="CSV"):
+        self.name, self.data, self.fields, self.codec = name, data, fields, codec
         self.rows = rows  # [(start, end, [values], code)]
         self.bom = bom
         self.quoting = quoting  # the OpenFile quoting: CSV, CSV', CSV\ or CSV'\
 
 
-def decode(b, utf8):
-    return b.decode("utf-8") if utf8 else b.decode("latin-1")
+def pick_codec(share_utf8):
+    """utf-8 with the given chance, else a code page; bytes as they stand in the 8-bit build."""
+    if not unicode:
+        return "latin-1"
+    if rng.random() < share_utf8:
+        return "utf-8"
+    return rng.choice(["latin-1", "latin-1", "cp1252", "iso8859_15", "mac_roman"])
+
+
+def encode(text, codec):
+    """text in codec, each UNDEFINED as a byte the code page leaves undefined."""
+    parts = text.split(UNDEFINED)
+    return b"\x81".join(p.encode(codec) for p in parts)
+
+
+def decode(b, codec):
+    return b.decode(codec, errors="replace")
 
 
 def field_length(raw, delim, quote='"', escape=None):
@@ -122,11 +152,10 @@ def record_code(raw, n, width):
     return 0 if raw.endswith("\n") or raw.endswith("\r") else 9
 
 
-def records(data, utf8, delim, skip=0, quote='"', escape=None, width=None):
+def records(data, codec, delim, skip=0, quote='"', escape=None, width=None):
     """csv.reader's records of data, each with its byte offsets and the code of its read
     (under a format of width entries, when given: short and long records)."""
-    enc = "utf-8" if utf8 else "latin-1"
-    text = decode(data[skip:], utf8)
+    text = decode(data[skip:], codec)
     f = io.StringIO(text, newline="")
     r = csv.reader(f, delimiter=delim, quotechar=quote, escapechar=escape)
     out, here = [], 0
@@ -137,8 +166,9 @@ def records(data, utf8, delim, skip=0, quote='"', escape=None, width=None):
             break
         end = f.tell()
         raw = text[here:end]
-        start_b = skip + len(text[:here].encode(enc))
-        end_b = skip + len(text[:end].encode(enc))
+        # A code page's U+FFFD stands for one byte; UTF-8 is written without any.
+        start_b = skip + (len(text[:here].encode(codec)) if codec == "utf-8" else here)
+        end_b = skip + (len(text[:end].encode(codec)) if codec == "utf-8" else end)
         vals = expected(raw, row, delim, quote, escape)
         if width is None:
             code = 0 if raw.endswith("\n") else 9
@@ -150,10 +180,10 @@ def records(data, utf8, delim, skip=0, quote='"', escape=None, width=None):
     return out
 
 
-def random_value(utf8, delim):
+def random_value(codec, delim):
     pieces = ["a", "b", "Z", "1", " ", ",", ";", "\t", "|", '"', '""', "\r", "\n", "\r\n",
               "text", "x y"]
-    pieces += ["\u00e9", "\u0416", "\u4e2d", "\U0001F600"] if utf8 else ["\xe9", "\xff", "\x80"]
+    pieces += CODECS[codec][1]
     if rng.random() < 0.12:
         return ""
     v = "".join(rng.choice(pieces) for _ in range(rng.randint(1, 8)))
@@ -166,14 +196,14 @@ def random_value(utf8, delim):
     return v
 
 
-def format_for(back, ncols, utf8, ends, keyword, least, reach):
+def format_for(back, ncols, codec, ends, keyword, least, reach):
     """A format of ncols entries whose maxima hold every value read back (at least least
     bytes, a few more at random), grown so that a backward read's window (twice the format's
     total) holds every record; with reach, also the line end before it."""
     widths = [least] * ncols
     for _, _, vals, _ in back:
         for c, v in enumerate(vals):
-            widths[c] = max(widths[c], len(v.encode("utf-8" if utf8 else "latin-1")))
+            widths[c] = max(widths[c], len(v.encode("utf-8")) if codec == "utf-8" else len(v))
     fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == ncols - 1 else keyword)
               for c in range(ncols)]
     total = sum(m + 1 for _, m, _ in fields)
@@ -185,21 +215,22 @@ def format_for(back, ncols, utf8, ends, keyword, least, reach):
 
 
 def random_case(i):
-    utf8 = unicode and rng.random() < 0.4
+    codec = pick_codec(0.4)
     keyword, delim = rng.choice(DELIMS)
     lineterm = rng.choice(["\r\n", "\n"])
     ends = rng.choice(["EOL", "CRLF" if lineterm == "\r\n" else "LF"])
     quoting = rng.choice([csv.QUOTE_MINIMAL, csv.QUOTE_ALL])
     ncols = rng.randint(1, 6)
-    rows = [[random_value(utf8, delim) for _ in range(ncols)] for _ in range(rng.randint(1, 12))]
+    rows = [[random_value(codec, delim) for _ in range(ncols)] for _ in range(rng.randint(1, 12))]
     s = io.StringIO(newline="")
     csv.writer(s, delimiter=delim, lineterminator=lineterm, quoting=quoting).writerows(rows)
-    bom = 3 if utf8 and rng.random() < 0.3 else 0
-    data = b"\xef\xbb\xbf"[:bom] + s.getvalue().encode("utf-8" if utf8 else "latin-1")
-    back = records(data, utf8, delim, bom)
-    assert [v for _, _, v, _ in back] == rows, (i, rows)  # every row as it was written
-    fields = format_for(back, ncols, utf8, ends, keyword, 0, False)
-    return Case("random%03d" % i, data, fields, utf8, back, bom)
+    bom = 3 if codec == "utf-8" and rng.random() < 0.3 else 0
+    data = b"\xef\xbb\xbf"[:bom] + encode(s.getvalue(), codec)
+    back = records(data, codec, delim, bom)
+    written = [[v.replace(UNDEFINED, "\ufffd") for v in row] for row in rows]
+    assert [v for _, _, v, _ in back] == written, (i, rows)  # every row as it was written
+    fields = format_for(back, ncols, codec, ends, keyword, 0, False)
+    return Case("random%03d" % i, data, fields, codec, back, bom)
 
 
 DIALECTS = [("CSV", '"', None), ("CSV'", "'", None), ("CSV\\", '"', "\\"), ("CSV'\\", "'", "\\")]
@@ -209,7 +240,7 @@ def ragged_case(i):
     """Rows of differing lengths and blank lines, in any dialect: the format takes the most
     common length, so that short, long and blank records come; csv.reader's rows, cut or
     filled to the format, with the codes of short (12) and long (13) records."""
-    utf8 = unicode and rng.random() < 0.3
+    codec = pick_codec(0.3)
     keyword, delim = rng.choice(DELIMS)
     quoting, quote, escape = rng.choice(DIALECTS)
     lineterm = rng.choice(["\r\n", "\n"])
@@ -219,7 +250,7 @@ def ragged_case(i):
     for _ in range(rng.randint(1, 12)):
         # A blank first line is one byte, and a backward read from below 2 answers 7.
         n = width if rng.random() < 0.6 else rng.randint(0 if rows else 1, width + 2)
-        row = [random_value(utf8, delim) + rng.choice(["", quote, "\\"]) for _ in range(n)]
+        row = [random_value(codec, delim) + rng.choice(["", quote, "\\"]) for _ in range(n)]
         # The writer may leave a lone CR unquoted (escaping rather than quoting), and the csv
         # module ends a record at any CR: no CR in these values.
         # With a backslash escape, a quoted line end can hide a record start from a backward
@@ -236,16 +267,16 @@ def ragged_case(i):
     if rng.random() < 0.3:  # no final line end
         text = s.getvalue()
         s = io.StringIO(text[:-len(lineterm)] if text.endswith(lineterm) else text)
-    data = s.getvalue().encode("utf-8" if utf8 else "latin-1")
-    back = records(data, utf8, delim, 0, quote, escape, width)
-    fields = format_for(back, width, utf8, ends, keyword, 1, True)
-    return Case("ragged%03d" % i, data, fields, utf8, back, 0, quoting)
+    data = encode(s.getvalue(), codec)
+    back = records(data, codec, delim, 0, quote, escape, width)
+    fields = format_for(back, width, codec, ends, keyword, 1, True)
+    return Case("ragged%03d" % i, data, fields, codec, back, 0, quoting)
 
 
 def fixed_case(name, data, ends, maxima, keyword="COMMA", delim=","):
     fields = [("c%d" % c, m, ends if c == len(maxima) - 1 else keyword)
               for c, m in enumerate(maxima)]
-    return Case(name, data, fields, False, records(data, False, delim))
+    return Case(name, data, fields, "latin-1", records(data, "latin-1", delim))
 
 
 def window_case(name, record, mark):
@@ -268,7 +299,7 @@ def hand_cases():
         # A quote that opens a value crossing a line end and never closes: a stray quote (14),
         # read as plain text; the line ends the record, and the next one is short (12).
         Case("unclosed-at-end", b'a,b,c\nd,e,"f\ng,h', [("c0", 20, "COMMA"), ("c1", 20, "COMMA"),
-             ("c2", 20, "EOL")], False,
+             ("c2", 20, "EOL")], "latin-1",
              [(0, 6, ["a", "b", "c"], 0), (6, 13, ["d", "e", '"f'], 14), (13, 16, ["g", "h", ""], 12)]),
         fixed_case("empty-quoted", b'"","",""\n,,\n', "LF", m),
         fixed_case("no-final-line-end", b'a,"b\r\nc",d\r\ne,f,"g"', "EOL", m),
@@ -284,7 +315,7 @@ def hand_cases():
         # A last value beyond its maximum: 11 with its first bytes, and the read goes on with
         # the next record.
         Case("over-long-last", b'1,"abcdefgh""ij"\n2,"k,l"\n',
-             [("c0", 4, "COMMA"), ("c1", 4, "EOL")], False,
+             [("c0", 4, "COMMA"), ("c1", 4, "EOL")], "latin-1",
              [(0, 17, ["1", "abcd"], 11), (17, 25, ["2", "k,l"], 0)]),
     ]
 
@@ -296,13 +327,16 @@ def scenario(case, source, backwards):
     for n, m, d in case.fields:
         L.append("char %s \"unset\"" % n)
         L.append("row fmt %s %d %s" % (host_text(n), m, host_text(d)))
-    enc = '"UTF-8"' if case.utf8 else '""'
+    enc = host_text(CODECS[case.codec][0])
     L.append("load")
     if source == "disk":
         L.append("file data.csv " + file_bytes(case.data))
         L.append("call OpenFile \"data.csv\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
+    elif source == "clipboard":
+        L.append("clipboard " + file_bytes(case.data))
+        L.append("call OpenFile \"CLIPBOARD\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     else:
-        L.append("char src " + host_text(decode(case.data, case.utf8)))
+        L.append("char src " + host_text(decode(case.data, case.codec)))
         L.append("call OpenFile \"FIELD:src\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     L += ["expect rc 0", "expect size = %d" % len(case.data),
           "call DefineFormat ref fmt \"name\" \"size\" \"delim\"", "expect rc 0"]
@@ -340,7 +374,10 @@ def run(cases, folder):
     paths = []
     for case in cases:
         # A field source in the Unicode builds holds characters: its text is UTF-8.
-        sources = ["disk"] + (["field"] if case.utf8 or not unicode else [])
+        # A code page's text reaches the library as bytes: from a file or the clipboard.
+        sources = ["disk"] + (["field"] if case.codec == "utf-8" or not unicode else [])
+        if windows and case.codec not in ("utf-8", "latin-1"):
+            sources.append("clipboard")
         for source in sources:
             for backwards in (False, True):
                 text = scenario(case, source, backwards)
