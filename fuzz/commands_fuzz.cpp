@@ -81,15 +81,16 @@ double number(Input& in) {
 
 std::u32string text(Input& in) {
   static const char32_t* const kTexts[] = {
-      U"",           U"a.txt",   U"b.txt",     U"CLIPBOARD",  U"clipboard",
-      U"CLIPBOARD ", U"FIELD:v", U"FIELD:",    U"FIELD:nope", U"\u0146IELD:v",
-      U"\u4E00.txt", U"COMMA",   U"CRLF",      U"TAB",        U"MAX",
-      U"ASC|",       U"ASC",     U"ASC1234",   U"\r\n",       U",",
-      U"\"",         U"x",       U".",         U"/dev/null",  U"name",
-      U"size",       U"delim",   U"CSV",       U"csv",        U"UTF-8",
-      U"LF",         U"EOL",     U"ASC\u20AC", U"CSV'",       U"CSV\\",
-      U"CSV'\\",     U"CSV\"",   U"RETURN",    U"ASC, ",      U"ASC ",
-      U"SEMICO",     U"'",       U"\\"};
+      U"",           U"a.txt",   U"b.txt",      U"CLIPBOARD",    U"clipboard",
+      U"CLIPBOARD ", U"FIELD:v", U"FIELD:",     U"FIELD:nope",   U"\u0146IELD:v",
+      U"\u4E00.txt", U"COMMA",   U"CRLF",       U"TAB",          U"MAX",
+      U"ASC|",       U"ASC",     U"ASC1234",    U"\r\n",         U",",
+      U"\"",         U"x",       U".",          U"/dev/null",    U"name",
+      U"size",       U"delim",   U"CSV",        U"csv",          U"UTF-8",
+      U"LF",         U"EOL",     U"ASC\u20AC",  U"CSV'",         U"CSV\\",
+      U"CSV'\\",     U"CSV\"",   U"RETURN",     U"ASC, ",        U"ASC ",
+      U"SEMICO",     U"'",       U"\\",         U"Windows-1252", U"cp1252",
+      U"Mac Roman",  U"latin-9", U"ISO-8859-1", U"ASC\u0152",    U"\u2013"};
   uint8_t b = in.byte();
   if (b < 200) return kTexts[b % (sizeof kTexts / sizeof kTexts[0])];
   std::u32string s;

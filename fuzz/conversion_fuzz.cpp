@@ -114,6 +114,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(want.empty() || std::memcmp(got.data(), want.data(), want.size() * 4) == 0,
           "UTF-8 decodes to other characters than the reference's");
   }
+  // The input's bytes in each code page: every byte the page defines is the page's only byte
+  // for its character, and a character that no byte stands for is refused.
+  for (qshort page = kCodePageWindows1252; page <= kCodePageMacRoman; ++page) {
+    const qchar* table = CodePageChars(page);
+    for (size_t i = 0; i < size && i < 64; ++i) {
+      const qchar c = table[data[i]];
+      check(c == 0xFFFD ? CHRqcharToCodePage(c, page) == -1
+                        : CHRqcharToCodePage(c, page) == static_cast<int>(data[i]),
+            "a code page's byte does not come back from its character");
+    }
+    if (size >= 4) {
+      uint32_t c = 0;
+      std::memcpy(&c, data, 4);
+      const int b = CHRqcharToCodePage(c & 0x7FFFFFFF, page);
+      check(b == -1 || table[b] == (c & 0x7FFFFFFF), "a character written as another's byte");
+    }
+  }
   std::vector<uint32_t> chars;
   for (size_t i = 0; i + 4 <= size && chars.size() < 4096; i += 4) {
     uint32_t c = 0;

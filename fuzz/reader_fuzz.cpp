@@ -96,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rec.quoteChar = (flags & 128) ? '\'' : '"';
   rec.escapeChar = (data[9] & 8) ? '\\' : 0;
 #if QM_UNICODE
-  rec.encoding = (flags & 8) ? kEncodingUtf8 : kEncodingBytes; // cuts keep whole characters
+  // UTF-8 cuts keep whole characters; a code page's text is read as bytes are.
+  rec.encoding = (flags & 8)           ? kEncodingUtf8
+                 : (data[9] & 16) != 0 ? kEncodingWindows1252 + data[9] % 3
+                                       : kEncodingBytes;
 #endif
   rec.transTable = pairs ? table.data() : nullptr;
   bool field = flags & 4;

@@ -192,10 +192,10 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
                    "the source's encoding (the Unicode builds decode it; any case): "
                    "UTF-8, Windows-1252 or CP1252, ISO-8859-1 or Latin-1, ISO-8859-15 or "
                    "Latin-9, Mac Roman or macintosh; empty for bytes as they stand")
-      ->check(CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1",
-                             "latin1", "iso-8859-15", "latin-9", "mac roman", "macroman",
-                             "macintosh"},
-                            CLI::ignore_case));
+      ->check(
+          CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1", "latin1",
+                         "iso-8859-15", "latin-9", "mac roman", "macroman", "macintosh"},
+                        CLI::ignore_case));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
   import->add_flag("--csv", imp.csv,
                    "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "

@@ -484,7 +484,10 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   const size_t from = out->bom ? 3 : 0;
   bool beyond = false;
   out->utf8 = validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
-  out->encoding = out->utf8 ? "UTF-8" : !beyond ? "" : windows1252(data) ? "Windows-1252" : "ISO-8859-1";
+  out->encoding = out->utf8           ? "UTF-8"
+                  : !beyond           ? ""
+                  : windows1252(data) ? "Windows-1252"
+                                      : "ISO-8859-1";
 
   Choice best;
   bool split = false;
@@ -560,9 +563,11 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
       << (r.whole ? "the whole file" : "its first " + std::to_string(r.bytesRead) + " bytes")
       << ")\n";
   out << "# encoding: "
-      << (r.encoding.empty() ? "ASCII" : r.utf8 && r.bom ? "UTF-8 with a byte-order mark" : r.encoding)
+      << (r.encoding.empty() ? "ASCII"
+          : r.utf8 && r.bom  ? "UTF-8 with a byte-order mark"
+                             : r.encoding)
       << (r.encoding.empty() ? ", read as bytes as they stand"
-          : r.utf8            ? " (well-formed UTF-8 beyond ASCII)"
+          : r.utf8           ? " (well-formed UTF-8 beyond ASCII)"
           : r.encoding == "Windows-1252"
               ? " (bytes 0x80 to 0x9F used as Windows-1252's letters and punctuation)"
               : " (bytes beyond ASCII, not UTF-8)")

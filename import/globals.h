@@ -93,10 +93,14 @@ constexpr qshort kEncodingMacRoman = 4;
 // The code page whose table decodes an encoding's bytes, or 0 for one that needs none.
 constexpr qshort CodePageOf(qshort encoding) {
   switch (encoding) {
-  case kEncodingWindows1252: return kCodePageWindows1252;
-  case kEncodingLatin9: return kCodePageLatin9;
-  case kEncodingMacRoman: return kCodePageMacRoman;
-  default: return 0;
+  case kEncodingWindows1252:
+    return kCodePageWindows1252;
+  case kEncodingLatin9:
+    return kCodePageLatin9;
+  case kEncodingMacRoman:
+    return kCodePageMacRoman;
+  default:
+    return 0;
   }
 }
 #endif

@@ -148,11 +148,11 @@ struct encodingName {
   qshort encoding;
 };
 constexpr encodingName kEncodingNames[] = {
-    {"utf-8", kEncodingUtf8},          {"windows-1252", kEncodingWindows1252},
-    {"cp1252", kEncodingWindows1252},  {"iso-8859-1", kEncodingBytes},
-    {"latin-1", kEncodingBytes},       {"latin1", kEncodingBytes},
-    {"iso-8859-15", kEncodingLatin9},  {"latin-9", kEncodingLatin9},
-    {"mac roman", kEncodingMacRoman},  {"macroman", kEncodingMacRoman},
+    {"utf-8", kEncodingUtf8},         {"windows-1252", kEncodingWindows1252},
+    {"cp1252", kEncodingWindows1252}, {"iso-8859-1", kEncodingBytes},
+    {"latin-1", kEncodingBytes},      {"latin1", kEncodingBytes},
+    {"iso-8859-15", kEncodingLatin9}, {"latin-9", kEncodingLatin9},
+    {"mac roman", kEncodingMacRoman}, {"macroman", kEncodingMacRoman},
     {"macintosh", kEncodingMacRoman},
 };
 
