@@ -17,11 +17,11 @@
 
 #if defined(QM_NO_SSE2)
 #define QM_SSE2 0
-#elif defined(__SSE2__)
+#elif defined(__SSE2__) && !defined(QM_SSE2_ASKED)
 #define QM_SSE2 1
 #define QM_SSE2_CHECKED 0
 #define QM_SSE2_FN inline
-#elif defined(__i386__) && defined(__GNUC__)
+#elif (defined(__i386__) || defined(QM_SSE2_ASKED)) && defined(__GNUC__)
 #define QM_SSE2 1
 #define QM_SSE2_CHECKED 1
 // Never inlined into their plain callers (other instruction set); a 32-bit Windows caller

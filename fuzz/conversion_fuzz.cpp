@@ -12,13 +12,13 @@
 
 namespace {
 
+#if QM_UNICODE
 void check(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "conversion fuzz: %s\n", what);
   std::abort();
 }
 
-#if QM_UNICODE
 // Reference UTF-8 decoder of the one- to six-byte forms (the host's characters are 31-bit
 // values); false on anything malformed.
 bool decodeUtf8(const unsigned char* s, size_t n, std::vector<uint32_t>* out) {

@@ -150,10 +150,12 @@ void doDefineFormat(cmdContext* ctx) {
     getAsciiListColumn(list, delimRef, line, 10, cell, ctx->cb);
     bool known = parseDelimiter(cell, f);
 #if QM_UNICODE
-    if (known && rec->encoding == kEncodingUtf8 && std::strncmp(cell, "ASC", 3) == 0)
+    // ASC's characters as the source writes them (parseDelimiter took their UTF-8, which
+    // in a code page may be too long for a delimiter the page writes in 3 bytes).
+    const bool asc = std::strncmp(cell, "ASC", 3) == 0;
+    if (known && asc && rec->encoding == kEncodingUtf8)
       known = utf8AscDelimiter(ctx, list, line, delimRef, f);
-    else if (const qshort page = CodePageOf(rec->encoding);
-             page != 0 && std::strncmp(cell, "ASC", 3) == 0)
+    else if (const qshort page = CodePageOf(rec->encoding); asc && page != 0)
       known = codePageAscDelimiter(ctx, page, list, line, delimRef, f);
 #endif
     if (!known) {

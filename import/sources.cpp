@@ -142,6 +142,7 @@ bool sameChars(const qchar* text, const char* keyword, qlong n) {
   return true;
 }
 
+#if QM_UNICODE
 // The encodings OpenFile's fifth parameter names, matched without regard to case.
 struct encodingName {
   const char* name;
@@ -165,6 +166,7 @@ bool sameName(const qchar* text, const char* keyword, qlong n) {
   }
   return keyword[n] == 0;
 }
+#endif
 
 // The fifth parameter: empty for bytes as they stand, else one of kEncodingNames, which the
 // Unicode builds decode (the 8-bit host has no characters to decode into: it takes only the
@@ -175,8 +177,9 @@ bool readEncoding(cmdContext* ctx, qshort* encoding, bool* named) {
   qlong length = 0;
   GetFldVal(paramField(5), fmtLength, 4, &length, ctx->cb);
   if (length <= 0) return true;
+#if QM_UNICODE
   constexpr qlong kLongestName = 12;
-  if (length > kLongestName || QM_UNICODE == 0) return false;
+  if (length > kLongestName) return false;
   qchar text[kLongestName + 1] = {};
   GetFldVal(paramField(5), fmtString, length, text, ctx->cb);
   for (const encodingName& e : kEncodingNames) {
@@ -186,6 +189,7 @@ bool readEncoding(cmdContext* ctx, qshort* encoding, bool* named) {
       return true;
     }
   }
+#endif
   return false;
 }
 
@@ -309,7 +313,7 @@ void doOpenFile(cmdContext* ctx) {
     qshort result = kResultBadParameter;
     if (clipboard)
       result = openClipboard(ctx, rec);
-    else if (!named || encoding == kEncodingUtf8)
+    else if (!(QM_UNICODE && named && encoding != kEncodingUtf8))
       result = openField(ctx, rec, path + 6);
     if (result != kResultOk) {
       ctx->errCd = abandon(ctx, result);

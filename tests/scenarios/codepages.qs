@@ -56,6 +56,13 @@ number p 0
 call ReadUpTo ref p 0 "\u{4E2D}" 40 data n
 expect rc 3
 expect p = 0
+# Nor can one of four characters; an empty one reads up to the maximum.
+call ReadUpTo ref p 0 "\u{20AC}\u{20AC}\u{20AC}\u{20AC}" 40 data n
+expect rc 3
+call ReadUpTo ref p 0 "" 4 data n
+expect rc 0
+expect data = "Caf\u{E9}"
+expect p = 4
 call CloseFile ref
 
 # An ASC delimiter and a substitution name the page's characters.
@@ -80,6 +87,21 @@ list han name size delim
 row han "a" 40 "ASC\u{4E2D}"
 call DefineFormat ref han "name" "size" "delim"
 expect rc 3
+# Up to 3 characters: the page writes each in one byte.
+list four name size delim
+row four "a" 40 "ASC\u{20AC}\u{20AC}\u{20AC}\u{20AC}"
+call DefineFormat ref four "name" "size" "delim"
+expect rc 3
+list three name size delim
+row three "a" 40 "ASC;3\u{20AC}"
+row three "b" 40 "EOL"
+call DefineFormat ref three "name" "size" "delim"
+expect rc 0
+number p 0
+call ReadRecord ref p
+expect a = "Caf\u{E9}"
+expect b = ""
+expect p = 9
 list badsubs target replacement
 row badsubs "x" "\u{4E2D}"
 call DefineSubs ref badsubs "target" "replacement"

@@ -27,6 +27,19 @@ call OpenFile "hi.csv" ref size 0 "" "Csv"
 expect rc 3
 call OpenFile "hi.csv" ref size 0 "" "CSV "
 expect rc 3
+# A dialect mark given twice, or a text too short or too long to be one: 3 as well.
+call OpenFile "hi.csv" ref size 0 "" "CS"
+expect rc 3
+call OpenFile "hi.csv" ref size 0 "" "CSV''"
+expect rc 3
+call OpenFile "hi.csv" ref size 0 "" "CSV\\\\"
+expect rc 3
+call OpenFile "hi.csv" ref size 0 "" "CSV'\\'"
+expect rc 3
+expect ref = 0
+call OpenFile "hi.csv" ref size 0 "" "csv\\'"
+expect rc 0
+call CloseFile ref
 call OpenFile "hi.csv" ref size 0 "" "csv"
 expect rc 0
 call CloseFile ref

@@ -60,6 +60,41 @@ std::string utf8(std::initializer_list<uint32_t> units) {
   return out;
 }
 
+// Each page against characters taken from its published table; every byte it defines is
+// the only byte for its character, so a character written and read back stays itself.
+TEST(CodePages, BytesAndCharactersRoundTrip) {
+  struct sample {
+    qshort page;
+    qbyte byte;
+    qchar c;
+  };
+  const sample kSamples[] = {
+      {kCodePageWindows1252, 0x80, 0x20AC}, {kCodePageWindows1252, 0x93, 0x201C},
+      {kCodePageWindows1252, 0x9F, 0x0178}, {kCodePageWindows1252, 0xE9, 0x00E9},
+      {kCodePageLatin9, 0xA4, 0x20AC},      {kCodePageLatin9, 0xBC, 0x0152},
+      {kCodePageLatin9, 0xE9, 0x00E9},      {kCodePageMacRoman, 0x80, 0x00C4},
+      {kCodePageMacRoman, 0xDB, 0x20AC},    {kCodePageMacRoman, 0xF0, 0xF8FF},
+      {kCodePageMacRoman, 0xFF, 0x02C7}};
+  for (const sample& s : kSamples) {
+    EXPECT_EQ(CodePageChars(s.page)[s.byte], s.c) << s.page << " " << int{s.byte};
+    EXPECT_EQ(CHRqcharToCodePage(s.c, s.page), s.byte);
+  }
+  for (qshort page = kCodePageWindows1252; page <= kCodePageMacRoman; ++page) {
+    const qchar* chars = CodePageChars(page);
+    for (int b = 0; b < 256; ++b) {
+      if (chars[b] == 0xFFFD) continue;
+      EXPECT_EQ(CHRqcharToCodePage(chars[b], page), b) << page << " " << b;
+    }
+    EXPECT_EQ(CHRqcharToCodePage(0x4E2D, page), -1); // no page writes Chinese
+    EXPECT_EQ(CHRqcharToCodePage(0xFFFD, page), -1); // the undefined bytes' stand-in
+  }
+  // Windows-1252 leaves five bytes undefined; the others define all 256.
+  for (qbyte b : {0x81, 0x8D, 0x8F, 0x90, 0x9D})
+    EXPECT_EQ(CodePageChars(kCodePageWindows1252)[b], 0xFFFDu);
+  EXPECT_EQ(CodePageChars(0), nullptr);
+  EXPECT_EQ(CHRqcharToCodePage('a', 0), -1);
+}
+
 TEST(Utf8, EveryLength) {
   EXPECT_EQ(utf8({0x41}), "\x41");
   EXPECT_EQ(utf8({0xE9}), "\xC3\xA9");
