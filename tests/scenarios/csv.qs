@@ -315,3 +315,67 @@ call ReadRecord ref q 0 1
 expect rc 11
 expect q = 74
 call CloseFile ref
+
+# The record rule with formats of other shapes. A fixed-length entry reads its bytes whatever
+# the line; the entries after it still stop at the line end.
+file shapes.csv "ab1,2\ncd3\n\"e,f\",4\n"
+list fixedFirst name size delim
+row fixedFirst "a" 2 "MAX"
+row fixedFirst "b" 20 "COMMA"
+row fixedFirst "c" 20 "EOL"
+call OpenFile "shapes.csv" ref size 0 "" "CSV"
+call DefineFormat ref fixedFirst "name" "size" "delim"
+number q 0
+call ReadRecord ref q
+expect rc 0
+expect a = "ab"
+expect b = "1"
+expect c = "2"
+call ReadRecord ref q
+expect rc 12
+expect a = "cd"
+expect b = "3"
+expect c = ""
+expect q = 10
+# Backwards from the end: the quoted comma is no separator.
+number q 18
+list lineThenEnd name size delim
+row lineThenEnd "a" 20 "LF"
+row lineThenEnd "b" 20 "EOL"
+call DefineFormat ref lineThenEnd "name" "size" "delim"
+call ReadRecord ref q 0 1
+expect rc 0
+expect a = "cd3"
+expect b = "e,f,4"
+expect q = 6
+# A last delimiter that is no line end (a comma and a space) leaves the record unbounded.
+number ref2
+file spaced.csv "1, 2, 3\n4, 5"
+list commaSpace name size delim
+row commaSpace "a" 20 "COMMA"
+row commaSpace "b" 20 "ASC, "
+call OpenFile "spaced.csv" ref2 size 0 "" "CSV"
+call DefineFormat ref2 commaSpace "name" "size" "delim"
+number q 0
+call ReadRecord ref2 q
+expect rc 0
+expect a = "1"
+expect b = "2"
+expect q = 6
+call ReadRecord ref2 q
+expect rc 9
+expect a = "3\n4"
+expect b = "5"
+call CloseFile ref2
+# One entry ending at the line end: each line is a record, forwards and backwards.
+list single name size delim
+row single "a" 20 "EOL"
+call DefineFormat ref single "name" "size" "delim"
+number q 18
+call ReadRecord ref q 0 1
+expect rc 0
+expect a = "e,f,4"
+call ReadRecord ref q 0 1
+expect a = "cd3"
+expect q = 6
+call CloseFile ref
