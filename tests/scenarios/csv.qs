@@ -379,3 +379,27 @@ call ReadRecord ref q 0 1
 expect a = "cd3"
 expect q = 6
 call CloseFile ref
+
+# Backwards over a long quoted value with CRLF line ends inside it: the line ends inside the
+# quotes are passed over, and the record starts after the nearest line end outside them.
+file longq.csv "h1,h2\r\n1,\"line one of a long value\r\nline two of it\r\nline three, with a comma\r\nand four\"\r\n2,short\r\n"
+list crlf name size delim
+row crlf "a" 100 "COMMA"
+row crlf "b" 100 "CRLF"
+call OpenFile "longq.csv" ref size 0 "" "CSV"
+call DefineFormat ref crlf "name" "size" "delim"
+number q 98
+call ReadRecord ref q 0 1
+expect rc 0
+expect a = "2"
+expect b = "short"
+expect q = 89
+call ReadRecord ref q 0 1
+expect rc 0
+expect a = "1"
+expect b = "line one of a long value\r\nline two of it\r\nline three, with a comma\r\nand four"
+expect q = 7
+call ReadRecord ref q 0 1
+expect a = "h1"
+expect q = 0
+call CloseFile ref
