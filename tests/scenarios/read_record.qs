@@ -138,4 +138,19 @@ call ReadRecord qref qp 1
 expect rc 0
 expect a = "\"x"
 expect b = "y\",z"
+# A quote that closes nothing stays, with or without stripping; blanks come off around it.
+file closing.txt "ab\",  x  ,\"q\"\r  \" ,z\r"
+number cref
+call OpenFile "closing.txt" cref size 1
+call DefineFormat cref wide "name" "size" "delim"
+number cp 0
+call ReadRecord cref cp 0
+expect rc 0
+expect a = "ab\""
+expect b = "x  ,\"q\""
+call ReadRecord cref cp 1
+expect rc 0
+expect a = "\""
+expect b = "z"
+call CloseFile cref
 unload
