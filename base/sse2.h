@@ -125,6 +125,12 @@ QM_SSE2_FN unsigned byteOrZeroMask(const char* p, char c) {
       _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_cmpeq_epi8(v, _mm_setzero_si128()))));
 }
 
+// Which of the 16 bytes at p are beyond ASCII (their high bit set): bit i for byte i.
+QM_SSE2_FN unsigned highBitMask(const char* p) {
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+
 // Which of the 16 bytes at p equal c, stop or 0: bit i for byte i.
 QM_SSE2_FN unsigned byteOrZeroMask(const char* p, char c, char stop) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -4,6 +4,7 @@
 //   quillomar-import-bench library LIB FILE --source disk|field|clipboard
 //                          --read forwards|backwards|upto|bytes [--minimal] [--tsv] [--csv]
 //                          [--shape customers|narrow|wide]   (the record format of the file)
+//                          [--encoding NAME]   (OpenFile's encoding, as a method names it)
 //   quillomar-import-bench onebyte FILE     one system read per byte, counting line ends
 //   quillomar-import-bench memchr FILE      1 MiB reads, memchr over every delimiter: the limit
 //
@@ -156,7 +157,8 @@ struct Options {
   std::string library, file, source = "disk", read = "forwards";
   std::string shape = "customers"; // customers, narrow or wide: the record format
   bool minimal = false, tsv = false;
-  bool csv = false; // CSV quoting instead of the enclosing-quote rule
+  bool csv = false;     // CSV quoting instead of the enclosing-quote rule
+  std::string encoding; // OpenFile's encoding: empty for bytes as they stand
 };
 
 // The timed loop: one command per record until the end. A function of its own, so that a
@@ -210,7 +212,7 @@ int runLibrary(const Options& o) {
                 {"ref", {}},
                 {"size", {}},
                 {{}, Value::num(o.csv ? 0 : 1)},
-                {{}, Value::str(U"")},
+                {{}, Value::str(qhost::fromUtf8(o.encoding))},
                 {{}, Value::str(o.csv ? U"CSV" : U"")}});
   if (host.returnCode() != Value::num(0)) {
     std::fprintf(stderr, "cannot open %s\n", path.c_str());
@@ -364,6 +366,8 @@ int main(int argc, char** argv) {
         o.read = args[++i];
       else if (args[i] == "--shape" && i + 1 < args.size())
         o.shape = args[++i];
+      else if (args[i] == "--encoding" && i + 1 < args.size())
+        o.encoding = args[++i];
       else {
         std::fprintf(stderr, "unknown option %s\n", args[i].c_str());
         return 2;
@@ -374,7 +378,7 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: quillomar-import-bench library LIB FILE [--source disk|field|clipboard]\n"
                "         [--read forwards|backwards|upto|bytes] [--minimal] [--tsv] [--csv]\n"
-               "         [--shape customers|narrow|wide]\n"
+               "         [--shape customers|narrow|wide] [--encoding NAME]\n"
                "       quillomar-import-bench onebyte FILE | memchr FILE [--tsv]\n");
   return 2;
 }

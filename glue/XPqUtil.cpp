@@ -300,8 +300,20 @@ void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qsho
   storeChars(
       fldRef, length,
       [&](qchar* buf) {
-        for (qlong i = 0; i < length; ++i)
-          buf[i] = chars[static_cast<qbyte>(value[i])];
+        // Widened as bytes as they stand, then the bytes beyond ASCII looked up: most text
+        // is ASCII, which every page keeps.
+        widenBytes(buf, value, length);
+        qlong i = 0;
+#if QM_SSE2
+        if (sse2::usable())
+          for (; i + 16 <= length; i += 16)
+            for (unsigned high = sse2::highBitMask(value + i); high != 0; high &= high - 1) {
+              const qlong k = i + std::countr_zero(high);
+              buf[k] = chars[buf[k]];
+            }
+#endif
+        for (; i < length; ++i)
+          if (buf[i] >= 0x80) buf[i] = chars[buf[i]];
         return length;
       },
       cb, room);

@@ -3,6 +3,7 @@
 #ifndef QUILLOMAR_XPQUTIL_H
 #define QUILLOMAR_XPQUTIL_H
 
+#include <bit>
 #include <cstring>
 
 #include "../base/qtypes.h"
@@ -94,13 +95,8 @@ template <size_t n> inline void widenFixed(qchar* chars, const char* value) {
     chars[i] = bytes[i]; // never sign-extended
 }
 
-QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
-                              qchar* room = nullptr, qlong readable = 0) {
-  if (length >= kShortText) {
-    setStringFieldLong(fldRef, value, length, cb, room);
-    return;
-  }
-  qchar chars[kShortText];
+// Widens a text shorter than kShortText into chars, terminated.
+inline void widenShort(qchar* chars, const char* value, qlong length, qlong readable) {
   if (length < kShortText / 2 && readable >= kShortText / 2) {
     widenFixed<kShortText / 2>(chars, value);
   } else if (readable >= kShortText) {
@@ -110,6 +106,16 @@ QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qc
       chars[i] = static_cast<qbyte>(value[i]);
   }
   chars[length] = 0;
+}
+
+QM_STAGE void setStringFieldN(qshort fldRef, const char* value, qlong length, qcallback cb,
+                              qchar* room = nullptr, qlong readable = 0) {
+  if (length >= kShortText) {
+    setStringFieldLong(fldRef, value, length, cb, room);
+    return;
+  }
+  qchar chars[kShortText];
+  widenShort(chars, value, length, readable);
   SetFldVal(fldRef, fmtString, chars, cb);
 }
 #else
@@ -146,6 +152,37 @@ int CHRqcharToCodePage(qchar c, qshort page);
 // Stores length bytes of text in page into a field as the characters they stand for.
 void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qshort page,
                             qcallback cb, qchar* room = nullptr);
+// The same as setStringFieldN does it for bytes as they stand (readable as there), with
+// chars, page's CodePageChars: most pieces are ASCII, which every page keeps, so a short one
+// is widened as it stands and only its bytes beyond ASCII looked up.
+QM_STAGE void setStringFieldPageN(qshort fldRef, const char* value, qlong length, qshort page,
+                                  const qchar* chars, qcallback cb, qchar* room, qlong readable) {
+  if (length >= kShortText) {
+    setStringFieldCodePage(fldRef, value, length, page, cb, room);
+    return;
+  }
+  qchar text[kShortText];
+  widenShort(text, value, length, readable);
+#if QM_SSE2
+  // Which bytes are beyond ASCII, from whole loads where they may be made: a piece of ASCII
+  // costs no loop over its length.
+  if (sse2::usable() && readable >= kShortText) {
+    static_assert(kShortText == 32, "two 16-byte loads cover a short text");
+    uint32_t high = sse2::highBitMask(value);
+    if (length > 16) high |= uint32_t{sse2::highBitMask(value + 16)} << 16;
+    high &= (uint32_t{1} << length) - 1; // length < 32
+    for (; high != 0; high &= high - 1) {
+      const int i = std::countr_zero(high);
+      text[i] = chars[text[i]];
+    }
+    SetFldVal(fldRef, fmtString, text, cb);
+    return;
+  }
+#endif
+  for (qlong i = 0; i < length; ++i)
+    if (text[i] >= 0x80) text[i] = chars[text[i]];
+  SetFldVal(fldRef, fmtString, text, cb);
+}
 #endif
 
 // ---- Design information ------------------------------------------------------------------

@@ -89,6 +89,13 @@ constexpr qshort kEncodingWindows1252 = 2;
 constexpr qshort kEncodingLatin9 = 3;
 constexpr qshort kEncodingMacRoman = 4;
 
+// Whether an encoding writes every character in one byte: its pieces may be taken and stored
+// as they lie in the source, a byte a character.
+constexpr bool IsOneByteEncoding(qshort encoding) {
+  return encoding == kEncodingBytes ||
+         (encoding >= kEncodingWindows1252 && encoding <= kEncodingMacRoman);
+}
+
 #if QM_UNICODE
 // The code page whose table decodes an encoding's bytes, or 0 for one that needs none.
 constexpr qshort CodePageOf(qshort encoding) {

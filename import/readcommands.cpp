@@ -86,11 +86,17 @@ void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort 
 
 // Stores a piece that needs no conditioning, one byte a character, as it lies in the source.
 // readable: the bytes from text on that lie in the source.
+// page and pageChars: the source's code page and its CodePageChars, or 0 and null.
 inline void storeAsItStands(cmdContext* ctx, qshort fldRef, const char* text, qlong length,
-                            qlong readable) {
+                            qlong readable, [[maybe_unused]] qshort page,
+                            [[maybe_unused]] const qchar* pageChars) {
 #if QM_UNICODE
-  setStringFieldN(fldRef, text, length, ctx->cb,
-                  length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length), readable);
+  qchar* room = length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length);
+  if (pageChars) {
+    setStringFieldPageN(fldRef, text, length, page, pageChars, ctx->cb, room, readable);
+    return;
+  }
+  setStringFieldN(fldRef, text, length, ctx->cb, room, readable);
 #else
   // The 8-bit host takes zero-terminated text: the piece is copied out, with its terminator.
   // A short one is copied as a fixed 32 bytes where the source has them, so that the copy
@@ -118,9 +124,18 @@ struct hostStore {
   cmdContext* ctx;
   conditionRule rule;
   bool stripping;
+  qshort page = 0;                  // the source's code page, taken once a command
+  const qchar* pageChars = nullptr; // and its characters
+
+  hostStore(cmdContext* c, const conditionRule& r, bool s) : ctx(c), rule(r), stripping(s) {
+#if QM_UNICODE
+    page = CodePageOf(c->fileSpecsP->encoding);
+    if (page != 0) pageChars = CodePageChars(page);
+#endif
+  }
 
   void clean(qshort fldRef, const char* text, qlong length, qlong readable) {
-    storeAsItStands(ctx, fldRef, text, length, readable);
+    storeAsItStands(ctx, fldRef, text, length, readable, page, pageChars);
   }
   void piece(qshort code, qshort fldRef, const char* text, qlong length) {
     storePiece(ctx, rule, code, fldRef, stripping, text, length);

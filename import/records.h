@@ -82,7 +82,7 @@ inline qshort ReadEntry(recordReader* r, const fieldSpec* f, qshort i, qpos* at,
     code = PlannedPiece(r, f, i, at, &p);
   else
     code = NextPiece(&r->cursor, f, at, r->buffer, &p.text, &p.length);
-  if (code == kResultOk && p.text != r->buffer && r->cursor.rec->encoding == kEncodingBytes &&
+  if (code == kResultOk && p.text != r->buffer && IsOneByteEncoding(r->cursor.rec->encoding) &&
       PieceIsClean(r->rule, p.text, p.length)) {
     if constexpr (!kPlanned)
       p.readable = static_cast<qlong>(r->cursor.run + r->cursor.runCount - p.text);
@@ -152,7 +152,7 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
   // The quick step takes bytes as they stand, stored as they are. The cursor's run is kept
   // in locals, taken again after any piece read by the general rules (which may move it).
   const bool quick =
-      !kPlanned && QuickLooksUsable() && rec->encoding == kEncodingBytes && !r->rule.rewrites;
+      !kPlanned && QuickLooksUsable() && IsOneByteEncoding(rec->encoding) && !r->rule.rewrites;
   const char* run = r->cursor.run;
   qpos runStart = r->cursor.runStart;
   qlong runCount = r->cursor.runCount;

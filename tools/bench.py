@@ -129,10 +129,13 @@ def main():
     peer = os.path.join(a.build, "bench", "quillomar-libcsv-peer")
     lib = os.path.join(a.build, "QuillomarU.so")
 
-    def library(read, source, minimal, fmt="csv", path=None, quoting="", shape="customers"):
+    def library(read, source, minimal, fmt="csv", path=None, quoting="", shape="customers",
+                encoding=""):
         default = os.path.join(a.data, f"{shape}.{fmt}")
         cmd = [bench, "library", lib, path or default, "--source", source, "--read", read,
                "--shape", shape]
+        if encoding:
+            cmd += ["--encoding", encoding]
         if minimal:
             cmd.append("--minimal")
         if fmt == "tsv":
@@ -141,7 +144,10 @@ def main():
             cmd.append("--csv")
         host = "minimal host" if minimal else "stand-in host"
         name = "" if shape == "customers" else f"{shape}: "
-        return run(cmd, f"{name}{read} {source} {fmt}{' CSV quoting' if quoting else ''}, {host}")
+        label = f"{name}{read} {source} {fmt}{' CSV quoting' if quoting else ''}"
+        if path:  # the same records in another encoding
+            label += f" {encoding or 'bytes'}"
+        return run(cmd, f"{label}, {host}")
 
     rows = []
     limit = run([bench, "memchr", csv_file], "memchr limit (1 MiB reads) csv")
@@ -161,6 +167,18 @@ def main():
     rows.append(library("forwards", "field", True, quoting="CSV"))
     rows.append(library("upto", "disk", True))
     rows.append(library("bytes", "disk", True))
+    # The same records written in Windows-1252 (characters it lacks as "?"), read as bytes
+    # as they stand and decoded by the code page's table: the decoding's cost.
+    cp1252_file = os.path.join(a.data, "customers-cp1252.csv")
+    if not os.path.exists(cp1252_file):
+        with open(csv_file, encoding="utf-8", newline="") as f, \
+                open(cp1252_file, "w", encoding="cp1252", errors="replace", newline="") as g:
+            g.write(f.read())
+    for encoding in ("", "Windows-1252"):
+        rows.append(library("forwards", "disk", True, path=cp1252_file, encoding=encoding))
+    for encoding in ("", "Windows-1252"):
+        rows.append(library("backwards", "disk", True, path=cp1252_file, quoting="CSV",
+                            encoding=encoding))
     rows.append(run([bench, "memchr", tsv_file, "--tsv"], "memchr limit (1 MiB reads) tsv"))
     if os.path.exists(peer):
         rows.append(run([peer, tsv_file, "--tsv"], "libcsv tsv"))
