@@ -30,8 +30,16 @@ struct Dialect {
   char escape;
 };
 
+// The rows whose values a reading keeps: enough for any dialect's sample and for the header's
+// vote; past them only the widths and the values' lengths (a row a value apiece in memory
+// made most of a sniff's time).
+constexpr size_t kKeptRows = 4096;
+
 struct Parsed {
-  std::vector<std::vector<std::string>> rows; // blank lines left out
+  std::vector<std::vector<std::string>> rows; // the first kKeptRows rows' values
+  std::vector<uint32_t> widths;               // every row's count of values (blank lines left out)
+  std::vector<uint32_t> lengths;              // every value's length, row after row
+  std::vector<size_t> firstLength;            // where each row's lengths start in lengths
   std::vector<long long> starts;              // where each row's record starts
   std::vector<long long> ends;                // where each row's record ends
   std::vector<bool> rowQuoted;                // whether any value of the row was quoted
@@ -48,21 +56,35 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
   std::string field;
   bool quoted = false, inQuotes = false, anyQuoted = false, started = false;
   long long rowStart = static_cast<long long>(from);
+  // Room for short rows, so that growing copies nothing: pages not written cost nothing.
+  const size_t bytes = data.size() - std::min(from, data.size());
+  p.lengths.reserve(bytes / 2 + 1);
+  p.widths.reserve(bytes / 4 + 1);
+  p.firstLength.reserve(bytes / 4 + 1);
+  p.starts.reserve(bytes / 4 + 1);
+  p.ends.reserve(bytes / 4 + 1);
+  size_t values = 0; // of the row being read
   auto endField = [&] {
+    ++values;
     if (!quoted && !field.empty() && (field[0] == '"' || field[0] == '\'')) ++p.quoteStarts;
-    row.push_back(field);
+    p.lengths.push_back(static_cast<uint32_t>(field.size()));
+    if (p.rows.size() < kKeptRows) row.push_back(std::move(field));
     field.clear();
     quoted = false;
   };
   auto endRecord = [&](size_t end) {
-    if (started || !row.empty() || !field.empty()) {
+    if (started || values > 0 || !field.empty()) {
       endField();
-      p.rows.push_back(row);
+      p.firstLength.push_back(p.lengths.size() - values);
+      p.widths.push_back(static_cast<uint32_t>(values));
+      if (p.rows.size() < kKeptRows) p.rows.push_back(std::move(row));
+      row.clear();
       p.starts.push_back(rowStart);
       p.ends.push_back(static_cast<long long>(end));
       p.rowQuoted.push_back(anyQuoted);
     }
     row.clear();
+    values = 0;
     started = anyQuoted = false;
     rowStart = static_cast<long long>(end);
   };
@@ -76,6 +98,14 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
     field.clear();
     literalAt = quoteAt;
     return quoteAt;
+  };
+  // The delimiter compared byte by byte: a call per byte to compare strings was much of a
+  // sniff's time.
+  const char d0 = d.delim[0];
+  const bool twoBytes = d.delim.size() == 2;
+  const char d1 = twoBytes ? d.delim[1] : 0;
+  auto delimAt = [&](size_t k) {
+    return data[k] == d0 && (!twoBytes || (k + 1 < data.size() && data[k + 1] == d1));
   };
   size_t i = from;
   for (;;) {
@@ -100,8 +130,7 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
       if (c == d.quote) {
         inQuotes = false;
         const size_t next = i + 1;
-        if (next < data.size() && data.compare(next, d.delim.size(), d.delim) != 0 &&
-            data[next] != '\r' && data[next] != '\n') {
+        if (next < data.size() && !delimAt(next) && data[next] != '\r' && data[next] != '\n') {
           if (crossed) {
             i = stray();
             continue;
@@ -119,7 +148,7 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
       inQuotes = quoted = anyQuoted = started = true;
       quoteAt = i;
       crossed = false;
-    } else if (data.compare(i, d.delim.size(), d.delim) == 0) {
+    } else if (delimAt(i)) {
       endField();
       started = true;
       i += d.delim.size();
@@ -144,14 +173,16 @@ Parsed parse(const std::string& data, size_t from, const Dialect& d, bool whole)
 // length, speaks for a header when the first row's value breaks the pattern.
 bool typed(const std::string& v);
 
-bool looksLikeHeader(const Parsed& p) {
-  if (p.rows.empty()) return false;
-  const auto& first = p.rows[0];
+// Over the table's rows from first to last (those whose values were kept).
+bool looksLikeHeader(const Parsed& p, size_t from, size_t last) {
+  if (from >= p.rows.size()) return false;
+  const size_t end = std::min(last + 1, p.rows.size());
+  const auto& first = p.rows[from];
   std::set<std::string> seen;
   for (const auto& v : first) {
     if (v.empty() || typed(v) || !seen.insert(v).second) return false;
   }
-  if (p.rows.size() == 1) return true; // a table of names alone: a header with no records
+  if (last == from) return true; // a table of names alone: a header with no records
   // Each column votes by what most of its later values are, so that a bad row or a footnote
   // in the table sways nothing: a column of numbers or dates under a name votes twice; one
   // of a common length votes for the name when its length differs.
@@ -159,7 +190,7 @@ bool looksLikeHeader(const Parsed& p) {
   for (size_t c = 0; c < first.size(); ++c) {
     size_t total = 0, typedValues = 0;
     std::map<size_t, size_t> lengths;
-    for (size_t r = 1; r < p.rows.size(); ++r) {
+    for (size_t r = from + 1; r < end; ++r) {
       if (p.rows[r].size() != first.size()) continue;
       const std::string& v = p.rows[r][c];
       ++total;
@@ -262,21 +293,21 @@ long long roomFor(size_t longest) {
 // it are a preamble; a bad row right after a header leaves the header the table's); its
 // last, the last before a run of narrower rows (a footnote, or another table).
 void tableBounds(const Parsed& p, size_t width, size_t* firstRow, size_t* lastRow) {
-  const size_t n = p.rows.size();
+  const size_t n = p.widths.size();
+  const auto& w = p.widths;
   auto followed = [&](size_t r) {
-    return r + 1 >= n || p.rows[r + 1].size() == width ||
-           (r + 2 < n && p.rows[r + 2].size() == width);
+    return r + 1 >= n || w[r + 1] == width || (r + 2 < n && w[r + 2] == width);
   };
   size_t first = 0;
-  while (first < n && !(p.rows[first].size() == width && followed(first)))
+  while (first < n && !(w[first] == width && followed(first)))
     ++first;
   if (first == n) {
     first = 0;
-    while (first < n && p.rows[first].size() != width)
+    while (first < n && w[first] != width)
       ++first;
   }
   size_t last = n == 0 ? 0 : n - 1;
-  while (last > first && p.rows[last].size() < width && p.rows[last].size() <= width / 2 + 1)
+  while (last > first && w[last] < width && w[last] <= width / 2 + 1)
     --last;
   *firstRow = first < n ? first : 0;
   *lastRow = last;
@@ -361,8 +392,8 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
     c.keyword = keywordOf(d.delim);
     c.parsed = parse(data, from, d, whole);
     std::map<size_t, size_t> widths;
-    for (const auto& r : c.parsed.rows)
-      ++widths[r.size()];
+    for (const uint32_t w : c.parsed.widths)
+      ++widths[w];
     // The width whose rows hold the most fields between them (a count of rows weighed by
     // (w - 1) / w): a second, narrower table after the first does not take it over.
     double weight = 0;
@@ -382,7 +413,7 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
     tableBounds(c.parsed, c.width, &c.first, &c.last);
     size_t inTable = 0;
     for (size_t r = c.first; r <= c.last; ++r)
-      inTable += c.parsed.rows[r].size() == c.width ? 1 : 0;
+      inTable += c.parsed.widths[r] == c.width ? 1 : 0;
     c.agreeing = inTable;
     const double rows = static_cast<double>(c.last - c.first + 1);
     // The share of agreeing rows, weighed by the share of their values that read as a type
@@ -391,7 +422,7 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
     // other quote byte's values), count against it; a little for more fields settles a tie
     // towards the finer split.
     // The rows outside the table count a little against it: a table of one bad row is none.
-    const double all = static_cast<double>(c.parsed.rows.size());
+    const double all = static_cast<double>(c.parsed.widths.size());
     const double pattern = static_cast<double>(c.agreeing) / rows - 0.5 * (1.0 - rows / all);
     if (c.agreeing < 2 && all > 1) continue;
     const double score =
@@ -400,7 +431,7 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
         0.001 * static_cast<double>(c.width) / (1.0 + static_cast<double>(c.width));
     if (std::getenv("QM_SNIFF_DEBUG"))
       std::fprintf(stderr, "[%s] q%c e%d width %zu agree %zu/%zu typed %.2f bad %d score %.4f\n",
-                   d.delim.c_str(), d.quote, d.escape, c.width, c.agreeing, c.parsed.rows.size(),
+                   d.delim.c_str(), d.quote, d.escape, c.width, c.agreeing, c.parsed.widths.size(),
                    typedShare(c.parsed, c.width), c.parsed.badCloses, score);
     if (score > bestScore + 1e-9) {
       bestScore = score;
@@ -417,13 +448,10 @@ bool chooseDialect(const std::string& data, size_t from, bool whole, Choice* bes
 // the table's bounds and the first row.
 void describeTable(Choice& c, SniffResult* out) {
   const Parsed& p = c.parsed;
-  const size_t n = p.rows.size();
+  const size_t n = p.widths.size();
   const size_t first = c.first, last = c.last;
-  Parsed table;
-  for (size_t r = first; r <= last; ++r)
-    table.rows.push_back(p.rows[r]);
-  out->header = looksLikeHeader(table);
-  out->firstRow = p.rows[first];
+  out->header = looksLikeHeader(p, first, last);
+  if (first < p.rows.size()) out->firstRow = p.rows[first];
   out->firstRow.resize(c.width);
   out->preambleRows = first;
   out->footnoteRows = n - 1 - last;
@@ -500,8 +528,8 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     best.parsed = parse(data, from, best.dialect, out->whole);
     best.agreeing = 0;
     tableBounds(best.parsed, best.width, &best.first, &best.last);
-    for (size_t r = best.first; r <= best.last && r < best.parsed.rows.size(); ++r)
-      best.agreeing += best.parsed.rows[r].size() == best.width ? 1 : 0;
+    for (size_t r = best.first; r <= best.last && r < best.parsed.widths.size(); ++r)
+      best.agreeing += best.parsed.widths[r] == best.width ? 1 : 0;
   }
   if (!chosen && split) {
     *why = path + ": no delimiter gives two of its rows the same number of fields";
@@ -513,7 +541,7 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     best.parsed = parse(data, from, best.dialect, out->whole);
     best.width = 1;
     tableBounds(best.parsed, 1, &best.first, &best.last);
-    if (best.parsed.rows.empty()) {
+    if (best.parsed.widths.empty()) {
       *why = path + " holds no record";
       out->empty = true;
       return false;
@@ -539,8 +567,8 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
         fieldName(c < out->firstRow.size() ? out->firstRow[c] : "", c, &used));
   for (size_t c = 0; c < width; ++c) {
     size_t longest = 0;
-    for (size_t r = best.first; r <= best.last && r < p.rows.size(); ++r)
-      if (c < p.rows[r].size()) longest = std::max(longest, p.rows[r][c].size());
+    for (size_t r = best.first; r <= best.last && r < p.widths.size(); ++r)
+      if (c < p.widths[r]) longest = std::max<size_t>(longest, p.lengths[p.firstLength[r] + c]);
     FieldOption f;
     f.name = out->header ? out->firstNames[c] : "f" + std::to_string(c + 1);
     f.label = out->header ? out->firstRow[c] : f.name;
