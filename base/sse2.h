@@ -6,8 +6,9 @@
 // SSE2 is the baseline of every x86-64 processor: there the compiler targets it, usable() is
 // a constant and these are ordinary inline code. A 32-bit x86 build must run on any i686, so
 // it compiles these functions alone for SSE2 and asks the processor once, when the library is
-// loaded. Any other processor, or a build with QM_NO_SSE2 (the plain-path test build), has
-// the plain paths alone.
+// loaded; so does the coverage build (QM_SSE2_ASKED), so that its tests run and measure both
+// paths. Any other processor, or a build with QM_NO_SSE2 (the plain-path test build), has the
+// plain paths alone.
 #ifndef QUILLOMAR_SSE2_H
 #define QUILLOMAR_SSE2_H
 

@@ -167,7 +167,10 @@ bool windowQuotesOdd(const backwardHits& h) {
 //   1. the nearest with an even number of double quotes after it from which the record reads
 //      to exactly its end (QuickFits, else RecordFits);
 //   2. failing that, the nearest from which it reads so;
-//   3. failing that, the nearest occurrence, as under plain quoting.
+//   3. (a start from which it reads short because a stray quote cut it is kept until the
+//      others are tried: such a line end may lie inside a quoted value an earlier start reads
+//      through, as forward reads do) failing those, the one kept;
+//   4. failing that, the nearest occurrence, as under plain quoting.
 // In well-formed CSV the text after a line end inside a quoted value holds an odd number of
 // quotes (the rest of the value's doubled quotes and its closing one), so rule 1 finds the
 // true start; only a quote outside the rules of RFC 4180 can mislead it. Only the nearest
@@ -195,13 +198,21 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
                      bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
   const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
   const qlong bom = rec->bomLength;
+  // Rule 3's start, kept in reserve.
+  qlong shortStart = -1;
   auto fits = [&](qlong start) {
     const qlong skip = fromSourceStart && start == 0 && w >= bom ? bom : 0;
     const char* text = window + start + skip;
     const qlong size = w - start - skip;
     // A count settles the usual record, whose text holds no quote; plan then stays empty.
-    return QuickFits(rec, text, size, endsWithDelim) ||
-           RecordFits(rec, text, size, endsWithDelim, scratch, plan);
+    if (QuickFits(rec, text, size, endsWithDelim)) return true;
+    bool isShort = false;
+    if (!RecordFits(rec, text, size, endsWithDelim, scratch, plan, &isShort)) return false;
+    // Kept in reserve only when a stray quote cut it short: a start that reads the record
+    // short as it stands is the short record's own.
+    if (!isShort || !rec->strayQuote) return true;
+    if (shortStart < 0) shortStart = start;
+    return false;
   };
   // Rule 1 as the candidates are found, so the usual record costs one trial read; the
   // candidates with an odd count wait for rule 2.
@@ -256,6 +267,10 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   if (fromSourceStart && consider(0, wholeOdd)) return 0;
   for (int i = 0; i < odds; ++i)
     if (fits(oddStarts[i])) return oddStarts[i];
+  if (shortStart >= 0) {
+    plan->count = 0; // later trials read other starts: the record is read unplanned
+    return shortStart;
+  }
   return nearest;
 }
 

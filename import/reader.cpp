@@ -631,7 +631,7 @@ qshort blockPieces(const importFileSpec* rec, const pieceQuotes& quotes, const c
 #endif
 
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
-                char* buffer, recordPlan* plan) {
+                char* buffer, recordPlan* plan, bool* shortRecord) {
   const byteSource src{fileSpecsP, text, size};
   // A trial: only where each piece ends matters, so a piece the in-place path takes is not
   // copied; the rest are read from the text as the buffer path reads them.
@@ -656,6 +656,12 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
   }
 #endif
   for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
+    // Judged before the block's pieces, which would answer 0 for the entries after a record
+    // that ended early and read the next line into them.
+    if (code != kResultOk && code != kResultTooLong) {
+      if (!recordRule) return false; // an entry before the last ended early
+      break; // the record ended early: at its line end, or at the data's end
+    }
 #if QM_QUICK_PIECES
     if (quickLooks) { // the usual pieces, in a loop of their own; it stops at any other
       i = blockPieces(fileSpecsP, cursor.quotes, text, size, &block, i, planning ? plan : nullptr,
@@ -663,10 +669,6 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
       if (i == fileSpecsP->fldCount) break;
     }
 #endif
-    if (code != kResultOk && code != kResultTooLong) {
-      if (!recordRule) return false; // an entry before the last ended early
-      break; // the record ended early: at its line end, or at the data's end
-    }
     const fieldSpec* f = fileSpecsP->fields + i;
     const char* piece = nullptr;
     qlong length = -1;
@@ -711,6 +713,7 @@ bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool e
                                     code == (endsWithDelim ? kResultOk : kResultNoDelimiter) ||
                                     (code == kResultShortRecord && endsWithDelim));
   if (fits && planning) plan->count = fileSpecsP->fldCount;
+  if (shortRecord) *shortRecord = code == kResultShortRecord;
   return fits;
 }
 

@@ -219,9 +219,10 @@ struct recordPlan {
 // last ending at the text's end, with its delimiter when endsWithDelim. buffer (of
 // kBufferSize bytes) is scratch; nothing is stored. Backward reads use it to tell a record start
 // from a delimiter inside quotes. When the record fits and has at most kPlannedPieces entries, plan
-// (if given) holds where they lie; otherwise its count is 0.
+// (if given) holds where they lie; otherwise its count is 0. *shortRecord (if given) tells
+// whether a record that fits has fewer pieces than the format.
 bool RecordFits(importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim,
-                char* buffer, recordPlan* plan);
+                char* buffer, recordPlan* plan, bool* shortRecord = nullptr);
 
 // Decided when the format is defined: the one delimiter byte that ends every entry but the
 // last, when those all end at the same one-byte delimiter (no line end, quote, zero byte or

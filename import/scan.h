@@ -84,8 +84,9 @@ QM_STAGE const char* findByteOrZero(const char* p, const char* end, const char* 
 // The quick steps for short pieces (reader.h), where SSE2 is the baseline (x86-64). A 32-bit
 // x86 build leaves them out: there its positions take register pairs and its look is a call
 // (the SSE2 functions are not inlined into plain code), and it took longer than the general
-// rules.
-#if QM_SSE2 && !QM_SSE2_CHECKED
+// rules. (The coverage build asks for SSE2 at run time but keeps them: it measures the 64-bit
+// builds' code.)
+#if QM_SSE2 && (!QM_SSE2_CHECKED || defined(QM_SSE2_ASKED))
 #define QM_QUICK_PIECES 1
 // Whether the quick steps' 16-byte looks may run.
 inline bool QuickLooksUsable() { return sse2::usable(); }

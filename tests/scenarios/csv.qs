@@ -403,3 +403,54 @@ call ReadRecord ref q 0 1
 expect a = "h1"
 expect q = 0
 call CloseFile ref
+
+# Backwards past a record that ends early: the trial read that looks for the record's start
+# once went on reading the next lines into the entries after the early end, and took three
+# short lines for one whole record.
+file early.csv "-02\n29899;577.48;419.48;2026-11-21;alpha;2026-05-23\n\nk;v\n0;victor\n1;kilo\n2;kilo\n"
+list six name size delim
+row six "a" 32000 "SEMICO"
+row six "b" 32000 "SEMICO"
+row six "c" 32000 "SEMICO"
+row six "d" 32000 "SEMICO"
+row six "e" 32000 "SEMICO"
+row six "f" 32000 "EOL"
+call OpenFile "early.csv" ref size 0 "" "CSV"
+call DefineFormat ref six "name" "size" "delim"
+number q 80
+call ReadRecord ref q 0 1
+expect rc 12
+expect a = "2"
+expect b = "kilo"
+expect q = 73
+call ReadRecord ref q 0 1
+expect a = "1"
+expect q = 66
+call CloseFile ref
+
+# A stray quote on the second line of a record whose first line ends inside a quoted value:
+# backwards, the line end inside the value looks like a record start from which the rest
+# reads short; the start before it reads the whole record, as forward reads do (code 14).
+file strayafter.csv "1, 'a', z\n2, 'b\nc', 'd\n3, x, y\n"
+list triple name size delim
+row triple "a" 100 "ASC, "
+row triple "b" 100 "ASC, "
+row triple "c" 100 "EOL"
+call OpenFile "strayafter.csv" ref size 0 "" "CSV'"
+call DefineFormat ref triple "name" "size" "delim"
+number q 10
+call ReadRecord ref q
+expect rc 14
+expect b = "b\nc"
+expect c = "'d"
+number q 31
+call ReadRecord ref q 0 1
+expect a = "3"
+expect q = 23
+call ReadRecord ref q 0 1
+expect rc 14
+expect a = "2"
+expect b = "b\nc"
+expect c = "'d"
+expect q = 10
+call CloseFile ref
