@@ -92,8 +92,7 @@ constexpr qshort kEncodingMacRoman = 4;
 // Whether an encoding writes every character in one byte: its pieces may be taken and stored
 // as they lie in the source, a byte a character.
 constexpr bool IsOneByteEncoding(qshort encoding) {
-  return encoding == kEncodingBytes ||
-         (encoding >= kEncodingWindows1252 && encoding <= kEncodingMacRoman);
+  return encoding != kEncodingUtf8; // every other encoding there is: bytes and code pages
 }
 
 #if QM_UNICODE

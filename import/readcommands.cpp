@@ -86,17 +86,11 @@ void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort 
 
 // Stores a piece that needs no conditioning, one byte a character, as it lies in the source.
 // readable: the bytes from text on that lie in the source.
-// page and pageChars: the source's code page and its CodePageChars, or 0 and null.
 inline void storeAsItStands(cmdContext* ctx, qshort fldRef, const char* text, qlong length,
-                            qlong readable, [[maybe_unused]] qshort page,
-                            [[maybe_unused]] const qchar* pageChars) {
+                            qlong readable) {
 #if QM_UNICODE
-  qchar* room = length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length);
-  if (pageChars) {
-    setStringFieldPageN(fldRef, text, length, page, pageChars, ctx->cb, room, readable);
-    return;
-  }
-  setStringFieldN(fldRef, text, length, ctx->cb, room, readable);
+  setStringFieldN(fldRef, text, length, ctx->cb,
+                  length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length), readable);
 #else
   // The 8-bit host takes zero-terminated text: the piece is copied out, with its terminator.
   // A short one is copied as a fixed 32 bytes where the source has them, so that the copy
@@ -119,23 +113,25 @@ void storeIfRead(cmdContext* ctx, qshort code, qshort fldRef, bool stripping) {
              static_cast<qlong>(std::strlen(text)));
 }
 
-// The commands' store: each piece a record read delivers goes to its host field.
-struct hostStore {
+// The commands' store: each piece a record read delivers goes to its host field. kCodePage:
+// the source is in a code page (page, its characters pageChars), whose clean pieces are
+// decoded on their way; a store of its own, so that the usual source's pieces test nothing.
+template <bool kCodePage> struct hostStore {
   cmdContext* ctx;
   conditionRule rule;
   bool stripping;
-  qshort page = 0;                  // the source's code page, taken once a command
-  const qchar* pageChars = nullptr; // and its characters
-
-  hostStore(cmdContext* c, const conditionRule& r, bool s) : ctx(c), rule(r), stripping(s) {
-#if QM_UNICODE
-    page = CodePageOf(c->fileSpecsP->encoding);
-    if (page != 0) pageChars = CodePageChars(page);
-#endif
-  }
+  qshort page;
+  const qchar* pageChars;
 
   void clean(qshort fldRef, const char* text, qlong length, qlong readable) {
-    storeAsItStands(ctx, fldRef, text, length, readable, page, pageChars);
+#if QM_UNICODE
+    if constexpr (kCodePage) {
+      setStringFieldPageN(fldRef, text, length, page, pageChars, ctx->cb,
+                          length < kStoreOnStackChars ? nullptr : wideRoom(ctx, length), readable);
+      return;
+    }
+#endif
+    storeAsItStands(ctx, fldRef, text, length, readable);
   }
   void piece(qshort code, qshort fldRef, const char* text, qlong length) {
     storePiece(ctx, rule, code, fldRef, stripping, text, length);
@@ -145,6 +141,19 @@ struct hostStore {
     storePiece(ctx, rule, kResultOk, fldRef, false, ctx->g->buffer, 0);
   }
 };
+
+// Runs read(store) with the store the source's encoding needs.
+template <class Read>
+qshort withStore(cmdContext* ctx, const conditionRule& rule, bool stripping, Read read) {
+#if QM_UNICODE
+  if (const qshort page = CodePageOf(ctx->fileSpecsP->encoding); page != 0) {
+    hostStore<true> store{ctx, rule, stripping, page, CodePageChars(page)};
+    return read(store);
+  }
+#endif
+  hostStore<false> store{ctx, rule, stripping, 0, nullptr};
+  return read(store);
+}
 
 // Reads the format's entries from the length bytes at record (a record a backward read found
 // in its window), as a source of its own: never past its end, and nothing reads the real
@@ -159,10 +168,11 @@ qshort readRecordIn(cmdContext* ctx, const char* record, qlong length, bool stri
   reader.buffer[0] = 0;
   reader.plan = plan;
   reader.trialBuffer = trialBuffer;
-  hostStore store{ctx, reader.rule, stripping};
   qpos at = 0;
-  return plan ? ReadRecordPieces<true>(&reader, &at, store)
-              : ReadRecordPieces<false>(&reader, &at, store);
+  return withStore(ctx, reader.rule, stripping, [&](auto& store) {
+    return plan ? ReadRecordPieces<true>(&reader, &at, store)
+                : ReadRecordPieces<false>(&reader, &at, store);
+  });
 }
 
 void readBackwards(cmdContext* ctx, qpos position, bool stripping) {
@@ -262,8 +272,9 @@ void doReadRecord(cmdContext* ctx) {
   reader.buffer = ctx->g->buffer;
   reader.plan = nullptr;
   reader.trialBuffer = nullptr;
-  hostStore store{ctx, reader.rule, stripping};
-  const qshort code = ReadRecordPieces<false>(&reader, &position, store);
+  const qshort code = withStore(ctx, reader.rule, stripping, [&](auto& store) {
+    return ReadRecordPieces<false>(&reader, &position, store);
+  });
   ReleaseSourceText(rec);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != kResultOk ? written : code;
