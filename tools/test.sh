@@ -46,9 +46,9 @@ if [[ $need == all ]]; then
 fi
 
 # The library's branch coverage, each flavour at the floor or more, when the native builds were
-# asked for. The floor is where every flavour stands now (92.5 to 92.8%); it only ever rises
+# asked for. The floor is where every flavour stands now (93.1 to 93.6%); it only ever rises
 # (the goal is 95).
-coverage_floor=${QM_COVERAGE_FLOOR:-92}
+coverage_floor=${QM_COVERAGE_FLOOR:-93}
 for p in "${presets[@]}"; do
   if [[ $p == linux-unicode ]]; then
     echo "== coverage"

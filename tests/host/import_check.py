@@ -175,6 +175,53 @@ code, out, _ = run("describe", "--library", library)
 check(code == 0 and "Quillomar.OpenFile" in out and "[,encoding [,quoting CSV|CSV'|" in out,
       f"describe: exit {code}: {out[:200]}")
 
+# The sniffer names the encoding: random tables written in each, with its characters beyond
+# ASCII, sniffed. UTF-16 (with its mark or without) is named and never called binary data;
+# the Unicode builds import a sniffed Windows-1252 file with its own characters.
+import random
+rng = random.Random(1252)
+WORDS = {"UTF-8": ["Zürich", "Ελλάδα", "中文", "naïve", "€5"],
+         "Windows-1252": ["Café", "3 €", "“quoted”", "a – b", "…", "Œuvre"],
+         "ISO-8859-1": ["Café", "Zürich", "niño", "©", "½"],
+         "UTF-16LE": ["Café", "中文", "3 €", "a,b"], "UTF-16BE": ["Café", "中文", "3 €"]}
+CODECS = {"UTF-8": "utf-8", "Windows-1252": "cp1252", "ISO-8859-1": "latin-1",
+          "UTF-16LE": "utf-16-le", "UTF-16BE": "utf-16-be"}
+named = total = 0
+for name, codec in CODECS.items():
+    for i in range(20):
+        rows = [["name", "value", "note"]] + [
+            [rng.choice(WORDS[name] + ["plain", "x y"]), str(rng.randint(0, 999)),
+             rng.choice(WORDS[name] + ["", "ok"])] for _ in range(rng.randint(2, 30))]
+        s = io.StringIO(newline="")
+        csv.writer(s, delimiter=rng.choice([",", ";", "\t"]),
+                   lineterminator="\r\n").writerows(rows)
+        data = s.getvalue().encode(codec)
+        if name.startswith("UTF-16") and i % 2:
+            data = ("\ufeff".encode(codec)) + data  # its byte-order mark
+        path = os.path.join(work, "enc-%s-%d.csv" % (name, i))
+        with open(path, "wb") as f:
+            f.write(data)
+        code, out, err = run("sniff", path)
+        total += 1
+        if name.startswith("UTF-16"):
+            ok = code != 0 and name in err and "binary" not in err
+        else:
+            want = name if unicode else "the 8-bit host takes bytes as they stand"
+            ok = code == 0 and "# encoding: " in out and want in out.split("# encoding: ")[1]
+        named += ok
+        check(ok, f"{name} file {i} sniffed as: {out[:300]} {err[:300]}")
+check(named * 100 >= total * 99, f"encodings named right in {named} of {total} files")
+if unicode:  # a sniffed Windows-1252 file reads back as the characters that were written
+    for i in range(3):
+        path = os.path.join(work, "enc-Windows-1252-%d.csv" % i)
+        with open(path, encoding="cp1252", newline="") as f:
+            text = f.read()
+        want = list(csv.DictReader(io.StringIO(text, newline=""),
+                                   dialect=csv.Sniffer().sniff(text, ",;\t")))
+        code, out, _ = run("import", "--library", library, "--output", "json", "--quiet", path)
+        check(code == 0 and json.loads(out) == want,
+              f"a Windows-1252 file imported sniffed: exit {code}: {out[:300]} != {want[:3]}")
+
 for f in failures:
     print("import-check:", f)
 print(f"import-check: {len(failures)} failure(s)")
