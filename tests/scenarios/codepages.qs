@@ -8,6 +8,7 @@ number p
 number n
 char a "unset"
 char b "unset"
+char c "unset"
 char data "unset"
 list fmt name size delim
 row fmt "a" 40 "SEMICO"
@@ -106,6 +107,34 @@ list badsubs target replacement
 row badsubs "x" "\u{4E2D}"
 call DefineSubs ref badsubs "target" "replacement"
 expect rc 3
+call CloseFile ref
+
+# Values of every length, read in place and through the buffer, decode alike: a long one
+# (beyond 32 bytes), one of 16 to 31, a short one, and a last one at the file's very end
+# (which, without CSV quoting, leaves the entry after it as it was).
+file long.csv "\x80bcdefghijklmnopqrstuvwxyz0123456789\x80;abcdefghijklmnopq\x93r\x94;\x85\n  \x80aaaaaaaaaaaaaaaa\x80bbbbbbbbbbbbbbbbbbbb\x80  ;x;y\n \x96x\x96 ;\x80"
+list three2 name size delim
+row three2 "a" 100 "SEMICO"
+row three2 "b" 100 "SEMICO"
+row three2 "c" 100 "EOL"
+call OpenFile "long.csv" ref size 0 "Windows-1252"
+call DefineFormat ref three2 "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{20AC}bcdefghijklmnopqrstuvwxyz0123456789\u{20AC}"
+expect b = "abcdefghijklmnopq\u{201C}r\u{201D}"
+expect c = "\u{2026}"
+# Trimmed, through the buffer.
+call ReadRecord ref p 1
+expect rc 0
+expect a = "\u{20AC}aaaaaaaaaaaaaaaa\u{20AC}bbbbbbbbbbbbbbbbbbbb\u{20AC}"
+expect c = "y"
+call ReadRecord ref p 1
+expect rc 9
+expect a = "\u{2013}x\u{2013}"
+expect b = "\u{20AC}"
+expect c = "y"
 call CloseFile ref
 
 call OpenFile "m.csv" ref size 0 "Mac Roman"
