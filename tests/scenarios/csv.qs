@@ -454,3 +454,23 @@ expect b = "b\nc"
 expect c = "'d"
 expect q = 10
 call CloseFile ref
+
+# A backslash escape that the data ends after stands for itself, in a plain value and in an
+# open quoted one (which, crossing no line end, is no stray quote).
+file escend.csv "a,b\\"
+call OpenFile "escend.csv" ref size 0 "" "CSV\\"
+call DefineFormat ref two "name" "size" "delim"
+number q 0
+call ReadRecord ref q
+expect rc 9
+expect a = "a"
+expect b = "b\\"
+call CloseFile ref
+file escopen.csv "a,\"b\\"
+call OpenFile "escopen.csv" ref size 0 "" "CSV\\"
+call DefineFormat ref two "name" "size" "delim"
+number q 0
+call ReadRecord ref q
+expect rc 9
+expect b = "b\\"
+call CloseFile ref
