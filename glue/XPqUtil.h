@@ -149,6 +149,10 @@ constexpr qshort kCodePageMacRoman = 3;
 const qchar* CodePageChars(qshort page);
 // The byte that stands for c in page, or -1 when the page has none.
 int CHRqcharToCodePage(qchar c, qshort page);
+// The characters at chars (up to a 0) as page's bytes, into bytes: how many, or -1 when
+// there are more than most or one the page has no byte for. chars holds most + 1 or ends
+// with a 0 before.
+qlong CHRqcharsToCodePage(const qchar* chars, qlong most, qshort page, qbyte* bytes);
 // Stores length bytes of text in page into a field as the characters they stand for.
 void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qshort page,
                             qcallback cb, qchar* room = nullptr);

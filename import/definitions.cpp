@@ -85,13 +85,8 @@ bool codePageAscDelimiter(cmdContext* ctx, qshort page, qshort list, qshort line
   qchar cell[11] = {};
   GetLstVal(list, line, column, fmtString, 10, cell, ctx->cb);
   cell[10] = 0;
-  qlong n = 0;
-  for (; n < 3 && cell[3 + n] != 0; ++n) {
-    const int b = CHRqcharToCodePage(cell[3 + n], page);
-    if (b < 0) return false;
-    f->fldDelim[1 + n] = static_cast<qbyte>(b);
-  }
-  if (n == 0 || cell[3 + n] != 0) return false;
+  const qlong n = CHRqcharsToCodePage(cell + 3, 3, page, f->fldDelim + 1);
+  if (n < 1) return false;
   f->fldDelim[0] = static_cast<qbyte>(n);
   return true;
 }

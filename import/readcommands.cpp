@@ -334,12 +334,8 @@ bool codePageTerminator(cmdContext* ctx, qshort page, char termChar[4]) {
   if (length > 3) return false;
   qchar chars[4] = {};
   if (length > 0) GetFldVal(paramField(4), fmtString, 3, chars, ctx->cb);
-  qlong n = 0;
-  for (; n < 3 && chars[n] != 0; ++n) {
-    const int b = CHRqcharToCodePage(chars[n], page);
-    if (b < 0) return false;
-    termChar[n] = static_cast<char>(b);
-  }
+  const qlong n = CHRqcharsToCodePage(chars, 3, page, reinterpret_cast<qbyte*>(termChar));
+  if (n < 0) return false;
   termChar[n] = 0;
   return true;
 }
