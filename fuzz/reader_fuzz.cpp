@@ -41,8 +41,9 @@ Piece csvReference(const uint8_t* text, qlong size, qlong start, const qbyte* de
   if (quoted) ++i;
   for (; i < size; ++i) {
     const char c = static_cast<char>(text[i]);
-    if (escape && c == escape && i + 1 < size) { // the next byte is text, in or out of quotes
-      v += static_cast<char>(text[++i]);
+    if (escape && c == escape) { // the next byte is text, in or out of quotes
+      // At the data's end the escape stands for itself, and ends no delimiter.
+      v += static_cast<char>(i + 1 < size ? text[++i] : text[i]);
       plain = 0;
       continue;
     }
