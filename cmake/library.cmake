@@ -6,6 +6,7 @@ set(QM_LIB_SOURCES
   entry/dispatch.cpp
   import/filetable.cpp
   import/reader.cpp
+  import/reader16.cpp
   import/readahead.cpp
   import/condition.cpp
   import/sources.cpp

@@ -191,10 +191,12 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
       ->add_option("--encoding", imp.encoding,
                    "the source's encoding (the Unicode builds decode it; any case): "
                    "UTF-8, Windows-1252 or CP1252, ISO-8859-1 or Latin-1, ISO-8859-15 or "
-                   "Latin-9, Mac Roman or macintosh; empty for bytes as they stand")
+                   "Latin-9, Mac Roman or macintosh, UTF-16LE, UTF-16BE or UTF-16 (the "
+                   "byte-order mark decides); empty for bytes as they stand")
       ->check(
           CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1", "latin1",
-                         "iso-8859-15", "latin-9", "mac roman", "macroman", "macintosh"},
+                         "iso-8859-15", "latin-9", "mac roman", "macroman", "macintosh",
+                         "utf-16le", "utf-16be", "utf-16"},
                         CLI::ignore_case));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
   import->add_flag("--csv", imp.csv,

@@ -17,9 +17,16 @@ qlong BackwardWindow(const importFileSpec* rec, qpos end, qpos* start) {
     *start = 0;
     span = end;
   }
-  if (span <= kMaxFieldBytes) return static_cast<qlong>(span);
-  *start = end - kMaxFieldBytes;
-  return kMaxFieldBytes;
+  if (span > kMaxFieldBytes) {
+    *start = end - kMaxFieldBytes;
+    span = kMaxFieldBytes;
+  }
+  // A UTF-16 source's window starts on a code unit, so that its even offsets are the units'.
+  if (IsUtf16Encoding(rec->encoding) && (*start & 1) != 0) {
+    ++*start;
+    --span;
+  }
+  return static_cast<qlong>(span);
 }
 
 // The count bytes of the source that end at start + count, in place: from an in-memory
@@ -194,9 +201,17 @@ bool oddUnescapedQuotes(const char* p, qlong n, char quote, char escape) {
   return odd;
 }
 
-qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong searchStart, qlong len,
-                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
-  const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
+// What the rules choose from: the delimiter's occurrences, nearest first, each as the start
+// after it with whether an odd number of quotes stands between it and the window's end. A
+// source of them may settle the start itself (kSettled), as the byte source's block look does.
+enum candidateKind { kNoCandidate, kCandidate, kSettled };
+
+// The rules above, over any source of candidates; fits(start) is the trial of a start. The
+// candidate source's next(fits, &start, &odd) gives the next one, and wholeOdd() the parity
+// of the whole window.
+template <class Candidates>
+qlong chooseCsvStart(importFileSpec* rec, const char* window, qlong w, bool fromSourceStart,
+                     bool endsWithDelim, recordPlan* plan, char* scratch, Candidates& candidates) {
   const qlong bom = rec->bomLength;
   // Rule 3's start, kept in reserve.
   qlong shortStart = -1;
@@ -225,46 +240,16 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
     oddStarts[odds++] = start;
     return false;
   };
-  // The occurrences, nearest first, found by their last byte as recordStart finds them.
-  const auto last = static_cast<char>(delim[len - 1]);
-  backwardHits hits =
-      startBackwardHits(window, searchStart + 1, w - searchStart - 1, last, QuoteOf(rec));
-#if QM_EVEN_BLOCKS
-  // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
-  // block at a time (NextEvenBlock) instead of one by one. While fewer than
-  // kRecordTrials occurrences follow a candidate, the loop below would try it too, in this
-  // order and after the same trials, so a start found here is the one it would find.
-  auto evenStart = [&]() -> qlong {
-    evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last, hits.quote};
-    for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
-      if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
-        return at + 1;
-    return -1;
-  };
-  bool blocksTried = !EvenBlocksUsable() || w < 64 || rec->escapeChar != 0;
-#endif
-  qlong at = 0; // the occurrence's last byte
+  qlong start = 0;
   bool odd = false;
-  while (trials < kRecordTrials && nextBackwardHit(&hits, &at, &odd)) {
-    if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
-    const qlong start = at + 1;
+  while (trials < kRecordTrials) {
+    const candidateKind kind = candidates.next(fits, &start, &odd);
+    if (kind == kNoCandidate) break;
+    if (kind == kSettled) return start;
     if (nearest < 0) nearest = start;
-    if (rec->escapeChar != 0) // the block parity counted escaped quotes too
-      odd = oddUnescapedQuotes(window + start, w - start, hits.quote, rec->escapeChar);
-#if QM_EVEN_BLOCKS
-    // The first line end inside a quoted value: most likely a long record's, with more such
-    // line ends before its start. A short record without them never pays for the blocks.
-    if (odd && !blocksTried) {
-      blocksTried = true;
-      if (const qlong found = evenStart(); found >= 0) return found;
-    }
-#endif
     if (consider(start, odd)) return start;
   }
-  const bool wholeOdd = rec->escapeChar != 0
-                            ? oddUnescapedQuotes(window, w, hits.quote, rec->escapeChar)
-                            : windowQuotesOdd(hits);
-  if (fromSourceStart && consider(0, wholeOdd)) return 0;
+  if (fromSourceStart && consider(0, candidates.wholeOdd())) return 0;
   for (int i = 0; i < odds; ++i)
     if (fits(oddStarts[i])) return oddStarts[i];
   if (shortStart >= 0) {
@@ -274,13 +259,177 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   return nearest;
 }
 
+// The candidates of a source of bytes: the occurrences found by their last byte as
+// recordStart finds them, with the quotes counted in the same pass.
+struct byteCandidates {
+  const importFileSpec* rec;
+  const char* window;
+  qlong w;
+  const qbyte* delim;
+  qlong len;
+  qlong searchStart;
+  backwardHits hits;
+  bool blocksTried;
+
+  template <class Fits> candidateKind next(Fits& fits, qlong* start, bool* odd) {
+    qlong at = 0; // the occurrence's last byte
+    while (nextBackwardHit(&hits, &at, odd)) {
+      if (at + 1 < len || !delimiterBytesAt(window + at + 1 - len, delim, len - 1)) continue;
+      *start = at + 1;
+      if (rec->escapeChar != 0) // the block parity counted escaped quotes too
+        *odd = oddUnescapedQuotes(window + *start, w - *start, hits.quote, rec->escapeChar);
+#if QM_EVEN_BLOCKS
+      // The first line end inside a quoted value: most likely a long record's, with more such
+      // line ends before its start. A short record without them never pays for the blocks.
+      if (*odd && !blocksTried) {
+        blocksTried = true;
+        if (const qlong found = evenStart(fits); found >= 0) {
+          *start = found;
+          return kSettled;
+        }
+      }
+#else
+      (void)fits;
+#endif
+      return kCandidate;
+    }
+    return kNoCandidate;
+  }
+
+#if QM_EVEN_BLOCKS
+  // Rule 1 alone, with the occurrences of an odd count (a quoted value's line ends) passed a
+  // block at a time (NextEvenBlock) instead of one by one. While fewer than
+  // kRecordTrials occurrences follow a candidate, the rules would try it too, in this
+  // order and after the same trials, so a start found here is the one they would find.
+  template <class Fits> qlong evenStart(Fits& fits) {
+    const auto last = static_cast<char>(delim[len - 1]);
+    evenScan evens{window, searchStart + 1, 0, 0, 0, hits.oddAfter, last, hits.quote};
+    for (qlong at = 0, after = 0; nextEvenHit(&evens, &at, &after) && after < kRecordTrials;)
+      if (at + 1 >= len && delimiterBytesAt(window + at + 1 - len, delim, len - 1) && fits(at + 1))
+        return at + 1;
+    return -1;
+  }
+#endif
+
+  bool wholeOdd() const {
+    return rec->escapeChar != 0 ? oddUnescapedQuotes(window, w, hits.quote, rec->escapeChar)
+                                : windowQuotesOdd(hits);
+  }
+};
+
+qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong searchStart, qlong len,
+                     bool fromSourceStart, bool endsWithDelim, recordPlan* plan, char* scratch) {
+  const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
+  const auto last = static_cast<char>(delim[len - 1]);
+  byteCandidates candidates{
+      rec,         window, w, delim, len, searchStart,
+      startBackwardHits(window, searchStart + 1, w - searchStart - 1, last, QuoteOf(rec)),
+      true};
+#if QM_EVEN_BLOCKS
+  candidates.blocksTried = !EvenBlocksUsable() || w < 64 || rec->escapeChar != 0;
+#endif
+  return chooseCsvStart(rec, window, w, fromSourceStart, endsWithDelim, plan, scratch, candidates);
+}
+
+// ---- UTF-16 sources ------------------------------------------------------------------------
+// The window starts on a code unit (BackwardWindow): its units are at even offsets, and a
+// delimiter or a quote counts only there.
+
+// The unit at p.
+inline uint32_t unitAt(const char* p, bool bigEndian) {
+  const auto a = static_cast<qbyte>(p[0]), b = static_cast<qbyte>(p[1]);
+  return bigEndian ? (a << 8 | b) : (b << 8 | a);
+}
+
+// Whether the units of the n bytes at p hold an odd number of quotes, an escape making the
+// unit after it text.
+bool oddQuoteUnits(const char* p, qlong n, bool bigEndian, uint32_t quote, uint32_t escape) {
+  bool odd = false;
+  for (qlong i = 0; i + 1 < n; i += 2) {
+    const uint32_t u = unitAt(p + i, bigEndian);
+    if (escape != 0 && u == escape)
+      i += 2;
+    else if (u == quote)
+      odd = !odd;
+  }
+  return odd;
+}
+
+// The delimiter's occurrences at even offsets, nearest first, the bytes after each looked
+// at once for their quotes (all of them again for each, when an escape may hide one).
+struct unitCandidates {
+  const char* window;
+  qlong w;
+  const char* delim; // as the source writes it
+  qlong len;
+  qlong at; // the next offset to try; below 0: none left
+  bool bigEndian;
+  uint32_t quote;
+  uint32_t escape;
+  qlong counted; // the units from here to the window's end have been counted
+  bool oddAfter; // and their quotes' parity
+
+  template <class Fits> candidateKind next(Fits& /*fits*/, qlong* start, bool* odd) {
+    for (; at >= 0; at -= 2) {
+      if (std::memcmp(window + at, delim, static_cast<size_t>(len)) != 0) continue;
+      *start = at + len;
+      at -= 2;
+      if (escape != 0) {
+        *odd = oddQuoteUnits(window + *start, w - *start, bigEndian, quote, escape);
+      } else {
+        oddAfter = oddAfter != oddQuoteUnits(window + *start, counted - *start, bigEndian, quote, 0);
+        counted = *start;
+        *odd = oddAfter;
+      }
+      return kCandidate;
+    }
+    return kNoCandidate;
+  }
+
+  bool wholeOdd() const { return oddQuoteUnits(window, w, bigEndian, quote, escape); }
+};
+
+// FindRecordStart for a UTF-16 source.
+qlong recordStart16(importFileSpec* rec, const char* window, qlong w, bool fromSourceStart,
+                    recordPlan* plan, char* scratch) {
+  const fieldSpec* last = rec->fields + (rec->fldCount - 1);
+  if (DelimiterLength(last) == 0) return -1; // a fixed-length last entry marks no boundary
+  const bool bigEndian = rec->encoding == kEncodingUtf16Be;
+  char delim[12];
+  const qlong len = Utf16Delimiter(last->fldDelim, bigEndian, delim);
+  const bool endsWithDelim = w >= len && ((w - len) & 1) == 0 &&
+                             std::memcmp(window + w - len, delim, static_cast<size_t>(len)) == 0;
+  // An occurrence counts only when all of it lies before the window's own delimiter.
+  qlong at = w - (endsWithDelim ? len : 0) - len;
+  if (at & 1) --at;
+  unitCandidates candidates{window,
+                            w,
+                            delim,
+                            len,
+                            at,
+                            bigEndian,
+                            static_cast<qbyte>(QuoteOf(rec)),
+                            static_cast<qbyte>(rec->escapeChar),
+                            w & ~qlong{1},
+                            false};
+  if (rec->quoting != kQuotingCsv) {
+    qlong start = -1;
+    bool odd = false;
+    auto none = [](qlong) { return false; };
+    return candidates.next(none, &start, &odd) == kCandidate ? start : -1;
+  }
+  return chooseCsvStart(rec, window, w, fromSourceStart, endsWithDelim, plan, scratch, candidates);
+}
+
 } // namespace
 
 qlong FindRecordStart(importFileSpec* rec, const char* window, qlong w, bool fromSourceStart,
                       recordPlan* plan, char* scratch) {
+  plan->count = 0;
+  if (IsUtf16Encoding(rec->encoding))
+    return recordStart16(rec, window, w, fromSourceStart, plan, scratch);
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
   const qlong len = DelimiterLength(last);
-  plan->count = 0;
   if (rec->quoting != kQuotingCsv || len == 0)
     return recordStart(window, w, last->fldDelim + 1, len);
   const bool endsWithDelim =

@@ -65,7 +65,8 @@ bool parseDelimiter(const char* cell, fieldSpec* f) {
 
 #if QM_UNICODE
 // In a UTF-8 source an ASC delimiter is looked for as the UTF-8 of its characters, as
-// ReadUpTo's terminator is; false when that takes more than 3 bytes.
+// ReadUpTo's terminator is (in a UTF-16 source as the characters that UTF-8 holds); false
+// when that takes more than 3 bytes.
 bool utf8AscDelimiter(cmdContext* ctx, qshort list, qshort line, qshort column, fieldSpec* f) {
   qchar cell[11] = {};
   GetLstVal(list, line, column, fmtString, 10, cell, ctx->cb);
@@ -148,7 +149,7 @@ void doDefineFormat(cmdContext* ctx) {
     // ASC's characters as the source writes them (parseDelimiter took their UTF-8, which
     // in a code page may be too long for a delimiter the page writes in 3 bytes).
     const bool asc = std::strncmp(cell, "ASC", 3) == 0;
-    if (known && asc && rec->encoding == kEncodingUtf8)
+    if (known && asc && IsUtf8Text(rec->encoding))
       known = utf8AscDelimiter(ctx, list, line, delimRef, f);
     else if (const qshort page = CodePageOf(rec->encoding); asc && page != 0)
       known = codePageAscDelimiter(ctx, page, list, line, delimRef, f);

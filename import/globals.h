@@ -10,7 +10,9 @@
 constexpr uint32_t kSigLoading = 0x4C4F4144; // "LOAD": being built, never published
 constexpr uint32_t kSigReady = 0x434F4F4C;   // "COOL": block and table complete
 
-constexpr qlong kBufferSize = 32500; // no read places more than 32000 bytes plus a 0 here
+// No read places more than 32000 bytes plus a 0 here, or, from a UTF-16 source, the UTF-8 of
+// at most 32000 bytes of its text and a terminator (3 bytes for 2: 48000 and a few).
+constexpr qlong kBufferSize = 48500;
 constexpr qshort kMaxFileSpecs = 32767;
 
 // Read-ahead windows of disk files (readahead.h): the size of one, and how many one load
@@ -66,7 +68,7 @@ struct importFileSpec {
   const char* heldText;    // while it is held: where its text starts in the block
   qlong heldAvailable;     // and how many of its bytes may be read
   qshort encoding;         // a kEncoding value (the fifth OpenFile parameter)
-  qshort bomLength;        // 3 when a UTF-8 source starts with a byte-order mark, else 0
+  qshort bomLength;        // the byte-order mark a source starts with (UTF-8: 3, UTF-16: 2), or 0
   qshort quoting;          // kQuotingPlain, or kQuotingCsv (the sixth OpenFile parameter)
   bool quotedPiece;        // CSV: the piece just read was a quoted value (kept untrimmed)
   bool strayQuote;         // CSV: a piece of the record opened with a quote taken as stray
@@ -88,11 +90,28 @@ constexpr qshort kEncodingUtf8 = 1;
 constexpr qshort kEncodingWindows1252 = 2;
 constexpr qshort kEncodingLatin9 = 3;
 constexpr qshort kEncodingMacRoman = 4;
+// UTF-16 in either byte order; "UTF-16" is kEncodingUtf16 until the open finds the byte-order
+// mark that decides (little-endian without one). Its pieces are read character by character
+// (reader16.cpp) and reach the buffer as UTF-8, so the rest of the library takes them as it
+// takes a UTF-8 source's.
+constexpr qshort kEncodingUtf16Le = 5;
+constexpr qshort kEncodingUtf16Be = 6;
+constexpr qshort kEncodingUtf16 = 7;
+
+constexpr bool IsUtf16Encoding(qshort encoding) {
+  return encoding == kEncodingUtf16Le || encoding == kEncodingUtf16Be ||
+         encoding == kEncodingUtf16;
+}
+
+// Whether the buffer holds a source's pieces, its delimiters and its terminators as UTF-8.
+constexpr bool IsUtf8Text(qshort encoding) {
+  return encoding == kEncodingUtf8 || IsUtf16Encoding(encoding);
+}
 
 // Whether an encoding writes every character in one byte: its pieces may be taken and stored
 // as they lie in the source, a byte a character.
 constexpr bool IsOneByteEncoding(qshort encoding) {
-  return encoding != kEncodingUtf8; // every other encoding there is: bytes and code pages
+  return !IsUtf8Text(encoding); // every other encoding there is: bytes and code pages
 }
 
 #if QM_UNICODE

@@ -60,7 +60,7 @@ void storePiece(cmdContext* ctx, const conditionRule& rule, qshort code, qshort 
 #if QM_UNICODE
   // Decoded after conditioning, which works on bytes.
   const qshort encoding = ctx->fileSpecsP->encoding;
-  if (encoding == kEncodingUtf8) {
+  if (IsUtf8Text(encoding)) { // a UTF-16 source's pieces reach the buffer as UTF-8
     setStringFieldUtf8(fldRef, text, length, ctx->cb, wideRoom(ctx, length));
     return;
   }
@@ -258,7 +258,7 @@ void doReadRecord(cmdContext* ctx) {
     ctx->errCd = kResultNoMemory;
     return;
   }
-  if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no record's
+  if (position == 0) position = rec->bomLength; // a byte-order mark is no record's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != kResultOk) {
@@ -291,15 +291,18 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
     ctx->errCd = kResultNoMemory;
     return false;
   }
-  if (position == 0) position = rec->bomLength; // a UTF-8 byte-order mark is no text's
+  if (position == 0) position = rec->bomLength; // a byte-order mark is no text's
   rec->curPos = position;
   qshort seek = SetPositionInFile(rec);
   if (seek != kResultOk) {
     ctx->errCd = seek;
     return false;
   }
+  const qpos from = position;
   qshort code = ReadToDelimOrMax(rec, &oneShotField, &position, ctx->g->buffer);
-  *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
+  // Counts are the source's bytes: a UTF-16 source's text is in the buffer as UTF-8.
+  *rawLength = IsUtf16Encoding(rec->encoding) ? static_cast<qlong>(position - from)
+                                               : static_cast<qlong>(std::strlen(ctx->g->buffer));
   storeIfRead(ctx, code, paramField(dataParam), stripping);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != kResultOk ? written : code;
@@ -342,10 +345,10 @@ bool codePageTerminator(cmdContext* ctx, qshort page, char termChar[4]) {
 #endif
 
 // ReadUpTo's terminator as the bytes to look for: at most 3 characters as bytes, or in a
-// UTF-8 source their UTF-8, which must fit 3 bytes; false when it does not.
+// UTF-8 or UTF-16 source their UTF-8, which must fit 3 bytes; false when it does not.
 bool readTerminator(cmdContext* ctx, char termChar[4]) {
 #if QM_UNICODE
-  if (ctx->fileSpecsP->encoding == kEncodingUtf8) {
+  if (IsUtf8Text(ctx->fileSpecsP->encoding)) {
     qlong length = 0;
     GetFldVal(paramField(4), fmtLength, 4, &length, ctx->cb);
     qchar chars[4] = {};
@@ -364,6 +367,22 @@ bool readTerminator(cmdContext* ctx, char termChar[4]) {
 #endif
   getAsciiStringParm(paramField(4), 3, termChar, ctx->cb);
   return true;
+}
+} // namespace
+
+namespace {
+// The bytes the source writes a zero-terminated text of the buffer in: its length, or for a
+// UTF-16 source (whose pieces the buffer holds as UTF-8) two for each character of UTF-8's
+// one to three bytes and four for each of its four.
+qlong sourceLength(const importFileSpec* rec, const char* text) {
+  const auto length = static_cast<qlong>(std::strlen(text));
+  if (!IsUtf16Encoding(rec->encoding)) return length;
+  qlong bytes = 0;
+  for (qlong i = 0; i < length; ++i) {
+    const auto b = static_cast<qbyte>(text[i]);
+    if ((b & 0xC0) != 0x80) bytes += b >= 0xF0 ? 4 : 2;
+  }
+  return bytes;
 }
 } // namespace
 
@@ -390,8 +409,8 @@ void doReadUpTo(cmdContext* ctx) {
   std::memcpy(oneShotField.fldDelim + 1, termChar, oneShotField.fldDelim[0]);
   qlong rawLength = 0;
   if (!readOnce(ctx, position, oneShotField, stripping, 6, &rawLength)) return;
-  if (ctx->paramCount >= 7) // the length after conditioning
-    SetFldLong(paramField(7), static_cast<qlong>(std::strlen(ctx->g->buffer)), ctx->cb);
+  if (ctx->paramCount >= 7) // the length after conditioning, in the source's bytes
+    SetFldLong(paramField(7), sourceLength(ctx->fileSpecsP, ctx->g->buffer), ctx->cb);
 }
 
 void doReadBytes(cmdContext* ctx) {

@@ -3,6 +3,7 @@
 #include "reader.h"
 
 #include "../glue/XPqUtil.h"
+#include "bytesource.h"
 #include "readahead.h"
 #include "scan.h"
 
@@ -60,25 +61,6 @@ qshort finishDelimited(char* buffer, qlong bytesRead, bool found, qshort result,
   buffer[maxBytes] = 0;
   *filePos += maxBytes;
   return kResultTooLong;
-}
-
-// Where the bytes of a source come from: an in-memory text (locked for the call) or a disk
-// file's read-ahead window. Either way the reader sees runs of bytes at a position.
-struct byteSource {
-  importFileSpec* rec;
-  const char* text; // in-memory text, or null for a disk file
-  qlong available;  // in-memory bytes that may be read
-};
-
-// The run of bytes at pos and its length (> 0); null at the end of the data (*why kPlatEnd)
-// or when the system fails (kPlatIoError).
-const char* bytesAt(const byteSource& src, qpos pos, qlong* run, PlatResult* why) {
-  if (src.text) {
-    *run = static_cast<qlong>(src.available - pos); // in memory: within 32 bits
-    *why = kPlatEnd;
-    return *run > 0 ? src.text + pos : nullptr;
-  }
-  return ReadAheadBytes(src.rec, pos, run, why);
 }
 
 // Exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing read (5).
@@ -192,7 +174,6 @@ qshort readDelimited(const byteSource& src, const fieldSpec* f, qlong maxBytes, 
 // 32000 bytes, every one a doubled quote, takes 64002). An over-long value (11) is consumed
 // whole, delimiter included, so the position handed back is where the next piece starts,
 // never inside quotes; only when the look-ahead bound comes first does it stop there.
-constexpr qlong kCsvLookAhead = 1024 * 1024;
 constexpr qlong kCutRoom = 4;
 
 struct csvText {
@@ -419,6 +400,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
 
 qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char* buffer) {
   const qlong maxBytes = effectiveMax(f->fldMax);
+  if (IsUtf16Encoding(src.rec->encoding)) return ReadField16(src, f, maxBytes, filePos, buffer);
   if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw))
     return readCsv(src, f, maxBytes, filePos, buffer, false);
@@ -773,6 +755,13 @@ void PlanRecord(importFileSpec* fileSpecsP) {
   fileSpecsP->fitDelim = 0;
   if (!fileSpecsP->fields) return;
   planStops(fileSpecsP);
+  if (IsUtf16Encoding(fileSpecsP->encoding)) { // read a character at a time: nothing in place
+    for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
+      fileSpecsP->fields[i].scanLen = 0;
+      fileSpecsP->fields[i].scanMask = 0;
+    }
+    return;
+  }
   const qshort n = fileSpecsP->fldCount;
   if (n < 2 || fileSpecsP->escapeChar != 0) return;
   const fieldSpec* last = fileSpecsP->fields + (n - 1);

@@ -154,7 +154,8 @@ constexpr encodingName kEncodingNames[] = {
     {"latin-1", kEncodingBytes},      {"latin1", kEncodingBytes},
     {"iso-8859-15", kEncodingLatin9}, {"latin-9", kEncodingLatin9},
     {"mac roman", kEncodingMacRoman}, {"macroman", kEncodingMacRoman},
-    {"macintosh", kEncodingMacRoman},
+    {"macintosh", kEncodingMacRoman}, {"utf-16le", kEncodingUtf16Le},
+    {"utf-16be", kEncodingUtf16Be},   {"utf-16", kEncodingUtf16},
 };
 
 // Whether the n characters of text are keyword (lower case) in any case.
@@ -220,28 +221,43 @@ bool readQuoting(cmdContext* ctx, importFileSpec* rec) {
   return true;
 }
 
-// A UTF-8 source that starts with a byte-order mark (EF BB BF): reads skip it, positions
-// still count it. The 8-bit build opens no UTF-8 source.
+// A source that starts with its encoding's byte-order mark (UTF-8: EF BB BF; UTF-16: FF FE
+// little-endian, FE FF big-endian): reads skip it, positions still count it. "UTF-16" takes
+// its byte order from the mark, little-endian without one. The 8-bit build opens no such
+// source.
 void noteByteOrderMark(cmdContext* ctx, importFileSpec* rec) {
   rec->bomLength = 0;
 #if QM_UNICODE
-  if (rec->encoding != kEncodingUtf8 || rec->fileSize < 3) return;
-  static const char kMark[3] = {'\xEF', '\xBB', '\xBF'};
+  if (rec->encoding != kEncodingUtf8 && !IsUtf16Encoding(rec->encoding)) return;
+  unsigned char head[3] = {0, 0, 0};
+  qlong got = 0;
   if (IsInMemorySource(rec)) {
     const char* block = static_cast<const char*>(LockXPHandle(rec->dataHandle));
     const char* text = rec->fileRef == kFieldRef ? block + 4 : block;
-    if (std::memcmp(text, kMark, 3) == 0) rec->bomLength = 3;
+    got = rec->fileSize < 3 ? static_cast<qlong>(rec->fileSize) : 3;
+    std::memcpy(head, text, static_cast<size_t>(got));
     UnlockXPHandle(rec->dataHandle);
+  } else if (AttachReadAhead(ctx->g, rec) == kResultOk) {
+    // Through the file's read-ahead window, which the first read then finds filled.
+    qlong run = 0;
+    PlatResult why = kPlatOk;
+    if (const char* at = ReadAheadBytes(rec, 0, &run, &why)) {
+      got = run < 3 ? run : 3;
+      std::memcpy(head, at, static_cast<size_t>(got));
+    }
+  }
+  if (rec->encoding == kEncodingUtf8) {
+    if (got == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) rec->bomLength = 3;
     return;
   }
-  // Through the file's read-ahead window, which the first read then finds filled.
-  qlong run = 0;
-  PlatResult why = kPlatOk;
-  if (AttachReadAhead(ctx->g, rec) != kResultOk) return;
-  const char* at = ReadAheadBytes(rec, 0, &run, &why);
-  if (at && run >= 3 && std::memcmp(at, kMark, 3) == 0) rec->bomLength = 3;
+  const bool little = got >= 2 && head[0] == 0xFF && head[1] == 0xFE;
+  const bool big = got >= 2 && head[0] == 0xFE && head[1] == 0xFF;
+  if (rec->encoding == kEncodingUtf16) rec->encoding = big ? kEncodingUtf16Be : kEncodingUtf16Le;
+  if ((rec->encoding == kEncodingUtf16Le && little) || (rec->encoding == kEncodingUtf16Be && big))
+    rec->bomLength = 2;
 #else
   (void)ctx;
+  (void)rec;
 #endif
 }
 

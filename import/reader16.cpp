@@ -1,0 +1,413 @@
+// The reader of a UTF-16 source: the byte reader's rules (reader.cpp, piece.h), applied to
+// characters. A source's code units stand at even positions from its first byte, so a
+// delimiter, a terminator or a quote is only ever found as whole characters: never at an odd
+// offset, between the two bytes of a unit or inside a surrogate pair. Positions, maxima and
+// the look-ahead bound count the source's bytes; a piece reaches the buffer as UTF-8, which
+// conditioning and the UTF-8 store then take as they take a UTF-8 source's.
+//
+// Characters: a unit, or a surrogate pair; an unpaired surrogate, a lone byte at the data's
+// end (or at an odd position a read starts from) and a pair or a unit that a fixed length cuts
+// become U+FFFD. A maximum cuts before the character it would split, and the next read begins
+// with that character.
+#include "bytesource.h"
+#include "reader.h"
+
+namespace {
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// The characters of a source from a position on, a byte at a time from its runs; the run in
+// hand is taken again wherever a byte lies outside it (a disk file's window may move).
+struct charReader {
+  const byteSource* src;
+  bool bigEndian;
+  qpos pos; // the next character's first byte
+  const char* run;
+  qpos runPos; // run's first byte
+  qlong runLength;
+  PlatResult why; // why the last byte asked for was not there
+
+  int byteAt(qpos p) {
+    if (run == nullptr || p < runPos || p >= runPos + runLength) {
+      qlong n = 0;
+      const char* at = bytesAt(*src, p, &n, &why);
+      if (at == nullptr) {
+        run = nullptr;
+        return -1;
+      }
+      run = at;
+      runPos = p;
+      runLength = n;
+    }
+    return static_cast<qbyte>(run[p - runPos]);
+  }
+
+  // The unit at p, or -1 when its two bytes are not both there.
+  int32_t unitAt(qpos p) {
+    const int a = byteAt(p);
+    if (a < 0) return -1;
+    const int b = byteAt(p + 1);
+    if (b < 0) return -1;
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  }
+
+  // The next character, taking at most room bytes (room >= 1): its byte count, or 0 at the
+  // end of the data or when the system fails (why tells which).
+  qlong next(uint32_t* cp, qlong room) {
+    const qpos p = pos;
+    if (byteAt(p) < 0) return 0;
+    *cp = kReplacement;
+    const int32_t u = (p & 1) != 0 || room < 2 ? -1 : unitAt(p);
+    if (u < 0) { // half a unit
+      if (why == kPlatIoError && (p & 1) == 0 && room >= 2) return 0;
+      pos = p + 1;
+      return 1;
+    }
+    pos = p + 2;
+    if (u < 0xD800 || u > 0xDFFF) {
+      *cp = static_cast<uint32_t>(u);
+      return 2;
+    }
+    if (u >= 0xDC00 || room < 4) return 2; // a low surrogate alone, or a pair cut by the room
+    const int32_t low = unitAt(p + 2);
+    if (low < 0 && why == kPlatIoError) return 0;
+    if (low < 0xDC00 || low > 0xDFFF) return 2;
+    *cp = 0x10000 + ((static_cast<uint32_t>(u) - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+    pos = p + 4;
+    return 4;
+  }
+};
+
+// A character's UTF-8 at out: 1 to 4 bytes.
+qlong putUtf8(uint32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+// A delimiter or stop (its length in [0], its UTF-8 after) as the characters it holds: how
+// many, up to 3. A byte that starts no well-formed sequence stands for itself.
+qshort terminatorChars(const qbyte* spec, uint32_t* cps) {
+  const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
+  const qbyte* b = spec + 1;
+  qshort n = 0;
+  for (qshort i = 0; i < len;) {
+    const qbyte lead = b[i];
+    const qshort extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    bool whole = extra > 0 && i + extra < len;
+    for (qshort k = 1; whole && k <= extra; ++k)
+      whole = (b[i + k] & 0xC0) == 0x80;
+    uint32_t cp = lead;
+    if (whole) {
+      cp = lead & (0x3Fu >> extra);
+      for (qshort k = 1; k <= extra; ++k)
+        cp = (cp << 6) | (b[i + k] & 0x3Fu);
+    }
+    cps[n++] = cp;
+    i = static_cast<qshort>(i + (whole ? 1 + extra : 1));
+  }
+  return n;
+}
+
+// A piece's characters as they are gathered: their UTF-8 in the buffer (as long as they may
+// be needed), their bytes in the source, where a cut by the maximum falls, and the last four
+// with their sizes, for the terminators.
+struct text16 {
+  char* buffer;
+  qlong maxBytes;
+  qlong utf8;     // UTF-8 bytes written
+  qlong bytes;    // source bytes of the text
+  qlong cutUtf8;  // the UTF-8 of the whole characters within the maximum
+  qlong cutBytes; // and their source bytes
+  qlong plainRun; // characters since the quotes closed or the last escaped one (CSV)
+  uint32_t last[4];
+  qlong lastBytes[4];
+  qlong lastUtf8[4];
+
+  void append(uint32_t cp, qlong size) {
+    qlong written = 0;
+    // The text beyond the maximum and the longest terminator (3 characters of 4 bytes and a
+    // carriage return) is never stored: only its length matters.
+    if (bytes <= maxBytes + 14) written = putUtf8(cp, buffer + utf8);
+    utf8 += written;
+    bytes += size;
+    if (bytes <= maxBytes) {
+      cutUtf8 = utf8;
+      cutBytes = bytes;
+    }
+    for (int k = 3; k > 0; --k) {
+      last[k] = last[k - 1];
+      lastBytes[k] = lastBytes[k - 1];
+      lastUtf8[k] = lastUtf8[k - 1];
+    }
+    last[0] = cp;
+    lastBytes[0] = size;
+    lastUtf8[0] = written;
+    ++plainRun;
+  }
+};
+
+// A delimiter or stop as characters.
+struct terminator16 {
+  uint32_t chars[3];
+  qshort len; // 0: none
+  bool eol;   // a line feed that takes a carriage return before it
+};
+
+// When the text's last characters (within its last run characters) complete the terminator:
+// the characters it spans (a carriage return joins an EOL's line feed); else 0.
+qshort endSpan(const text16& t, const terminator16& e, qlong run) {
+  if (e.len == 0 || run < e.len) return 0;
+  for (qshort k = 0; k < e.len; ++k)
+    if (t.last[k] != e.chars[e.len - 1 - k]) return 0;
+  return e.eol && run > 1 && t.last[1] == '\r' ? 2 : e.len;
+}
+
+// The source and UTF-8 bytes of the text's last n characters.
+void spanSizes(const text16& t, qshort n, qlong* bytes, qlong* utf8) {
+  *bytes = 0;
+  *utf8 = 0;
+  for (qshort k = 0; k < n; ++k) {
+    *bytes += t.lastBytes[k];
+    *utf8 += t.lastUtf8[k];
+  }
+}
+
+terminator16 terminatorOf(const qbyte* spec, bool eol) {
+  terminator16 e{{0, 0, 0}, 0, eol};
+  e.len = terminatorChars(spec, e.chars);
+  return e;
+}
+
+// A fixed length: exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing
+// read (5).
+qshort readFixed16(charReader* r, qlong maxBytes, qpos* filePos, char* buffer) {
+  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  qshort result = kResultOk;
+  while (t.bytes < maxBytes) {
+    uint32_t cp = 0;
+    const qlong size = r->next(&cp, maxBytes - t.bytes);
+    if (size == 0) {
+      result = r->why == kPlatIoError ? kResultIoError : kResultShortFixed;
+      break;
+    }
+    t.append(cp, size);
+  }
+  buffer[t.utf8] = 0;
+  *filePos += t.bytes;
+  return result;
+}
+
+// Up to the delimiter, as readDelimited reads bytes: within the maximum and the delimiter's
+// own bytes, 32000 in all; under the plain rule with stripping, a piece that opens with a
+// double quote ends only at a delimiter right after a quote.
+qshort readDelimited16(charReader* r, const fieldSpec* f, qlong maxBytes, bool stripQuotes,
+                       qpos* filePos, char* buffer) {
+  const terminator16 d = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
+  qlong delimBytes = 0;
+  for (qshort k = 0; k < d.len; ++k)
+    delimBytes += d.chars[k] >= 0x10000 ? 4 : 2;
+  if (d.eol) delimBytes += 2;
+  const qlong limit =
+      delimBytes + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : delimBytes + maxBytes;
+  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  qshort result = kResultOk;
+  bool betweenQuotes = false;
+  qshort span = 0;
+  while (span == 0 && t.bytes < limit) {
+    uint32_t cp = 0;
+    const qlong size = r->next(&cp, kCsvLookAhead);
+    if (size == 0) {
+      result = r->why == kPlatIoError ? kResultIoError : kResultNoDelimiter;
+      break;
+    }
+    if (t.bytes == 0) betweenQuotes = stripQuotes && cp == static_cast<uint32_t>(kQuoteByte);
+    t.append(cp, size);
+    span = endSpan(t, d, t.plainRun);
+    if (span != 0 && betweenQuotes && !(t.plainRun > span && t.last[span] == '"')) span = 0;
+  }
+  qlong spanBytes = 0, spanUtf8 = 0;
+  spanSizes(t, span, &spanBytes, &spanUtf8);
+  if (span != 0 && t.bytes - spanBytes <= maxBytes) {
+    buffer[t.utf8 - spanUtf8] = 0; // the delimiter is consumed but not kept
+    *filePos += t.bytes;
+    return kResultOk;
+  }
+  if (span == 0 && result != kResultOk) {
+    buffer[t.utf8] = 0;
+    *filePos += t.bytes;
+    return result;
+  }
+  // Over-long: the whole characters within the maximum; the next read starts after them.
+  buffer[t.cutUtf8] = 0;
+  *filePos += t.cutBytes;
+  return kResultTooLong;
+}
+
+enum csvState16 { kStart, kQuoted, kQuotedEscape, kQuoteSeen, kPlain, kEscape };
+
+// CSV quoting, as readCsv reads bytes (its comment in reader.cpp states the rules and the
+// bounds), with characters for bytes.
+qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec* f,
+                 qlong maxBytes, qpos* filePos, char* buffer, bool plainOnly) {
+  importFileSpec* rec = src.rec;
+  charReader r = from;
+  const terminator16 delim = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
+  const terminator16 stop = terminatorOf(f->fldStop, (f->stopFlags & kFieldEol) != 0);
+  const auto quote = static_cast<uint32_t>(static_cast<qbyte>(QuoteOf(rec)));
+  const auto escape = static_cast<uint32_t>(static_cast<qbyte>(rec->escapeChar)); // 0: none
+  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  csvState16 state = kStart;
+  qlong looked = 0;
+  qshort result = kResultOk;
+  qshort ended = 0; // the terminator's span in characters, once found
+  qshort code = kResultOk;
+  bool stray = false;
+  bool crossed = false; // a line end among the characters looked at
+  rec->quotedPiece = false;
+  while (ended == 0 && !stray) {
+    if (looked >= kCsvLookAhead) {
+      result = kResultTooLong;
+      break;
+    }
+    uint32_t cp = 0;
+    const qlong size = r.next(&cp, kCsvLookAhead);
+    if (size == 0) {
+      result = r.why == kPlatIoError ? kResultIoError : kResultNoDelimiter;
+      break;
+    }
+    looked += size;
+    const bool crossedBefore = crossed;
+    if (cp == '\n' || cp == '\r') crossed = true;
+    if (state == kStart) {
+      if (cp == quote && !plainOnly) {
+        state = kQuoted;
+        rec->quotedPiece = true;
+        continue;
+      }
+      state = kPlain;
+    }
+    switch (state) {
+    case kQuoted:
+      if (escape != 0 && cp == escape)
+        state = kQuotedEscape;
+      else if (cp == quote)
+        state = kQuoteSeen;
+      else
+        t.append(cp, size);
+      continue;
+    case kQuotedEscape:
+      t.append(cp, size);
+      state = kQuoted;
+      continue;
+    case kQuoteSeen:
+      if (cp == quote) { // a doubled quote is one quote of text
+        t.append(cp, size);
+        state = kQuoted;
+        continue;
+      }
+      if (stop.len != 0 && cp != delim.chars[0] && cp != stop.chars[0] &&
+          !((delim.eol || stop.eol) && cp == '\r') && crossedBefore) {
+        stray = true; // text after the closing quote of a value that crossed a line end
+        continue;
+      }
+      state = kPlain; // the quotes closed; what follows is read as it stands
+      t.plainRun = 0;
+      break;
+    case kEscape:
+      t.append(cp, size);
+      t.plainRun = 0; // no terminator includes an escaped character
+      state = kPlain;
+      continue;
+    default:
+      break;
+    }
+    // kPlain
+    if (escape != 0 && cp == escape) {
+      state = kEscape;
+      continue;
+    }
+    t.append(cp, size);
+    if ((ended = endSpan(t, delim, t.plainRun)) != 0) {
+      code = kResultOk;
+    } else if ((ended = endSpan(t, stop, t.plainRun)) != 0) {
+      code = f->stopCode;
+    }
+  }
+  // An escape that the data ends after stands for itself.
+  if (result == kResultNoDelimiter && (state == kEscape || state == kQuotedEscape))
+    t.append(escape, 2);
+  // A quoted value left open by the data's end or the bound, having crossed a line end.
+  if (!stray && ended == 0 && result != kResultIoError && stop.len != 0 &&
+      (state == kQuoted || state == kQuotedEscape))
+    stray = crossed;
+  if (stray) {
+    rec->strayQuote = true;
+    rec->quotedPiece = false;
+    return readCsv16(src, from, f, maxBytes, filePos, buffer, true);
+  }
+  if (result == kResultIoError) { // nothing delivered: the piece is read again from its start
+    buffer[0] = 0;
+    return kResultIoError;
+  }
+  *filePos += looked;
+  qlong spanBytes = 0, spanUtf8 = 0;
+  spanSizes(t, ended, &spanBytes, &spanUtf8);
+  if (t.bytes - spanBytes > maxBytes) {
+    buffer[t.cutUtf8] = 0;
+    // Ended by its stop, the record's end matters more than the cut: the stop's code.
+    return ended > 0 && code != kResultOk ? code : static_cast<qshort>(kResultTooLong);
+  }
+  buffer[t.utf8 - spanUtf8] = 0;
+  return ended > 0 ? code : result;
+}
+
+} // namespace
+
+qshort ReadField16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
+                   char* buffer) {
+  const charReader r{&src, src.rec->encoding == kEncodingUtf16Be, *filePos, nullptr, 0, 0, kPlatOk};
+  charReader reader = r;
+  if (DelimiterLength(f) == 0) return readFixed16(&reader, maxBytes, filePos, buffer);
+  if (src.rec->quoting == kQuotingCsv && (f->fldFlags & kFieldRaw) == 0)
+    return readCsv16(src, r, f, maxBytes, filePos, buffer, false);
+  const bool stripQuotes = src.rec->stripEncQuotes != 0 && src.rec->quoting == kQuotingPlain;
+  return readDelimited16(&reader, f, maxBytes, stripQuotes, filePos, buffer);
+}
+
+qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out) {
+  uint32_t cps[3] = {};
+  const qshort n = terminatorChars(spec, cps);
+  qlong bytes = 0;
+  auto put = [&](uint32_t unit) {
+    out[bytes + (bigEndian ? 1 : 0)] = static_cast<char>(unit & 0xFF);
+    out[bytes + (bigEndian ? 0 : 1)] = static_cast<char>(unit >> 8);
+    bytes += 2;
+  };
+  for (qshort k = 0; k < n; ++k) {
+    if (cps[k] >= 0x10000) {
+      put(0xD800 + ((cps[k] - 0x10000) >> 10));
+      put(0xDC00 + ((cps[k] - 0x10000) & 0x3FF));
+    } else {
+      put(cps[k]);
+    }
+  }
+  return bytes;
+}
