@@ -42,7 +42,14 @@ CODECS = {
     "iso8859_15": ("ISO-8859-15", ["\u20ac", "\u0152", "\u0161", "\xe9", "\xbf"]),
     "mac_roman": ("Mac Roman", ["\xe9", "\xfc", "\u20ac", "\ufb01", "\u03c0", "\u2260",
                                 "\uf8ff"]),
+    # Characters one of whose bytes is a delimiter, a quote or a line end (U+2C00 holds a
+    # comma), and a surrogate pair.
+    "utf-16-le": ("UTF-16LE", ["\u2c00", "\u0a0d", "\u0d00", "\u2200", "\u2700", "\u3b00",
+                               "\u0900", "\u7c00", "\u0100", "\U0001F600", "\xe9", "\u4e2d"]),
+    "utf-16-be": ("UTF-16BE", ["\u2c00", "\u0a0d", "\u0d00", "\u2200", "\u2700", "\u3b00",
+                               "\u0900", "\u7c00", "\u0100", "\U0001F600", "\xe9", "\u4e2d"]),
 }
+MARKS = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff", "utf-8": b"\xef\xbb\xbf"}
 rng = random.Random(args.seed)
 
 # Delimiter keywords and the character csv.writer is given for each.
@@ -87,11 +94,13 @@ def file_bytes(b):
 class Case:
     """One source: its bytes, format and the records csv.reader gives, with byte offsets."""
 
-    def __init__(self, name, data, fields, codec, rows, bom=0, quoting="CSV"):
+    def __init__(self, name, data, fields, codec, rows, bom=0, quoting="CSV", open_name=None):
         self.name, self.data, self.fields, self.codec = name, data, fields, codec
         self.rows = rows  # [(start, end, [values], code)]
         self.bom = bom
         self.quoting = quoting  # the OpenFile quoting: CSV, CSV', CSV\ or CSV'\
+        # The OpenFile encoding: the codec's, or "UTF-16", which the byte-order mark decides.
+        self.open_name = CODECS[codec][0] if open_name is None else open_name
 
 
 def pick_codec(share_utf8):
@@ -100,7 +109,26 @@ def pick_codec(share_utf8):
         return "latin-1"
     if rng.random() < share_utf8:
         return "utf-8"
-    return rng.choice(["latin-1", "latin-1", "cp1252", "iso8859_15", "mac_roman"])
+    return rng.choice(["latin-1", "latin-1", "cp1252", "iso8859_15", "mac_roman", "utf-16-le",
+                       "utf-16-be"])
+
+
+def byte_len(text, codec):
+    """The bytes text takes in codec (a code page's U+FFFD stands for one byte)."""
+    return len(text.encode(codec)) if codec.startswith("utf") else len(text)
+
+
+def mark_for(codec):
+    """A byte-order mark, sometimes, and the OpenFile name: a UTF-16 file opened as "UTF-16"
+    needs the mark for big-endian, and may go without it for little-endian."""
+    if codec == "utf-8":
+        return (3 if rng.random() < 0.3 else 0), None
+    if not codec.startswith("utf-16"):
+        return 0, None
+    bom = 2 if rng.random() < 0.5 else 0
+    if rng.random() < 0.5 and (bom or codec == "utf-16-le"):
+        return bom, "UTF-16"
+    return bom, None
 
 
 def encode(text, codec):
@@ -153,8 +181,9 @@ def record_code(raw, n, width):
 
 
 def records(data, codec, delim, skip=0, quote='"', escape=None, width=None):
-    """csv.reader's records of data, each with its byte offsets and the code of its read
-    (under a format of width entries, when given: short and long records)."""
+    """csv.reader's records of data, each with its byte offsets, the values read back, the
+    code of its read (under a format of width entries, when given: short and long records)
+    and csv.reader's row."""
     text = decode(data[skip:], codec)
     f = io.StringIO(text, newline="")
     r = csv.reader(f, delimiter=delim, quotechar=quote, escapechar=escape)
@@ -166,16 +195,16 @@ def records(data, codec, delim, skip=0, quote='"', escape=None, width=None):
             break
         end = f.tell()
         raw = text[here:end]
-        # A code page's U+FFFD stands for one byte; UTF-8 is written without any.
-        start_b = skip + (len(text[:here].encode(codec)) if codec == "utf-8" else here)
-        end_b = skip + (len(text[:end].encode(codec)) if codec == "utf-8" else end)
+        # A code page's U+FFFD stands for one byte; UTF-8 and UTF-16 are written without any.
+        start_b = skip + byte_len(text[:here], codec)
+        end_b = skip + byte_len(text[:end], codec)
         vals = expected(raw, row, delim, quote, escape)
         if width is None:
             code = 0 if raw.endswith("\n") else 9
         else:
             code = record_code(raw, len(row), width)
             vals = (vals + [""] * width)[:width]
-        out.append((start_b, end_b, vals, code))
+        out.append((start_b, end_b, vals, code, row))
         here = end
     return out
 
@@ -199,17 +228,20 @@ def random_value(codec, delim):
 def format_for(back, ncols, codec, ends, keyword, least, reach):
     """A format of ncols entries whose maxima hold every value read back (at least least
     bytes, a few more at random), grown so that a backward read's window (twice the format's
-    total) holds every record; with reach, also the line end before it."""
+    total) holds every record; with reach, also the line end before it and a byte more."""
     widths = [least] * ncols
-    for _, _, vals, _ in back:
-        for c, v in enumerate(vals):
-            widths[c] = max(widths[c], len(v.encode("utf-8")) if codec == "utf-8" else len(v))
+    # A maximum holds a piece before its blanks are trimmed: csv.reader's values as they stand.
+    for *_, row in back:
+        for c, v in enumerate(row[:ncols]):
+            widths[c] = max(widths[c], byte_len(v, codec))
     fields = [("c%d" % c, widths[c] + rng.randint(0, 6), ends if c == ncols - 1 else keyword)
               for c in range(ncols)]
     total = sum(m + 1 for _, m, _ in fields)
-    longest = max([e - s for s, e, _, _ in back] + [1])
-    if 2 * total < longest or (reach and 2 * total == longest):
-        grow = (longest - 2 * total) // ncols + 1
+    longest = max([e - s for s, e, *_ in back] + [1])
+    # With reach, the whole line end before the record (a CRLF's two bytes, a UTF-16 unit's).
+    need = longest + (byte_len("\r\n" if ends == "CRLF" else "\n", codec) if reach else 0)
+    if 2 * total < need or (reach and 2 * total == need):
+        grow = (need - 2 * total) // ncols + 1
         fields = [(n, m + grow, d) for n, m, d in fields]
     return fields
 
@@ -224,13 +256,13 @@ def random_case(i):
     rows = [[random_value(codec, delim) for _ in range(ncols)] for _ in range(rng.randint(1, 12))]
     s = io.StringIO(newline="")
     csv.writer(s, delimiter=delim, lineterminator=lineterm, quoting=quoting).writerows(rows)
-    bom = 3 if codec == "utf-8" and rng.random() < 0.3 else 0
-    data = b"\xef\xbb\xbf"[:bom] + encode(s.getvalue(), codec)
+    bom, name = mark_for(codec)
+    data = MARKS.get(codec, b"")[:bom] + encode(s.getvalue(), codec)
     back = records(data, codec, delim, bom)
     written = [[v.replace(UNDEFINED, "\ufffd") for v in row] for row in rows]
-    assert [v for _, _, v, _ in back] == written, (i, rows)  # every row as it was written
+    assert [v for _, _, v, *_ in back] == written, (i, rows)  # every row as it was written
     fields = format_for(back, ncols, codec, ends, keyword, 0, False)
-    return Case("random%03d" % i, data, fields, codec, back, bom)
+    return Case("random%03d" % i, data, fields, codec, back, bom, open_name=name)
 
 
 DIALECTS = [("CSV", '"', None), ("CSV'", "'", None), ("CSV\\", '"', "\\"), ("CSV'\\", "'", "\\")]
@@ -267,10 +299,11 @@ def ragged_case(i):
     if rng.random() < 0.3:  # no final line end
         text = s.getvalue()
         s = io.StringIO(text[:-len(lineterm)] if text.endswith(lineterm) else text)
-    data = encode(s.getvalue(), codec)
-    back = records(data, codec, delim, 0, quote, escape, width)
+    bom, name = mark_for(codec)
+    data = MARKS.get(codec, b"")[:bom] + encode(s.getvalue(), codec)
+    back = records(data, codec, delim, bom, quote, escape, width)
     fields = format_for(back, width, codec, ends, keyword, 1, True)
-    return Case("ragged%03d" % i, data, fields, codec, back, 0, quoting)
+    return Case("ragged%03d" % i, data, fields, codec, back, bom, quoting, name)
 
 
 def fixed_case(name, data, ends, maxima, keyword="COMMA", delim=","):
@@ -327,7 +360,7 @@ def scenario(case, source, backwards):
     for n, m, d in case.fields:
         L.append("char %s \"unset\"" % n)
         L.append("row fmt %s %d %s" % (host_text(n), m, host_text(d)))
-    enc = host_text(CODECS[case.codec][0])
+    enc = host_text(case.open_name)
     L.append("load")
     if source == "disk":
         L.append("file data.csv " + file_bytes(case.data))
@@ -341,7 +374,7 @@ def scenario(case, source, backwards):
     L += ["expect rc 0", "expect size = %d" % len(case.data),
           "call DefineFormat ref fmt \"name\" \"size\" \"delim\"", "expect rc 0"]
     if not backwards:
-        for start, end, vals, code in case.rows:
+        for start, end, vals, code, *_ in case.rows:
             L.append("call ReadRecord ref p")
             L.append("expect rc %d" % code)
             for (n, _, _), v in zip(case.fields, vals):
@@ -350,7 +383,7 @@ def scenario(case, source, backwards):
         L += ["call ReadRecord ref p", "expect rc 7"]
     else:
         L.append("number p %d" % len(case.data))
-        for start, end, vals, code in reversed(case.rows):
+        for start, end, vals, code, *_ in reversed(case.rows):
             L.append("call ReadRecord ref p 0 1")
             L.append("expect rc %d" % code)
             for (n, _, _), v in zip(case.fields, vals):
@@ -376,7 +409,7 @@ def run(cases, folder):
         # A field source in the Unicode builds holds characters: its text is UTF-8.
         # A code page's text reaches the library as bytes: from a file or the clipboard.
         sources = ["disk"] + (["field"] if case.codec == "utf-8" or not unicode else [])
-        if windows and case.codec not in ("utf-8", "latin-1"):
+        if windows and case.codec not in ("utf-8", "latin-1") and "16" not in case.codec:
             sources.append("clipboard")
         for source in sources:
             for backwards in (False, True):
