@@ -113,6 +113,12 @@ bool sniffForImport(qhost::ImportOptions* imp, bool* empty) {
               << "\n";
     return false;
   }
+  if (buildFlavour() == qhost::Flavour::Win8 && r.encoding.rfind("UTF-16", 0) == 0) {
+    std::cerr << "quillomar-host: " << imp->source << " holds " << r.encoding
+              << " text, which the 8-bit host cannot read: convert it to a one-byte encoding "
+                 "first (for example iconv -f UTF-16 -t WINDOWS-1252)\n";
+    return false;
+  }
   imp->fields = r.fields;
   const bool named = r.header || imp->header;
   for (size_t i = 0; i < imp->fields.size(); ++i) {
@@ -193,11 +199,10 @@ CLI::App* addImportCommand(CLI::App& app, ImportCommand& c) {
                    "UTF-8, Windows-1252 or CP1252, ISO-8859-1 or Latin-1, ISO-8859-15 or "
                    "Latin-9, Mac Roman or macintosh, UTF-16LE, UTF-16BE or UTF-16 (the "
                    "byte-order mark decides); empty for bytes as they stand")
-      ->check(
-          CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1", "latin1",
-                         "iso-8859-15", "latin-9", "mac roman", "macroman", "macintosh",
-                         "utf-16le", "utf-16be", "utf-16"},
-                        CLI::ignore_case));
+      ->check(CLI::IsMember({"", "utf-8", "windows-1252", "cp1252", "iso-8859-1", "latin-1",
+                             "latin1", "iso-8859-15", "latin-9", "mac roman", "macroman",
+                             "macintosh", "utf-16le", "utf-16be", "utf-16"},
+                            CLI::ignore_case));
   import->add_flag("--quiet", imp.quiet, "no progress bar and no summary");
   import->add_flag("--csv", imp.csv,
                    "CSV quoting (RFC 4180): quoted values hold delimiters, line ends and doubled "

@@ -220,14 +220,59 @@ const char* utf16Kind(const std::string& s) {
   for (size_t i = 0; i < n; ++i)
     zeros[i & 1] += s[i] == 0 ? 1 : 0;
   // Text in Latin letters puts a zero in nearly every high byte, and even CJK text has its
-  // delimiters, digits and line ends there; a low byte is almost never zero. Binary data has
-  // zeros at both.
+  // delimiters, digits and line ends there; a low byte is seldom zero (U+0100, U+2C00). Binary
+  // data has zeros at both, or units that are no text.
   const size_t units = n / 2;
   for (int high = 0; high < 2; ++high) {
-    if (units >= 2 && zeros[high] * 10 >= units && zeros[1 - high] * 50 <= units)
-      return high == 1 ? "UTF-16LE" : "UTF-16BE";
+    if (units < 2 || zeros[high] * 10 < units || zeros[1 - high] * 4 > zeros[high]) continue;
+    size_t controls = 0;
+    for (size_t i = 0; i < n; i += 2) {
+      const auto hi = static_cast<unsigned char>(s[i + static_cast<size_t>(1 - high)]);
+      const auto lo = static_cast<unsigned char>(s[i + static_cast<size_t>(high)]);
+      const unsigned u = hi << 8 | lo;
+      controls += u < 0x20 && u != '\t' && u != '\r' && u != '\n' && u != '\f' ? 1 : 0;
+    }
+    if (controls * 100 <= units) return high == 1 ? "UTF-16LE" : "UTF-16BE";
   }
   return nullptr;
+}
+
+// UTF-16 text from byte from on as UTF-8 (an unpaired surrogate and an odd last byte as
+// U+FFFD; a unit the sample cuts is left out); *at gets each UTF-8 byte's offset in s, and
+// one more entry, the offset after the last character.
+std::string utf16ToUtf8(const std::string& s, size_t from, bool big, bool whole,
+                        std::vector<long long>* at) {
+  std::string out;
+  at->clear();
+  auto unit = [&](size_t i) {
+    const auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(s[i + 1]);
+    return big ? static_cast<char32_t>(a << 8 | b) : static_cast<char32_t>(b << 8 | a);
+  };
+  size_t i = from;
+  while (i < s.size()) {
+    char32_t c = U'\uFFFD';
+    size_t size = 1;
+    if (i + 1 < s.size()) {
+      c = unit(i);
+      size = 2;
+      if (c >= 0xD800 && c < 0xDC00 && i + 3 < s.size() && unit(i + 2) >= 0xDC00 &&
+          unit(i + 2) < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+        size = 4;
+      } else if (c >= 0xD800 && c < 0xE000) {
+        if (!whole && c < 0xDC00 && i + 3 >= s.size()) break; // a pair the sample cuts
+        c = U'\uFFFD';
+      }
+    } else if (!whole) {
+      break;
+    }
+    const size_t before = out.size();
+    appendUtf8(out, std::u32string(1, c));
+    at->insert(at->end(), out.size() - before, static_cast<long long>(i));
+    i += size;
+  }
+  at->push_back(static_cast<long long>(i));
+  return out;
 }
 
 // Whether text that is not UTF-8 uses the bytes 0x80 to 0x9F as Windows-1252 does (letters
@@ -488,12 +533,14 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     out->empty = true;
     return false;
   }
+  // UTF-16 text is sniffed as the UTF-8 of its characters; positions and maxima are brought
+  // back to the file's bytes at the end.
+  std::vector<long long> wideAt; // for UTF-16: each UTF-8 byte's offset in the file
   if (const char* wide = utf16Kind(data)) {
     out->encoding = wide;
-    *why = path + " holds " + wide +
-           " text, which this library does not read: convert it to UTF-8 first (for example "
-           "iconv -f UTF-16 -t UTF-8)";
-    return false;
+    const bool big = out->encoding == "UTF-16BE";
+    out->wideMark = data.compare(0, 2, big ? "\xFE\xFF" : "\xFF\xFE") == 0;
+    data = utf16ToUtf8(data, out->wideMark ? 2 : 0, big, out->whole, &wideAt);
   }
   size_t controls = 0;
   for (char c : data) {
@@ -508,14 +555,16 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     *why = path + " holds binary data (control bytes), not delimited text";
     return false;
   }
-  out->bom = data.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  const bool wide = !wideAt.empty();
+  out->bom = !wide && data.compare(0, 3, "\xEF\xBB\xBF") == 0;
   const size_t from = out->bom ? 3 : 0;
   bool beyond = false;
-  out->utf8 = validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
-  out->encoding = out->utf8           ? "UTF-8"
-                  : !beyond           ? ""
-                  : windows1252(data) ? "Windows-1252"
-                                      : "ISO-8859-1";
+  out->utf8 = !wide && validUtf8(data.substr(from), out->whole, &beyond) && (beyond || out->bom);
+  if (!wide)
+    out->encoding = out->utf8           ? "UTF-8"
+                    : !beyond           ? ""
+                    : windows1252(data) ? "Windows-1252"
+                                        : "ISO-8859-1";
 
   Choice best;
   bool split = false;
@@ -549,7 +598,7 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
   }
   describeTable(best, out);
   // The header's values as they will be shown: UTF-8, whatever the file's encoding.
-  if (!out->utf8)
+  if (!out->utf8 && !wide)
     for (auto& v : out->firstRow)
       v = singleByteToUtf8(v, out->encoding == "Windows-1252");
   const Parsed& p = best.parsed;
@@ -572,9 +621,20 @@ bool sniffFile(const std::string& path, bool all, SniffResult* out, std::string*
     FieldOption f;
     f.name = out->header ? out->firstNames[c] : "f" + std::to_string(c + 1);
     f.label = out->header ? out->firstRow[c] : f.name;
-    f.max = static_cast<double>(roomFor(longest));
+    // UTF-16 takes at most two bytes for each of UTF-8's.
+    f.max = static_cast<double>(roomFor(wide ? 2 * longest : longest));
     f.delimiter = c + 1 == width ? out->lineEnd : out->delimiter;
     out->fields.push_back(f);
+  }
+  if (wide) { // the sample's offsets as the file's
+    auto inFile = [&](long long at) {
+      if (at < 0) return at;
+      return at < static_cast<long long>(wideAt.size()) ? wideAt[static_cast<size_t>(at)]
+                                                        : wideAt.back();
+    };
+    out->tableStart = inFile(out->tableStart);
+    out->headerBytes = inFile(out->headerBytes);
+    out->tableEnd = inFile(out->tableEnd);
   }
   return true;
 }
@@ -594,12 +654,18 @@ void writeSniff(const SniffResult& r, const std::string& path, Flavour flavour, 
       << (r.encoding.empty() ? "ASCII"
           : r.utf8 && r.bom  ? "UTF-8 with a byte-order mark"
                              : r.encoding)
-      << (r.encoding.empty() ? ", read as bytes as they stand"
-          : r.utf8           ? " (well-formed UTF-8 beyond ASCII)"
+      << (r.encoding.empty()                   ? ", read as bytes as they stand"
+          : r.utf8                             ? " (well-formed UTF-8 beyond ASCII)"
+          : r.encoding.rfind("UTF-16", 0) == 0 ? (r.wideMark ? " (its byte-order mark)"
+                                                             : " (zero bytes in every other "
+                                                               "position of plain text)")
           : r.encoding == "Windows-1252"
               ? " (bytes 0x80 to 0x9F used as Windows-1252's letters and punctuation)"
               : " (bytes beyond ASCII, not UTF-8)")
-      << (!r.encoding.empty() && !decodes ? "; the 8-bit host takes bytes as they stand" : "")
+      << (r.encoding.empty() || decodes ? ""
+          : r.encoding.rfind("UTF-16", 0) == 0
+              ? "; the 8-bit host cannot read it: convert the file to a one-byte encoding first"
+              : "; the 8-bit host takes bytes as they stand")
       << "\n";
   out << "# quoting: " << r.quoting
       << (r.quoted ? " (quoted values found)" : " (no quoted values seen)") << "\n";

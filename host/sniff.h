@@ -19,6 +19,7 @@ struct SniffResult {
   std::string encoding;              // the OpenFile name for it: UTF-8, Windows-1252, ISO-8859-1,
                                      // UTF-16LE or UTF-16BE; empty for ASCII
   bool bom = false;                  // starts with a UTF-8 byte-order mark
+  bool wideMark = false;             // starts with a UTF-16 byte-order mark
   bool quoted = false;               // some value is quoted: read it with CSV quoting
   bool header = false;               // the first record names the fields
   long long headerBytes = 0;         // where the first record after the header starts

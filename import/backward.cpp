@@ -322,7 +322,12 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   const qbyte* delim = rec->fields[rec->fldCount - 1].fldDelim + 1;
   const auto last = static_cast<char>(delim[len - 1]);
   byteCandidates candidates{
-      rec,         window, w, delim, len, searchStart,
+      rec,
+      window,
+      w,
+      delim,
+      len,
+      searchStart,
       startBackwardHits(window, searchStart + 1, w - searchStart - 1, last, QuoteOf(rec)),
       true};
 #if QM_EVEN_BLOCKS
@@ -377,7 +382,8 @@ struct unitCandidates {
       if (escape != 0) {
         *odd = oddQuoteUnits(window + *start, w - *start, bigEndian, quote, escape);
       } else {
-        oddAfter = oddAfter != oddQuoteUnits(window + *start, counted - *start, bigEndian, quote, 0);
+        oddAfter =
+            oddAfter != oddQuoteUnits(window + *start, counted - *start, bigEndian, quote, 0);
         counted = *start;
         *odd = oddAfter;
       }

@@ -99,8 +99,7 @@ constexpr qshort kEncodingUtf16Be = 6;
 constexpr qshort kEncodingUtf16 = 7;
 
 constexpr bool IsUtf16Encoding(qshort encoding) {
-  return encoding == kEncodingUtf16Le || encoding == kEncodingUtf16Be ||
-         encoding == kEncodingUtf16;
+  return encoding == kEncodingUtf16Le || encoding == kEncodingUtf16Be || encoding == kEncodingUtf16;
 }
 
 // Whether the buffer holds a source's pieces, its delimiters and its terminators as UTF-8.

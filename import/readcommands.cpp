@@ -302,7 +302,7 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
   qshort code = ReadToDelimOrMax(rec, &oneShotField, &position, ctx->g->buffer);
   // Counts are the source's bytes: a UTF-16 source's text is in the buffer as UTF-8.
   *rawLength = IsUtf16Encoding(rec->encoding) ? static_cast<qlong>(position - from)
-                                               : static_cast<qlong>(std::strlen(ctx->g->buffer));
+                                              : static_cast<qlong>(std::strlen(ctx->g->buffer));
   storeIfRead(ctx, code, paramField(dataParam), stripping);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != kResultOk ? written : code;

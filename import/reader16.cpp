@@ -72,7 +72,8 @@ struct charReader {
     const int32_t low = unitAt(p + 2);
     if (low < 0 && why == kPlatIoError) return 0;
     if (low < 0xDC00 || low > 0xDFFF) return 2;
-    *cp = 0x10000 + ((static_cast<uint32_t>(u) - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+    *cp = 0x10000 + ((static_cast<uint32_t>(u) - 0xD800) << 10) +
+          (static_cast<uint32_t>(low) - 0xDC00);
     pos = p + 4;
     return 4;
   }
@@ -265,8 +266,8 @@ enum csvState16 { kStart, kQuoted, kQuotedEscape, kQuoteSeen, kPlain, kEscape };
 
 // CSV quoting, as readCsv reads bytes (its comment in reader.cpp states the rules and the
 // bounds), with characters for bytes.
-qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec* f,
-                 qlong maxBytes, qpos* filePos, char* buffer, bool plainOnly) {
+qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec* f, qlong maxBytes,
+                 qpos* filePos, char* buffer, bool plainOnly) {
   importFileSpec* rec = src.rec;
   charReader r = from;
   const terminator16 delim = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);

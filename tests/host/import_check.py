@@ -177,7 +177,7 @@ check(code == 0 and "Quillomar.OpenFile" in out and "[,encoding [,quoting CSV|CS
 
 # The sniffer names the encoding: random tables written in each, with its characters beyond
 # ASCII, sniffed. UTF-16 (with its mark or without) is named and never called binary data;
-# the Unicode builds import a sniffed Windows-1252 file with its own characters.
+# the Unicode builds import a sniffed Windows-1252 or UTF-16 file with its own characters.
 import random
 rng = random.Random(1252)
 WORDS = {"UTF-8": ["Zürich", "Ελλάδα", "中文", "naïve", "€5"],
@@ -203,24 +203,24 @@ for name, codec in CODECS.items():
             f.write(data)
         code, out, err = run("sniff", path)
         total += 1
-        if name.startswith("UTF-16"):
-            ok = code != 0 and name in err and "binary" not in err
-        else:
-            want = name if unicode else "the 8-bit host takes bytes as they stand"
-            ok = code == 0 and "# encoding: " in out and want in out.split("# encoding: ")[1]
+        want = name if unicode or name.startswith("UTF-16") else \
+            "the 8-bit host takes bytes as they stand"
+        ok = code == 0 and "# encoding: " in out and want in out.split("# encoding: ")[1] \
+            and "binary" not in err
         named += ok
         check(ok, f"{name} file {i} sniffed as: {out[:300]} {err[:300]}")
 check(named * 100 >= total * 99, f"encodings named right in {named} of {total} files")
-if unicode:  # a sniffed Windows-1252 file reads back as the characters that were written
-    for i in range(3):
-        path = os.path.join(work, "enc-Windows-1252-%d.csv" % i)
-        with open(path, encoding="cp1252", newline="") as f:
-            text = f.read()
+if unicode:  # a sniffed file in a code page or UTF-16 reads back as what was written
+    for name, i in [("Windows-1252", 0), ("Windows-1252", 1), ("Windows-1252", 2),
+                    ("UTF-16LE", 0), ("UTF-16LE", 1), ("UTF-16BE", 2), ("UTF-16BE", 3)]:
+        path = os.path.join(work, "enc-%s-%d.csv" % (name, i))
+        with open(path, "rb") as f:
+            text = f.read().decode(CODECS[name]).lstrip("\ufeff")
         want = list(csv.DictReader(io.StringIO(text, newline=""),
                                    dialect=csv.Sniffer().sniff(text, ",;\t")))
         code, out, _ = run("import", "--library", library, "--output", "json", "--quiet", path)
         check(code == 0 and json.loads(out) == want,
-              f"a Windows-1252 file imported sniffed: exit {code}: {out[:300]} != {want[:3]}")
+              f"a {name} file imported sniffed: exit {code}: {out[:300]} != {want[:3]}")
 
 for f in failures:
     print("import-check:", f)
