@@ -323,6 +323,19 @@ def window_case(name, record, mark):
     return fixed_case(name, head + record + b"t,u\n", "EOL", [2000, 40])
 
 
+def window16_case(name, record, mark):
+    """The same in UTF-16LE: record's character at mark starts two bytes before the first
+    window's end, so that a surrogate pair or a CRLF there straddles it."""
+    head_len = WINDOW - 2 - len(record[:mark].encode("utf-16-le"))
+    line = "x" * 897 + ",f\n"
+    head = line * (head_len // 2 // len(line) - 1)
+    rest = head_len // 2 - len(head)
+    head += "y" * (rest - 3) + ",g\n"
+    data = (head + record + "t,u\n").encode("utf-16-le")
+    fields = [("c0", 4000, "COMMA"), ("c1", 40, "EOL")]  # a filler line's two bytes a letter
+    return Case(name, data, fields, "utf-16-le", records(data, "utf-16-le", ","))
+
+
 def hand_cases():
     m = [20, 20, 20]
     return [
@@ -345,6 +358,12 @@ def hand_cases():
         window_case("edge-opening", b'"ab",z\n', 0),
         window_case("edge-cr", b'a,"b"\r\n', 5),
         window_case("edge-quoted-cr", b'"a\r\nb",z\r\n', 2),
+        # UTF-16 units and pairs at the window's edge.
+        *([window16_case("edge16-pair", '"a\U0001F600b",z\n', 2),
+           window16_case("edge16-pair-plain", 'a\U0001F600b,z\n', 1),
+           window16_case("edge16-crlf", '"a\r\nb",z\r\n', 2),
+           window16_case("edge16-delim", 'ab,\U0001F600\n', 2),
+           window16_case("edge16-quote", '"ab""c",z\n', 3)] if unicode else []),
         # A last value beyond its maximum: 11 with its first bytes, and the read goes on with
         # the next record.
         Case("over-long-last", b'1,"abcdefgh""ij"\n2,"k,l"\n',

@@ -1,0 +1,203 @@
+# Reading UTF-16: line ends, surrogate pairs at a maximum's cut, what forms no character,
+# byte-order marks, ASC delimiters, substitutions and CSV quoting.
+
+only unicode
+number ref
+number size
+number p
+number n
+char a "unset"
+char b "unset"
+char c "unset"
+list fmt name size delim
+row fmt "a" 40 "COMMA"
+row fmt "b" 40 "EOL"
+# x U+0A0D U+0D0A ; y CR LF z ; w CR LF: units that hold a CR's and a LF's bytes
+file lines.csv "x\x00\x0D\x0A\x0A\x0D;\x00y\x00\x0D\x00\x0A\x00z\x00;\x00w\x00\x0D\x00\x0A\x00"
+# a b U+1F600 c LF q LF
+file pair.csv "a\x00b\x00=\xD8\x00\xDEc\x00\x0A\x00q\x00\x0A\x00"
+# a , b LF and a lone last byte
+file tail.csv "a\x00,\x00b\x00\x0A\x00c"
+# an unpaired high surrogate, a , and an unpaired low one
+file lone.csv "\x00\xD8a\x00,\x00\x00\xDC\x0A\x00"
+file markbe.csv "\xFE\xFF\x00a\x00,\x00b\x00\x0A\x00c\x00,\x00d\x00\x0A"
+file markle.csv "\xFF\xFEa\x00,\x00b\x00\x0A\x00c\x00,\x00d\x00\x0A\x00"
+file plain.csv "a\x00,\x00b\x00\x0A\x00"
+# 1 € 2 € é - LF
+file euro.csv "1\x00\xAC 2\x00\xAC \xE9\x00-\x00\x0A\x00"
+# 'a,U+2C00''b',"c CR LF \'d',e CR LF
+file csv.csv "'\x00a\x00,\x00\x00,'\x00'\x00b\x00'\x00,\x00\"\x00c\x00\x0D\x00\x0A\x00\\\x00'\x00d\x00'\x00,\x00e\x00\x0D\x00\x0A\x00"
+
+load
+list semi name size delim
+row semi "a" 40 "SEMICO"
+row semi "b" 40 "CRLF"
+call OpenFile "lines.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref semi "name" "size" "delim"
+call ReadRecord ref p
+expect rc 0
+expect a = "x\u{A0D}\u{D0A}"
+expect b = "y"
+expect p = 14
+call ReadRecord ref p
+expect a = "z"
+expect b = "w"
+expect p = 24
+call ReadRecord ref p 0 1
+expect a = "z"
+expect p = 14
+call ReadRecord ref p 0 1
+expect a = "x\u{A0D}\u{D0A}"
+expect p = 0
+call CloseFile ref
+
+# A maximum that would split a surrogate pair cuts before it; the next read starts with it.
+list six name size delim
+row six "a" 6 "EOL"
+call OpenFile "pair.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref six "name" "size" "delim"
+call ReadRecord ref p
+expect rc 11
+expect a = "ab"
+expect p = 4
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{1F600}c"
+expect p = 12
+call CloseFile ref
+# Under CSV quoting an over-long value is passed whole.
+call OpenFile "pair.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref six "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 11
+expect a = "ab"
+expect p = 12
+call ReadRecord ref p
+expect rc 0
+expect a = "q"
+expect p = 16
+call ReadRecord ref p 0 1
+expect a = "q"
+expect p = 12
+call ReadRecord ref p 0 1
+expect rc 11
+expect a = "ab"
+expect p = 0
+call CloseFile ref
+
+# A lone last byte is U+FFFD; forwards and backwards alike.
+call OpenFile "tail.csv" ref size 0 "UTF-16LE"
+expect size = 9
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect p = 8
+call ReadRecord ref p
+expect rc 9
+expect a = "\u{FFFD}"
+expect p = 9
+call ReadRecord ref p
+expect rc 7
+call ReadRecord ref p 0 1
+expect rc 9
+expect a = "\u{FFFD}"
+expect p = 8
+call CloseFile ref
+call OpenFile "lone.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{FFFD}a"
+expect b = "\u{FFFD}"
+expect p = 10
+call CloseFile ref
+
+# UTF-16 takes its byte order from its mark; the mark belongs to no record, positions count it.
+call OpenFile "markbe.csv" ref size 0 "UTF-16"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect a = "a"
+expect b = "b"
+expect p = 10
+call ReadRecord ref p
+expect a = "c"
+expect p = 18
+call ReadRecord ref p 0 1
+expect a = "c"
+expect p = 10
+call ReadRecord ref p 0 1
+expect a = "a"
+expect p = 0
+call CloseFile ref
+call OpenFile "markle.csv" ref size 0 "utf-16le"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect a = "a"
+expect p = 10
+call CloseFile ref
+call OpenFile "plain.csv" ref size 0 "UTF-16"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect a = "a"
+expect b = "b"
+call CloseFile ref
+
+# ASC delimiters are characters; substitutions act on ASCII as in UTF-8.
+list euro name size delim
+row euro "a" 40 "ASC\u{20AC}"
+row euro "b" 40 "ASC\u{20AC}"
+row euro "c" 40 "EOL"
+list subs target replacement
+row subs "-" "_"
+call OpenFile "euro.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref euro "name" "size" "delim"
+expect rc 0
+call DefineSubs ref subs "target" "replacement"
+expect rc 0
+number p 0
+call ReadRecord ref p
+expect a = "1"
+expect b = "2"
+expect c = "\u{E9}_"
+expect p = 14
+list badsubs target replacement
+row badsubs "\u{E9}" "e"
+call DefineSubs ref badsubs "target" "replacement"
+expect rc 3
+call CloseFile ref
+
+# CSV quoting with apostrophes, and with a backslash escape.
+list quoted name size delim
+row quoted "a" 40 "COMMA"
+row quoted "b" 40 "CRLF"
+call OpenFile "csv.csv" ref size 0 "UTF-16LE" "CSV'"
+call DefineFormat ref quoted "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "a,\u{2C00}'b"
+expect b = "\"c"
+expect p = 26
+call ReadRecord ref p
+expect a = "\\'d'"
+expect b = "e"
+expect p = 42
+call ReadRecord ref p 0 1
+expect a = "\\'d'"
+expect p = 26
+call ReadRecord ref p 0 1
+expect a = "a,\u{2C00}'b"
+expect p = 0
+call CloseFile ref
+call OpenFile "csv.csv" ref size 0 "UTF-16LE" "CSV'\\"
+call DefineFormat ref quoted "name" "size" "delim"
+number p 26
+call ReadRecord ref p
+expect a = "'d'"
+expect p = 42
+call CloseFile ref
