@@ -589,7 +589,9 @@ void Host::fillHandle(void* handleVar, const std::u32string& text) {
   unlockHandle(handleVar);
 }
 
-bool Host::setClipboard(const std::string& bytes) { return systemSetClipboard(flavour_, &bytes); }
+bool Host::setClipboard(const std::string& bytes, bool unicode) {
+  return systemSetClipboard(flavour_, &bytes, unicode);
+}
 bool Host::clearClipboard() { return systemSetClipboard(flavour_, nullptr); }
 
 void Host::begin(int16_t md) {

@@ -89,7 +89,8 @@ public:
 
   // The system clipboard's plain text (CF_TEXT): the real one on Windows, the stand-in's
   // elsewhere; macOS has none. Returns false when it could not be set.
-  bool setClipboard(const std::string& bytes);
+  // Plain text, or with unicode the Unicode text (bytes: its UTF-16, little-endian).
+  bool setClipboard(const std::string& bytes, bool unicode = false);
   bool clearClipboard();
 
   // Messages. Each resets the per-message counters below.

@@ -237,9 +237,12 @@ struct Parser {
         fail("usage: file NAME \"BYTES\" [at POSITION]");
       if (s.args.size() == 4) integer(s.args[3], "a file position");
     } else if (v == "clipboard") {
-      need(s, 1, 1, "clipboard \"TEXT\" | clipboard none");
-      if (s.args[0].kind != Token::String && s.args[0].word != "none")
-        fail("usage: clipboard \"TEXT\" | clipboard none");
+      need(s, 1, 2, "clipboard \"TEXT\" | clipboard wide \"BYTES\" | clipboard none");
+      const bool wide =
+          s.args.size() == 2 && s.args[0].word == "wide" && s.args[1].kind == Token::String;
+      if (!wide &&
+          (s.args.size() != 1 || (s.args[0].kind != Token::String && s.args[0].word != "none")))
+        fail("usage: clipboard \"TEXT\" | clipboard wide \"BYTES\" | clipboard none");
     } else if (v == "load" || v == "unload" || v == "setup") {
       need(s, 0, 0, v.c_str());
     } else if (v == "message") {
@@ -490,8 +493,9 @@ private:
       f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       if (!f) return failed(s, "the data file written", "it could not be written");
     } else if (v == "clipboard") {
-      bool set = s.args[0].kind == Token::String ? host_.setClipboard(s.args[0].str.bytes())
-                                                 : host_.clearClipboard();
+      bool set = s.args.size() == 2                ? host_.setClipboard(s.args[1].str.bytes(), true)
+                 : s.args[0].kind == Token::String ? host_.setClipboard(s.args[0].str.bytes())
+                                                   : host_.clearClipboard();
       if (!set && host_.flavour() != Flavour::Mac)
         return failed(s, "the clipboard set", "the system refused it");
     } else if (v == "load") {

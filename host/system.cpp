@@ -27,7 +27,7 @@ void* resizeAndLockHandle(void* handleVar, size_t bytes) {
 
 void unlockHandle(void* handleVar) { HUnlock(*static_cast<Handle*>(handleVar)); }
 
-bool systemSetClipboard(Flavour, const std::string*) { return false; }
+bool systemSetClipboard(Flavour, const std::string*, bool) { return false; }
 
 long systemLiveBlocks() { return static_cast<long>(ToolboxLiveBlockCount()); }
 long systemOpenFiles() { return static_cast<long>(ToolboxOpenFileCount()); }
@@ -57,17 +57,18 @@ void* resizeAndLockHandle(void* handleVar, size_t bytes) {
 
 void unlockHandle(void* handleVar) { GlobalUnlock(*static_cast<HGLOBAL*>(handleVar)); }
 
-bool systemSetClipboard(Flavour, const std::string* bytes) {
+bool systemSetClipboard(Flavour, const std::string* bytes, bool unicode) {
   if (!OpenClipboard(nullptr)) return false;
   bool ok = EmptyClipboard() != FALSE;
   if (ok && bytes) {
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes->size() + 1);
+    const size_t end = unicode ? 2 : 1; // the text's terminating zero, a unit of its own
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes->size() + end);
     void* p = mem ? GlobalLock(mem) : nullptr;
     if (p) {
       std::memcpy(p, bytes->data(), bytes->size());
-      static_cast<char*>(p)[bytes->size()] = 0;
+      std::memset(static_cast<char*>(p) + bytes->size(), 0, end);
       GlobalUnlock(mem);
-      ok = SetClipboardData(CF_TEXT, mem) != nullptr;
+      ok = SetClipboardData(unicode ? CF_UNICODETEXT : CF_TEXT, mem) != nullptr;
     } else {
       ok = false;
     }

@@ -17,7 +17,7 @@ void unlockHandle(void* handleVar);
 
 // Puts bytes on the clipboard as plain text (a terminating zero is added), or empties it
 // when bytes is null. False when the clipboard could not be set (or the build has none).
-bool systemSetClipboard(Flavour flavour, const std::string* bytes);
+bool systemSetClipboard(Flavour flavour, const std::string* bytes, bool unicode = false);
 
 // What the host's method editor reads from a library's resources: the command table's
 // strings from id first on (Windows: the module's string table, natively the stand-in's;

@@ -35,14 +35,31 @@ qshort abandon(cmdContext* ctx, qshort result) {
   return dropped != kResultOk ? dropped : result;
 }
 
+// Where the clipboard's text ends in its block of size bytes: at its first zero byte, or in
+// Unicode text its first zero unit; with the block when it has none.
+qlong clipboardTextLength(const char* text, qlong size, bool unicode) {
+  if (!unicode) {
+    const void* zero = std::memchr(text, 0, static_cast<size_t>(size));
+    return zero ? static_cast<qlong>(static_cast<const char*>(zero) - text) : size;
+  }
+  qlong at = 0;
+  while (at + 1 < size && (text[at] != 0 || text[at + 1] != 0))
+    at += 2;
+  return at + 1 < size ? at : size;
+}
+
 qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
   if constexpr (!kPlatHasClipboard) {
     return kResultBadParameter;
   } else {
+    // A UTF-16 source is the clipboard's Unicode text, whose units are little-endian: its
+    // bytes, as a file of them would hold them.
+    const bool unicode = IsUtf16Encoding(rec->encoding);
+    if (rec->encoding == kEncodingUtf16Be) return kResultBadParameter;
     if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return kResultNoMemory;
     qlong blockSize = 0;
     qshort result = kResultOk;
-    const void* text = plat_clipboard_lock_text(&blockSize);
+    const void* text = plat_clipboard_lock_text(unicode, &blockSize);
     if (!text) {
       result = kResultBadParameter;
     } else if (!(rec->dataHandle = NewXPHandle(blockSize > 0 ? blockSize : 1))) {
@@ -50,11 +67,9 @@ qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
     } else {
       std::memcpy(LockXPHandle(rec->dataHandle), text, static_cast<size_t>(blockSize));
       UnlockXPHandle(rec->dataHandle);
-      // The text ends at its first zero byte, or with the block if it has none.
-      const void* zero = std::memchr(text, 0, static_cast<size_t>(blockSize));
-      rec->fileSize =
-          zero ? static_cast<qlong>(static_cast<const char*>(zero) - static_cast<const char*>(text))
-               : blockSize;
+      // The text ends at its first zero byte (a Unicode text at its first zero unit), or with
+      // the block if it has none.
+      rec->fileSize = clipboardTextLength(static_cast<const char*>(text), blockSize, unicode);
       rec->fileRef = kClipboardRef;
     }
     if (text) plat_clipboard_unlock_text();

@@ -73,9 +73,10 @@ PlatResult plat_file_read(qfileref ref, PlatFileBlock* block, void* buf, qlong c
 constexpr bool kPlatHasClipboard = !QM_MAC;
 // Opens the clipboard with owner as its owner window; kPlatIoError when it cannot be opened.
 PlatResult plat_clipboard_open(void* owner);
-// The plain 8-bit text on the open clipboard: the address of its block, locked, and the
-// block's size in *size; null when there is none. Unlock before closing.
-const void* plat_clipboard_lock_text(qlong* size);
+// The plain 8-bit text on the open clipboard, or with unicode its Unicode text (UTF-16 in
+// the machine's byte order): the address of its block, locked, and the block's size in
+// *size; null when there is none. Unlock before closing.
+const void* plat_clipboard_lock_text(bool unicode, qlong* size);
 void plat_clipboard_unlock_text(void);
 void plat_clipboard_close(void);
 

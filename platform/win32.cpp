@@ -148,10 +148,10 @@ PlatResult plat_clipboard_open(void* owner) {
   return kPlatOk;
 }
 
-const void* plat_clipboard_lock_text(qlong* size) {
+const void* plat_clipboard_lock_text(bool unicode, qlong* size) {
   *size = 0;
   if (plat_fault_hit(kFaultClipboard)) return nullptr;
-  gClipText = GetClipboardData(CF_TEXT);
+  gClipText = GetClipboardData(unicode ? CF_UNICODETEXT : CF_TEXT);
   if (!gClipText) return nullptr;
   const void* text = GlobalLock(gClipText);
   if (!text) {

@@ -60,6 +60,7 @@ typedef const char* LPCSTR;
 #define FILE_END 2u
 
 #define CF_TEXT 1u
+#define CF_UNICODETEXT 13u
 
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u

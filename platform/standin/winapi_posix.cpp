@@ -133,7 +133,8 @@ HANDLE openUtf8(const char* path, DWORD access, DWORD disposition) {
 
 // ---- 3. Clipboard -----------------------------------------------------------------------
 bool gClipOpen = false;
-HGLOBAL gClipText = nullptr; // CF_TEXT, owned by the clipboard
+HGLOBAL gClipText = nullptr;    // CF_TEXT, owned by the clipboard
+HGLOBAL gClipUnicode = nullptr; // CF_UNICODETEXT; neither is made from the other here
 
 // ---- 4. Strings -------------------------------------------------------------------------
 std::map<HINSTANCE, std::map<UINT, std::string>> gStrings;
@@ -427,6 +428,7 @@ BOOL OpenClipboard(HWND) {
 
 BOOL EmptyClipboard(void) {
   HGLOBAL old;
+  HGLOBAL oldUnicode;
   {
     std::lock_guard<std::mutex> g(gLock);
     if (!gClipOpen) {
@@ -435,8 +437,11 @@ BOOL EmptyClipboard(void) {
     }
     old = gClipText;
     gClipText = nullptr;
+    oldUnicode = gClipUnicode;
+    gClipUnicode = nullptr;
   }
   if (old) GlobalFree(old);
+  if (oldUnicode) GlobalFree(oldUnicode);
   return TRUE;
 }
 
@@ -444,12 +449,13 @@ HANDLE SetClipboardData(UINT format, HANDLE mem) {
   HGLOBAL old = nullptr;
   {
     std::lock_guard<std::mutex> g(gLock);
-    if (!gClipOpen || format != CF_TEXT) {
+    if (!gClipOpen || (format != CF_TEXT && format != CF_UNICODETEXT)) {
       tLastError = gClipOpen ? ERROR_INVALID_PARAMETER : ERROR_CLIPBOARD_NOT_OPEN;
       return nullptr;
     }
-    old = gClipText;
-    gClipText = mem;
+    HGLOBAL& slot = format == CF_TEXT ? gClipText : gClipUnicode;
+    old = slot;
+    slot = mem;
   }
   if (old && old != mem) GlobalFree(old);
   return mem;
@@ -461,7 +467,7 @@ HANDLE GetClipboardData(UINT format) {
     tLastError = ERROR_CLIPBOARD_NOT_OPEN;
     return nullptr;
   }
-  return format == CF_TEXT ? gClipText : nullptr;
+  return format == CF_TEXT ? gClipText : format == CF_UNICODETEXT ? gClipUnicode : nullptr;
 }
 
 BOOL CloseClipboard(void) {

@@ -385,7 +385,8 @@ def scenario(case, source, backwards):
         L.append("file data.csv " + file_bytes(case.data))
         L.append("call OpenFile \"data.csv\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     elif source == "clipboard":
-        L.append("clipboard " + file_bytes(case.data))
+        wide = case.codec.startswith("utf-16")
+        L.append("clipboard " + ("wide " if wide else "") + file_bytes(case.data))
         L.append("call OpenFile \"CLIPBOARD\" ref size 0 %s %s" % (enc, host_text(case.quoting)))
     else:
         L.append("char src " + host_text(decode(case.data, case.codec)))
@@ -428,7 +429,8 @@ def run(cases, folder):
         # A field source in the Unicode builds holds characters: its text is UTF-8.
         # A code page's text reaches the library as bytes: from a file or the clipboard.
         sources = ["disk"] + (["field"] if case.codec == "utf-8" or not unicode else [])
-        if windows and case.codec not in ("utf-8", "latin-1") and "16" not in case.codec:
+        # The clipboard's Unicode text is little-endian.
+        if windows and case.codec not in ("utf-8", "latin-1", "utf-16-be"):
             sources.append("clipboard")
         for source in sources:
             for backwards in (False, True):

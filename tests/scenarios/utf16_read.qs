@@ -201,3 +201,26 @@ call ReadRecord ref p
 expect a = "'d'"
 expect p = 42
 call CloseFile ref
+
+# The clipboard's Unicode text is a UTF-16 source: little-endian, up to its first zero unit.
+@windows clipboard wide "a\x00,\x00\x00,\x0A\x00b\x00,\x00c\x00\x0A\x00\x00\x00z\x00"
+@windows call OpenFile "CLIPBOARD" ref size 0 "UTF-16BE"
+@windows expect rc 3
+@windows expect ref = 0
+@windows call OpenFile "CLIPBOARD" ref size 0 "UTF-16"
+@windows expect rc 0
+@windows expect size = 16
+@windows call DefineFormat ref fmt "name" "size" "delim"
+@windows number p 0
+@windows call ReadRecord ref p
+@windows expect a = "a"
+@windows expect b = "\u{2C00}"
+@windows expect p = 8
+@windows call ReadRecord ref p
+@windows expect a = "b"
+@windows expect b = "c"
+@windows expect p = 16
+@windows call ReadRecord ref p 0 1
+@windows expect a = "b"
+@windows expect p = 8
+@windows call CloseFile ref
