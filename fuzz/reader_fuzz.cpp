@@ -6,10 +6,13 @@
 // Under CSV quoting a piece is checked against a reference reading, byte by byte, kept here;
 // and the record reads' in-place path (ReadPiece) against the buffer path.
 //
-// Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8, 16 CSV quoting, 32 EOL,
-// 64 raw, 128 apostrophe quotes), delimiter length and bytes, 16-bit maximum, 16-bit
-// position, pair count (bits 0 to 2), a backslash escape (bit 3) and record entries (bits 6
-// and 7), pairs, then the source's bytes.
+// A UTF-16 source's piece is checked against a reference of its own: the source decoded into
+// characters first, then read a character at a time.
+//
+// Input: flags (1 strip quotes, 2 strip, 4 field source, 8 UTF-8 (with UTF-16: big-endian),
+// 16 CSV quoting, 32 EOL, 64 raw, 128 apostrophe quotes), delimiter length and bytes, 16-bit
+// maximum, 16-bit position, pair count (bits 0 to 2), a backslash escape (bit 3), a code page
+// (bit 4), UTF-16 (bit 5) and record entries (bits 6 and 7), pairs, then the source's bytes.
 #include "glue/XPqUtil.h"
 #include "import/reader.h"
 
@@ -68,6 +71,177 @@ Piece csvReference(const uint8_t* text, qlong size, qlong start, const qbyte* de
   }
   return {static_cast<qshort>(static_cast<qlong>(v.size()) > max ? 11 : 9), v, size};
 }
+
+// ---- UTF-16 ----------------------------------------------------------------------------
+struct Char16 {
+  uint32_t cp;
+  qlong size; // its bytes in the source
+};
+
+// The characters of text[start, end): a unit at an even position, a surrogate pair, or
+// U+FFFD for a lone byte (at an odd position or the end) and an unpaired surrogate.
+std::vector<Char16> decode16(const uint8_t* text, qlong end, qlong start, bool big) {
+  std::vector<Char16> out;
+  auto unit = [&](qlong p) {
+    return big ? static_cast<uint32_t>(text[p] << 8 | text[p + 1])
+               : static_cast<uint32_t>(text[p + 1] << 8 | text[p]);
+  };
+  for (qlong p = start; p < end;) {
+    if ((p & 1) != 0 || p + 1 >= end) {
+      out.push_back({0xFFFD, 1});
+      ++p;
+      continue;
+    }
+    const uint32_t u = unit(p);
+    if (u >= 0xD800 && u < 0xDC00 && p + 3 < end && unit(p + 2) >= 0xDC00 && unit(p + 2) < 0xE000) {
+      out.push_back({0x10000 + ((u - 0xD800) << 10) + (unit(p + 2) - 0xDC00), 4});
+      p += 4;
+      continue;
+    }
+    out.push_back({u >= 0xD800 && u < 0xE000 ? 0xFFFD : u, 2});
+    p += 2;
+  }
+  return out;
+}
+
+// The UTF-8 of characters up to the first U+0000 (where the buffer's text ends).
+std::string utf8Of(const std::vector<Char16>& chars, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n && chars[i].cp != 0; ++i) {
+    const uint32_t c = chars[i].cp;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// How many of the first chars fit max bytes, whole.
+size_t within(const std::vector<Char16>& chars, size_t n, qlong max, qlong* bytes) {
+  size_t k = 0;
+  *bytes = 0;
+  while (k < n && *bytes + chars[k].size <= max)
+    *bytes += chars[k++].size;
+  return k;
+}
+
+struct Piece16 {
+  qshort code;
+  std::string value;
+  qlong end;
+};
+
+// One piece of a UTF-16 source (the delimiter's bytes taken as characters, one each), by the
+// rules of the byte reader with characters for bytes: a fixed length, a delimiter within the
+// look limit (the plain rule's enclosing quotes with strip), or a CSV value.
+Piece16 reference16(const uint8_t* text, qlong size, qlong start, const fieldSpec& f, qlong max,
+                    const importFileSpec& rec, bool big) {
+  const int len = f.fldDelim[0];
+  if (len == 0) { // a fixed length: the bytes up to it, decoded as far as they form characters
+    const qlong end = start + max < size ? start + max : size;
+    const auto chars = decode16(text, end, start, big);
+    return {static_cast<qshort>(end - start < max ? 8 : 0), utf8Of(chars, chars.size()), end};
+  }
+  const auto chars = decode16(text, size, start, big);
+  const bool eol = (f.fldFlags & kFieldEol) != 0;
+  auto endsAt = [&](const std::vector<uint32_t>& run, size_t* span) {
+    if (run.size() < static_cast<size_t>(len)) return false;
+    for (int k = 0; k < len; ++k)
+      if (run[run.size() - len + k] != f.fldDelim[1 + k]) return false;
+    *span = eol && run.size() > 1 && run[run.size() - 2] == '\r' ? 2 : len;
+    return true;
+  };
+  std::vector<uint32_t> run; // the characters a delimiter may end with
+  if (rec.quoting != kQuotingCsv || (f.fldFlags & kFieldRaw)) {
+    const qlong limit =
+        2 * len + (eol ? 2 : 0) + max > 32000 ? 32000 : 2 * len + (eol ? 2 : 0) + max;
+    const bool quotes =
+        rec.stripEncQuotes && rec.quoting == kQuotingPlain && !chars.empty() && chars[0].cp == '"';
+    qlong bytes = 0;
+    size_t i = 0;
+    for (; i < chars.size() && bytes < limit; ++i) {
+      bytes += chars[i].size;
+      run.push_back(chars[i].cp);
+      size_t span = 0;
+      if (!endsAt(run, &span) ||
+          (quotes && !(run.size() > span && run[run.size() - 1 - span] == '"')))
+        continue;
+      qlong piece = 0;
+      for (size_t k = 0; k + span <= i; ++k)
+        piece += chars[k].size;
+      if (piece <= max) return {0, utf8Of(chars, i + 1 - span), start + bytes};
+      break;
+    }
+    if (i == chars.size() && bytes < limit) return {9, utf8Of(chars, chars.size()), size};
+    qlong cut = 0;
+    const size_t k = within(chars, chars.size(), max, &cut);
+    return {11, utf8Of(chars, k), start + cut};
+  }
+  // CSV
+  const auto quote = static_cast<uint32_t>(static_cast<qbyte>(rec.quoteChar));
+  const auto escape = static_cast<uint32_t>(static_cast<qbyte>(rec.escapeChar));
+  std::vector<Char16> value;
+  size_t i = 0;
+  const bool quoted = !chars.empty() && chars[0].cp == quote;
+  bool inQuotes = quoted;
+  qlong consumed = quoted ? 2 : 0;
+  if (quoted) i = 1;
+  for (; i < chars.size(); ++i) {
+    const Char16 c = chars[i];
+    consumed += c.size;
+    if (escape && c.cp == escape) {
+      if (i + 1 < chars.size()) {
+        value.push_back(chars[++i]);
+        consumed += chars[i].size;
+      } else {
+        value.push_back(c); // at the data's end the escape stands for itself
+      }
+      run.clear();
+      continue;
+    }
+    if (inQuotes) {
+      if (c.cp != quote) {
+        value.push_back(c);
+      } else if (i + 1 < chars.size() && chars[i + 1].cp == quote) {
+        value.push_back(chars[++i]);
+        consumed += chars[i].size;
+      } else {
+        inQuotes = false;
+        run.clear();
+      }
+      continue;
+    }
+    value.push_back(c);
+    run.push_back(c.cp);
+    size_t span = 0;
+    if (!endsAt(run, &span)) continue;
+    value.resize(value.size() - span);
+    qlong bytes = 0;
+    for (const Char16& v : value)
+      bytes += v.size;
+    if (bytes <= max) return {0, utf8Of(value, value.size()), start + consumed};
+    qlong cut = 0;
+    return {11, utf8Of(value, within(value, value.size(), max, &cut)), start + consumed};
+  }
+  qlong bytes = 0;
+  for (const Char16& v : value)
+    bytes += v.size;
+  qlong cut = 0;
+  const size_t k = bytes > max ? within(value, value.size(), max, &cut) : value.size();
+  return {static_cast<qshort>(bytes > max ? 11 : 9), utf8Of(value, k), size};
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -101,6 +275,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rec.encoding = (flags & 8)           ? kEncodingUtf8
                  : (data[9] & 16) != 0 ? kEncodingWindows1252 + data[9] % 3
                                        : kEncodingBytes;
+  // UTF-16 in either order; its delimiters are characters, ASCII ones here (a format's are
+  // the UTF-8 of its characters, which reference16 does not decode).
+  const bool utf16 = (data[9] & 32) != 0;
+  if (utf16) {
+    rec.encoding = (flags & 8) ? kEncodingUtf16Be : kEncodingUtf16Le;
+    for (int k = 1; k <= 3; ++k)
+      f.fldDelim[k] &= 0x7F;
+  }
+#else
+  const bool utf16 = false;
 #endif
   rec.transTable = pairs ? table.data() : nullptr;
   bool field = flags & 4;
@@ -121,7 +305,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string read(buffer.get(), len);
   const bool quotedPiece = rec.quotedPiece;
   const int dlen = f.fldDelim[0];
-  if (code != 7 && rec.quoting == kQuotingCsv && dlen > 0 && !(flags & 64)) {
+  if (code != 7 && utf16) {
+    const qlong max = f.fldMax < 0 ? 0 : f.fldMax > kMaxFieldBytes ? kMaxFieldBytes : f.fldMax;
+    const Piece16 want = reference16(text, textSize, start, f, max, rec, flags & 8);
+    check(code == want.code && pos == want.end && read == want.value);
+  } else if (code != 7 && rec.quoting == kQuotingCsv && dlen > 0 && !(flags & 64)) {
     const qlong max = f.fldMax < 0 ? 0 : f.fldMax > kMaxFieldBytes ? kMaxFieldBytes : f.fldMax;
     Piece want = csvReference(text, textSize, start, f.fldDelim + 1, dlen, flags & 32, max,
                               rec.quoteChar, rec.escapeChar);
