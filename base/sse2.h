@@ -147,6 +147,31 @@ QM_SSE2_FN void matchMasks(const char* p, char a, char b, unsigned* ma, unsigned
   *mb = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(b))));
 }
 
+// UTF-16 code units narrowed to bytes while each is ASCII and none of the count bytes at
+// specials: units units at p (big: big-endian), 8 at a time, each block's 8 bytes stored at
+// out (which holds units bytes). Returns how many were taken; the block where a unit stopped
+// it is stored too, its bytes from that unit on meaning nothing.
+QM_SSE2_FN qlong narrowAsciiUnits(const char* p, qlong units, bool big, const char* specials,
+                                  int count, char* out) {
+  const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  qlong done = 0;
+  while (units - done >= 8) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * done));
+    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    __m128i stops = _mm_cmpeq_epi16(_mm_and_si128(v, notAscii), zero); // all set: ASCII
+    stops = _mm_xor_si128(stops, _mm_cmpeq_epi16(zero, zero));         // set: not ASCII
+    for (int k = 0; k < count; ++k)
+      stops =
+          _mm_or_si128(stops, _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<qbyte>(specials[k]))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + done), _mm_packus_epi16(v, v));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    if (mask != 0) return done + __builtin_ctz(mask) / 2;
+    done += 8;
+  }
+  return done;
+}
+
 #if QM_UNICODE
 // Widens the n bytes at value (n a multiple of 16, all readable) into n host characters,
 // 16 at a time: bytes are unpacked with zeros, never sign-extended.

@@ -14,6 +14,7 @@
 // format defined through the stand-in host in both cases.
 #include "host/host.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -233,6 +234,13 @@ int runLibrary(const Options& o) {
     format = {{"id", 10},   {"first", 40}, {"last", 40},   {"email", 80},
               {"city", 40}, {"date", 10},  {"amount", 12}, {"note", 400}};
   }
+  // UTF-16 takes two bytes for a character of the file's other encodings: maxima twice theirs.
+  std::string name = o.encoding;
+  for (char& c : name)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.rfind("utf-16", 0) == 0)
+    for (auto& entry : format)
+      entry.second *= 2;
   host.declareList("fmt", {"name", "size", "delim"});
   for (size_t i = 0; i < format.size(); ++i) {
     host.setVariable(format[i].first, Value::str(U""));

@@ -11,10 +11,12 @@
 // with that character.
 #include "bytesource.h"
 #include "reader.h"
+#include "scan.h"
 
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
+constexpr uint32_t kNoChar = 0xFFFFFFFF; // no character: matches no terminator
 
 // The characters of a source from a position on, a byte at a time from its runs; the run in
 // hand is taken again wherever a byte lies outside it (a disk file's window may move).
@@ -131,14 +133,17 @@ qshort terminatorChars(const qbyte* spec, uint32_t* cps) {
 // be needed), their bytes in the source, where a cut by the maximum falls, and the last four
 // with their sizes, for the terminators.
 struct text16 {
+  // The fields a piece starts with; the last characters are only ever read within plainRun.
+  text16(char* to, qlong max) : buffer(to), maxBytes(max) {}
+
   char* buffer;
   qlong maxBytes;
-  qlong utf8;     // UTF-8 bytes written
-  qlong bytes;    // source bytes of the text
-  qlong cutUtf8;  // the UTF-8 of the whole characters within the maximum
-  qlong cutBytes; // and their source bytes
-  qlong plainRun; // characters since the quotes closed or the last escaped one (CSV)
-  uint32_t last[4];
+  qlong utf8 = 0;     // UTF-8 bytes written
+  qlong bytes = 0;    // source bytes of the text
+  qlong cutUtf8 = 0;  // the UTF-8 of the whole characters within the maximum
+  qlong cutBytes = 0; // and their source bytes
+  qlong plainRun = 0; // characters since the quotes closed or the last escaped one (CSV)
+  uint32_t last[4];   // NOLINT: see the constructor
   qlong lastBytes[4];
   qlong lastUtf8[4];
 
@@ -191,16 +196,119 @@ void spanSizes(const text16& t, qshort n, qlong* bytes, qlong* utf8) {
   }
 }
 
-terminator16 terminatorOf(const qbyte* spec, bool eol) {
+inline terminator16 terminatorOf(const qbyte* spec, bool eol) {
   terminator16 e{{0, 0, 0}, 0, eol};
+  const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
+  if ((len < 1 || spec[1] < 0x80) && (len < 2 || spec[2] < 0x80) && (len < 3 || spec[3] < 0x80)) {
+    for (qshort k = 0; k < len; ++k) // ASCII, as the keywords are: a byte a character
+      e.chars[k] = spec[1 + k];
+    e.len = len;
+    return e;
+  }
   e.len = terminatorChars(spec, e.chars);
   return e;
+}
+
+// The characters that make a piece's scan stop and look: its terminators', and the quote,
+// escape and line-end characters its rule watches. ASCII ones in a bitmap; any other makes
+// every character beyond ASCII one.
+struct specialChars {
+  uint64_t ascii[2];
+  bool wide;
+  char list[12]; // the ASCII ones, count of them (at most 3 + 3 + 4 + 1 added)
+  int count;
+
+  void add(uint32_t c) {
+    if (c >= 0x80) {
+      wide = true;
+      return;
+    }
+    if ((ascii[c >> 6] >> (c & 63) & 1) == 0 && count < 12) list[count++] = static_cast<char>(c);
+    ascii[c >> 6] |= uint64_t{1} << (c & 63);
+  }
+  void add(const terminator16& e) {
+    for (qshort k = 0; k < e.len; ++k)
+      add(e.chars[k]);
+    if (e.eol) add('\r');
+  }
+};
+
+// Most of a piece is characters no rule looks at: those at the reader's position, within the
+// run in hand and room bytes, are taken here in one loop, the buffer receiving their UTF-8, up
+// to the first special character or surrogate (which the character-at-a-time path takes).
+// Returns the bytes taken. None of them can be part of a terminator, so the last characters
+// the terminators are matched against are forgotten once any is taken. room keeps the text
+// within its maximum, so every character taken is within the cut.
+qlong takePlain(charReader* r, text16* t, const specialChars& sp, qlong room) {
+  const qpos pos = r->pos;
+  if ((pos & 1) != 0 || r->run == nullptr || pos < r->runPos) return 0;
+  qlong avail = static_cast<qlong>(r->runPos + r->runLength - pos);
+  if (avail > room) avail = room;
+  const auto* p = reinterpret_cast<const qbyte*>(r->run + (pos - r->runPos));
+  const qbyte* const end = p + (avail & ~qlong{1});
+  const qbyte* const from = p;
+  char* out = t->buffer + t->utf8;
+  // ASCII first, many units at a time where the processor allows.
+  const qlong ascii =
+      NarrowAsciiUnits(reinterpret_cast<const char*>(p), static_cast<qlong>(end - p) / 2,
+                       r->bigEndian, sp.list, sp.count, out);
+  p += 2 * ascii;
+  out += ascii;
+  const int hi = r->bigEndian ? 0 : 1;
+  while (p < end) {
+    const uint32_t u = static_cast<uint32_t>(p[hi]) << 8 | p[1 - hi];
+    if (u < 0x80) {
+      if ((sp.ascii[u >> 6] >> (u & 63) & 1) != 0) break;
+      *out++ = static_cast<char>(u);
+    } else if (sp.wide || (u >= 0xD800 && u < 0xE000)) {
+      break;
+    } else if (u < 0x800) {
+      out[0] = static_cast<char>(0xC0 | (u >> 6));
+      out[1] = static_cast<char>(0x80 | (u & 0x3F));
+      out += 2;
+    } else {
+      out[0] = static_cast<char>(0xE0 | (u >> 12));
+      out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out[2] = static_cast<char>(0x80 | (u & 0x3F));
+      out += 3;
+    }
+    p += 2;
+  }
+  const auto taken = static_cast<qlong>(p - from);
+  if (taken == 0) return 0;
+  t->utf8 = static_cast<qlong>(out - t->buffer);
+  t->bytes += taken;
+  t->cutUtf8 = t->utf8;
+  t->cutBytes = t->bytes;
+  t->plainRun += taken / 2;
+  for (uint32_t& c : t->last)
+    c = kNoChar;
+  r->pos = pos + taken;
+  return taken;
+}
+
+// The bytes of the terminator that the units at the reader's position spell, within the run
+// in hand (an EOL's line feed with the carriage return before it); 0 when they do not. Asked
+// only where no character read before can be part of it: right after takePlain took some,
+// or at the piece's start.
+qlong terminatorHere(const charReader& r, const terminator16& e) {
+  if (e.len == 0 || (r.pos & 1) != 0 || r.run == nullptr || r.pos < r.runPos) return 0;
+  const auto avail = static_cast<qlong>(r.runPos + r.runLength - r.pos);
+  const auto* p = reinterpret_cast<const qbyte*>(r.run + (r.pos - r.runPos));
+  const int hi = r.bigEndian ? 0 : 1;
+  auto unit = [&](qlong k) { return static_cast<uint32_t>(p[k + hi]) << 8 | p[k + 1 - hi]; };
+  qlong k = 0;
+  if (e.eol && avail >= 4 && unit(0) == '\r') k = 2; // CR LF is one EOL line end
+  if (avail - k < 2 * e.len) return 0;
+  for (qshort i = 0; i < e.len; ++i)
+    if (unit(k + 2 * i) != e.chars[i]) return 0;
+  return k + 2 * e.len;
 }
 
 // A fixed length: exactly maxBytes bytes, or fewer at the end of the data (8) or on a failing
 // read (5).
 qshort readFixed16(charReader* r, qlong maxBytes, qpos* filePos, char* buffer) {
-  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  text16 t(buffer, maxBytes);
   qshort result = kResultOk;
   while (t.bytes < maxBytes) {
     uint32_t cp = 0;
@@ -228,18 +336,39 @@ qshort readDelimited16(charReader* r, const fieldSpec* f, qlong maxBytes, bool s
   if (d.eol) delimBytes += 2;
   const qlong limit =
       delimBytes + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : delimBytes + maxBytes;
-  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  text16 t(buffer, maxBytes);
   qshort result = kResultOk;
   bool betweenQuotes = false;
   qshort span = 0;
+  specialChars sp{{0, 0}, false, {}, 0};
+  sp.add(d);
+  // With stripping, the first character decides the enclosing-quote rule: it is read as a
+  // special one, and between quotes the quote is special too.
+  bool decided = !stripQuotes;
   while (span == 0 && t.bytes < limit) {
+    if (decided) {
+      const qlong room = (limit < maxBytes ? limit : maxBytes) - t.bytes;
+      const bool fresh = t.bytes == 0 || (room >= 2 && takePlain(r, &t, sp, room) > 0);
+      if (const qlong here = fresh && !betweenQuotes ? terminatorHere(*r, d) : 0;
+          here > 0 && t.bytes + here <= limit) {
+        buffer[t.utf8] = 0; // the usual piece: its delimiter right after its text
+        *filePos += t.bytes + here;
+        r->pos += here;
+        return kResultOk;
+      }
+      if (fresh && t.bytes > 0) continue;
+    }
     uint32_t cp = 0;
     const qlong size = r->next(&cp, kCsvLookAhead);
     if (size == 0) {
       result = r->why == kPlatIoError ? kResultIoError : kResultNoDelimiter;
       break;
     }
-    if (t.bytes == 0) betweenQuotes = stripQuotes && cp == static_cast<uint32_t>(kQuoteByte);
+    if (!decided) {
+      betweenQuotes = cp == static_cast<uint32_t>(kQuoteByte);
+      if (betweenQuotes) sp.add(cp);
+      decided = true;
+    }
     t.append(cp, size);
     span = endSpan(t, d, t.plainRun);
     if (span != 0 && betweenQuotes && !(t.plainRun > span && t.last[span] == '"')) span = 0;
@@ -266,15 +395,15 @@ enum csvState16 { kStart, kQuoted, kQuotedEscape, kQuoteSeen, kPlain, kEscape };
 
 // CSV quoting, as readCsv reads bytes (its comment in reader.cpp states the rules and the
 // bounds), with characters for bytes.
-qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec* f, qlong maxBytes,
-                 qpos* filePos, char* buffer, bool plainOnly) {
-  importFileSpec* rec = src.rec;
-  charReader r = from;
+qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* filePos,
+                 char* buffer, bool plainOnly) {
+  charReader& r = *reader;
+  importFileSpec* rec = r.src->rec;
   const terminator16 delim = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
   const terminator16 stop = terminatorOf(f->fldStop, (f->stopFlags & kFieldEol) != 0);
   const auto quote = static_cast<uint32_t>(static_cast<qbyte>(QuoteOf(rec)));
   const auto escape = static_cast<uint32_t>(static_cast<qbyte>(rec->escapeChar)); // 0: none
-  text16 t{buffer, maxBytes, 0, 0, 0, 0, 0, {}, {}, {}};
+  text16 t(buffer, maxBytes);
   csvState16 state = kStart;
   qlong looked = 0;
   qshort result = kResultOk;
@@ -282,11 +411,38 @@ qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec*
   qshort code = kResultOk;
   bool stray = false;
   bool crossed = false; // a line end among the characters looked at
+  specialChars sp{{0, 0}, false, {}, 0};
+  sp.add(delim);
+  sp.add(stop);
+  sp.add(quote);
+  sp.add('\r');
+  sp.add('\n');
+  if (escape != 0) sp.add(escape);
   rec->quotedPiece = false;
   while (ended == 0 && !stray) {
     if (looked >= kCsvLookAhead) {
       result = kResultTooLong;
       break;
+    }
+    if (state == kQuoted || state == kPlain) {
+      qlong room = maxBytes - t.bytes;
+      if (room > kCsvLookAhead - looked) room = kCsvLookAhead - looked;
+      const qlong taken = room >= 2 ? takePlain(&r, &t, sp, room) : 0;
+      looked += taken;
+      // Plain text right after characters no terminator holds: the usual piece's delimiter,
+      // or its stop, is read here. The one that ends first counts,
+      // the delimiter when both end together.
+      // (takePlain keeps the text within its maximum.)
+      if (state == kPlain && taken > 0) {
+        const qlong atDelim = terminatorHere(r, delim), atStop = terminatorHere(r, stop);
+        if (atDelim > 0 || atStop > 0) {
+          const bool isDelim = atDelim > 0 && (atStop == 0 || atDelim <= atStop);
+          *filePos += looked + (isDelim ? atDelim : atStop);
+          buffer[t.utf8] = 0;
+          return isDelim ? static_cast<qshort>(kResultOk) : f->stopCode;
+        }
+      }
+      if (taken > 0) continue;
     }
     uint32_t cp = 0;
     const qlong size = r.next(&cp, kCsvLookAhead);
@@ -362,7 +518,9 @@ qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec*
   if (stray) {
     rec->strayQuote = true;
     rec->quotedPiece = false;
-    return readCsv16(src, from, f, maxBytes, filePos, buffer, true);
+    r.pos = *filePos; // from the piece's start again
+    r.run = nullptr;
+    return readCsv16(reader, f, maxBytes, filePos, buffer, true);
   }
   if (result == kResultIoError) { // nothing delivered: the piece is read again from its start
     buffer[0] = 0;
@@ -384,11 +542,10 @@ qshort readCsv16(const byteSource& src, const charReader& from, const fieldSpec*
 
 qshort ReadField16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                    char* buffer) {
-  const charReader r{&src, src.rec->encoding == kEncodingUtf16Be, *filePos, nullptr, 0, 0, kPlatOk};
-  charReader reader = r;
+  charReader reader{&src, src.rec->encoding == kEncodingUtf16Be, *filePos, nullptr, 0, 0, kPlatOk};
   if (DelimiterLength(f) == 0) return readFixed16(&reader, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && (f->fldFlags & kFieldRaw) == 0)
-    return readCsv16(src, r, f, maxBytes, filePos, buffer, false);
+    return readCsv16(&reader, f, maxBytes, filePos, buffer, false);
   const bool stripQuotes = src.rec->stripEncQuotes != 0 && src.rec->quoting == kQuotingPlain;
   return readDelimited16(&reader, f, maxBytes, stripQuotes, filePos, buffer);
 }

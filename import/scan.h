@@ -201,4 +201,17 @@ inline qlong countByteUnless(const char* p, qlong n, char c, char a, char b) {
   return countByteUnlessPlain(p, n, c, a, b);
 }
 
+// Of the units UTF-16 code units at p (big: big-endian), how many of the first are ASCII and
+// none of the count bytes at specials, each narrowed to its byte at out (which holds units
+// bytes; past the ones taken it may be written too). 0 where no SIMD path is usable: the
+// caller's own loop then takes them all.
+inline qlong NarrowAsciiUnits(const char* p, qlong units, bool big, const char* specials, int count,
+                              char* out) {
+#if QM_SSE2
+  if (sse2::usable()) return sse2::narrowAsciiUnits(p, units, big, specials, count, out);
+#endif
+  (void)p, (void)units, (void)big, (void)specials, (void)count, (void)out;
+  return 0;
+}
+
 #endif

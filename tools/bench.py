@@ -179,6 +179,16 @@ def main():
     for encoding in ("", "Windows-1252"):
         rows.append(library("backwards", "disk", True, path=cp1252_file, quoting="CSV",
                             encoding=encoding))
+    # The same records in UTF-16 (a spreadsheet's "Unicode text": little-endian, its mark),
+    # read a character at a time.
+    utf16_file = os.path.join(a.data, "customers-utf16.csv")
+    if not os.path.exists(utf16_file):
+        with open(csv_file, encoding="utf-8", newline="") as f, \
+                open(utf16_file, "w", encoding="utf-16", newline="") as g:
+            g.write(f.read())
+    rows.append(library("forwards", "disk", True, path=utf16_file, encoding="UTF-16"))
+    rows.append(library("backwards", "disk", True, path=utf16_file, quoting="CSV",
+                        encoding="UTF-16"))
     rows.append(run([bench, "memchr", tsv_file, "--tsv"], "memchr limit (1 MiB reads) tsv"))
     if os.path.exists(peer):
         rows.append(run([peer, tsv_file, "--tsv"], "libcsv tsv"))
