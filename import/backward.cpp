@@ -342,7 +342,8 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
 
 // The unit at p.
 inline uint32_t unitAt(const char* p, bool bigEndian) {
-  const auto a = static_cast<qbyte>(p[0]), b = static_cast<qbyte>(p[1]);
+  const auto a = static_cast<uint32_t>(static_cast<qbyte>(p[0]));
+  const auto b = static_cast<uint32_t>(static_cast<qbyte>(p[1]));
   return bigEndian ? (a << 8 | b) : (b << 8 | a);
 }
 
