@@ -336,6 +336,7 @@ qlong csvRecordStart(importFileSpec* rec, const char* window, qlong w, qlong sea
   return chooseCsvStart(rec, window, w, fromSourceStart, endsWithDelim, plan, scratch, candidates);
 }
 
+#if QM_UNICODE
 // ---- UTF-16 sources ------------------------------------------------------------------------
 // The window starts on a code unit (BackwardWindow): its units are at even offsets, and a
 // delimiter or a quote counts only there.
@@ -428,13 +429,17 @@ qlong recordStart16(importFileSpec* rec, const char* window, qlong w, bool fromS
   return chooseCsvStart(rec, window, w, fromSourceStart, endsWithDelim, plan, scratch, candidates);
 }
 
+#endif
+
 } // namespace
 
 qlong FindRecordStart(importFileSpec* rec, const char* window, qlong w, bool fromSourceStart,
                       recordPlan* plan, char* scratch) {
   plan->count = 0;
+#if QM_UNICODE
   if (IsUtf16Encoding(rec->encoding))
     return recordStart16(rec, window, w, fromSourceStart, plan, scratch);
+#endif
   const fieldSpec* last = rec->fields + (rec->fldCount - 1);
   const qlong len = DelimiterLength(last);
   if (rec->quoting != kQuotingCsv || len == 0)

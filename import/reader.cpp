@@ -400,7 +400,9 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
 
 qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char* buffer) {
   const qlong maxBytes = effectiveMax(f->fldMax);
+#if QM_UNICODE
   if (IsUtf16Encoding(src.rec->encoding)) return ReadField16(src, f, maxBytes, filePos, buffer);
+#endif
   if (DelimiterLength(f) == 0) return readFixed(src, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && !(f->fldFlags & kFieldRaw))
     return readCsv(src, f, maxBytes, filePos, buffer, false);

@@ -13,6 +13,9 @@
 #include "reader.h"
 #include "scan.h"
 
+// The 8-bit host opens no UTF-16 source: its build has none of this.
+#if QM_UNICODE
+
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -106,14 +109,15 @@ qlong putUtf8(uint32_t cp, char* out) {
 }
 
 // A delimiter or stop (its length in [0], its UTF-8 after) as the characters it holds: how
-// many, up to 3. A byte that starts no well-formed sequence stands for itself.
+// many, up to 3. A byte that starts no well-formed sequence stands for itself. Three bytes
+// of UTF-8 hold no character beyond U+FFFF: each is one code unit.
 qshort terminatorChars(const qbyte* spec, uint32_t* cps) {
   const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
   const qbyte* b = spec + 1;
   qshort n = 0;
   for (qshort i = 0; i < len;) {
     const qbyte lead = b[i];
-    const qshort extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    const qshort extra = lead >= 0xF0 ? 0 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
     bool whole = extra > 0 && i + extra < len;
     for (qshort k = 1; whole && k <= extra; ++k)
       whole = (b[i + k] & 0xC0) == 0x80;
@@ -330,10 +334,7 @@ qshort readFixed16(charReader* r, qlong maxBytes, qpos* filePos, char* buffer) {
 qshort readDelimited16(charReader* r, const fieldSpec* f, qlong maxBytes, bool stripQuotes,
                        qpos* filePos, char* buffer) {
   const terminator16 d = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
-  qlong delimBytes = 0;
-  for (qshort k = 0; k < d.len; ++k)
-    delimBytes += d.chars[k] >= 0x10000 ? 4 : 2;
-  if (d.eol) delimBytes += 2;
+  const qlong delimBytes = 2 * d.len + (d.eol ? 2 : 0); // a unit a character, an EOL's CR
   const qlong limit =
       delimBytes + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : delimBytes + maxBytes;
   text16 t(buffer, maxBytes);
@@ -342,13 +343,14 @@ qshort readDelimited16(charReader* r, const fieldSpec* f, qlong maxBytes, bool s
   qshort span = 0;
   specialChars sp{{0, 0}, false, {}, 0};
   sp.add(d);
+  r->byteAt(r->pos); // the run in hand, so that plain characters are taken from the first
   // With stripping, the first character decides the enclosing-quote rule: it is read as a
   // special one, and between quotes the quote is special too.
   bool decided = !stripQuotes;
   while (span == 0 && t.bytes < limit) {
     if (decided) {
       const qlong room = (limit < maxBytes ? limit : maxBytes) - t.bytes;
-      const bool fresh = t.bytes == 0 || (room >= 2 && takePlain(r, &t, sp, room) > 0);
+      const bool fresh = (room >= 2 && takePlain(r, &t, sp, room) > 0) || t.bytes == 0;
       if (const qlong here = fresh && !betweenQuotes ? terminatorHere(*r, d) : 0;
           here > 0 && t.bytes + here <= limit) {
         buffer[t.utf8] = 0; // the usual piece: its delimiter right after its text
@@ -559,13 +561,9 @@ qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out) {
     out[bytes + (bigEndian ? 0 : 1)] = static_cast<char>(unit >> 8);
     bytes += 2;
   };
-  for (qshort k = 0; k < n; ++k) {
-    if (cps[k] >= 0x10000) {
-      put(0xD800 + ((cps[k] - 0x10000) >> 10));
-      put(0xDC00 + ((cps[k] - 0x10000) & 0x3FF));
-    } else {
-      put(cps[k]);
-    }
-  }
+  for (qshort k = 0; k < n; ++k) // each a unit (terminatorChars)
+    put(cps[k]);
   return bytes;
 }
+
+#endif
