@@ -413,8 +413,19 @@ def scenario(case, source, backwards):
     return "\n".join(L) + "\n"
 
 
+def as_utf16(case):
+    """A one-byte case again in UTF-16LE: each byte a unit, so offsets and maxima double."""
+    data = case.data.decode("latin-1").encode("utf-16-le")
+    rows = [(2 * s, 2 * e, vals, code, *rest) for s, e, vals, code, *rest in case.rows]
+    fields = [(n, 2 * m, d) for n, m, d in case.fields]
+    return Case(case.name + "-utf16", data, fields, "utf-16-le", rows, 0, case.quoting)
+
+
 def main():
-    cases = [random_case(i) for i in range(args.files)] + hand_cases()
+    hand = hand_cases()
+    cases = [random_case(i) for i in range(args.files)] + hand
+    if unicode:  # the malformed ones again, as characters
+        cases += [as_utf16(c) for c in hand if c.codec == "latin-1"]
     cases += [ragged_case(i) for i in range(args.files)]
     if args.keep:
         os.makedirs(args.keep, exist_ok=True)

@@ -224,3 +224,46 @@ call CloseFile ref
 @windows expect a = "b"
 @windows expect p = 8
 @windows call CloseFile ref
+
+# Enclosing quotes stripped: a piece that opens with a quote ends at a delimiter after one.
+file strip.csv "\"\x00a\x00,\x00b\x00\"\x00,\x00c\x00\x0A\x00\"\x00p\x00\"\x00q\x00,\x00r\x00\"\x00,\x00s\x00\x0A\x00"
+call OpenFile "strip.csv" ref size 1 "UTF-16LE"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect a = "a,b"
+expect b = "c"
+expect p = 16
+call ReadRecord ref p
+expect a = "p\"q,r"
+expect b = "s"
+expect p = 36
+call CloseFile ref
+
+# A fixed length that cuts a surrogate pair, and reads from odd positions.
+list cut name size delim
+row cut "a" 6 "MAX"
+row cut "b" 40 "EOL"
+call OpenFile "pair.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref cut "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "ab\u{FFFD}"
+expect b = "\u{FFFD}c"
+expect p = 12
+number p 1
+call ReadRecord ref p
+expect a = "\u{FFFD}b\u{FFFD}\u{FFFD}"
+expect b = "\u{FFFD}c"
+expect p = 12
+call CloseFile ref
+call OpenFile "pair.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 1
+call ReadRecord ref p
+expect rc 12
+expect a = "\u{FFFD}b\u{1F600}c"
+expect b = ""
+expect p = 12
+call CloseFile ref

@@ -469,6 +469,46 @@ TEST(ReaderFaults, AFailingReadInsideAQuotedValueLeavesThePositionAtItsStart) {
   EXPECT_EQ(s.text(), "b,c");
 }
 
+#if QM_UNICODE
+// UTF-16 pieces whose next unit lies past the window, or whose unit the window's end splits
+// (a window filled from an odd position), when the fill fails: 5 with the characters before,
+// never half a unit taken for a character.
+TEST(ReaderFaults, AFailingReadInUtf16TextGivesFiveWithWholeCharacters) {
+  std::string data;
+  for (qlong i = 0; i < kReadAheadBytes; ++i)
+    data += i % 2 == 0 ? 'a' : '\0';
+  data.append("b\0c\0,\0", 6);
+  for (bool csv : {false, true}) {
+    Source s(Kind::Disk, data, false);
+    s.rec().encoding = kEncodingUtf16Le;
+    if (csv) s.rec().quoting = kQuotingCsv;
+    qpos pos = 0;
+    EXPECT_EQ(s.read(fixed(2), &pos), 0); // the window from 0: its end falls between units
+    pos = kReadAheadBytes - 2;
+    plat_fault_after(kFaultFileRead, 1);
+    EXPECT_EQ(s.read(delimited(",", 40), &pos), 5);
+    EXPECT_EQ(s.text(), csv ? "" : "a"); // a CSV piece is read again from its start
+    EXPECT_EQ(pos, csv ? kReadAheadBytes - 2 : kReadAheadBytes);
+  }
+  for (bool csv : {false, true}) {
+    Source s(Kind::Disk, data, false);
+    s.rec().encoding = kEncodingUtf16Le;
+    if (csv) s.rec().quoting = kQuotingCsv;
+    qpos pos = 1; // the window from an odd position: its end splits the unit at 65536
+    EXPECT_EQ(s.read(fixed(1), &pos), 0);
+    EXPECT_EQ(s.text(), "\xEF\xBF\xBD"); // a lone byte: U+FFFD
+    pos = kReadAheadBytes;
+    plat_fault_after(kFaultFileRead, 1);
+    EXPECT_EQ(s.read(delimited(",", 40), &pos), 5);
+    EXPECT_EQ(s.text(), "");
+    EXPECT_EQ(pos, kReadAheadBytes);
+    EXPECT_EQ(s.read(delimited(",", 40), &pos), 0); // transient: the same read now succeeds
+    EXPECT_EQ(s.text(), "bc");
+    EXPECT_EQ(pos, kReadAheadBytes + 6);
+  }
+}
+#endif
+
 TEST(ReaderFaults, ShortReadsChangeNothing) {
   std::string data;
   for (int i = 0; data.size() < 200000; ++i)
