@@ -99,12 +99,13 @@ constexpr qshort kEncodingUtf16Be = 6;
 constexpr qshort kEncodingUtf16 = 7;
 
 constexpr bool IsUtf16Encoding(qshort encoding) {
-  return encoding == kEncodingUtf16Le || encoding == kEncodingUtf16Be || encoding == kEncodingUtf16;
+  return QM_UNICODE && (encoding == kEncodingUtf16Le || encoding == kEncodingUtf16Be ||
+                        encoding == kEncodingUtf16); // the 8-bit host opens none
 }
 
 // Whether the buffer holds a source's pieces, its delimiters and its terminators as UTF-8.
 constexpr bool IsUtf8Text(qshort encoding) {
-  return encoding == kEncodingUtf8 || IsUtf16Encoding(encoding);
+  return QM_UNICODE && (encoding == kEncodingUtf8 || IsUtf16Encoding(encoding));
 }
 
 // Whether an encoding writes every character in one byte: its pieces may be taken and stored

@@ -267,3 +267,48 @@ expect a = "\u{FFFD}b\u{1F600}c"
 expect b = ""
 expect p = 12
 call CloseFile ref
+
+# Backwards: a fixed-length last entry marks no record start (the record runs from the
+# source's first byte), and a read back from an odd position ends with half a unit.
+list tail name size delim
+row tail "a" 4 "COMMA"
+row tail "b" 4 "MAX"
+call OpenFile "plain.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref tail "name" "size" "delim"
+number p 8
+call ReadRecord ref p 0 1
+expect rc 0
+expect a = "a"
+expect b = "b\n"
+expect p = 0
+call DefineFormat ref fmt "name" "size" "delim"
+number p 7
+call ReadRecord ref p 0 1
+expect rc 9
+expect a = "a"
+expect b = "b\u{FFFD}"
+expect p = 0
+call CloseFile ref
+# An ASC delimiter of a two-byte UTF-8 character.
+list para name size delim
+row para "a" 40 "ASC\u{A7}"
+row para "b" 40 "EOL"
+file para.csv "1\x00\xA7\x002\x00\x0A\x00"
+call OpenFile "para.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref para "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect a = "1"
+expect b = "2"
+call CloseFile ref
+# A UTF-8 field source shorter than a byte-order mark.
+char one "x"
+call OpenFile "FIELD:one" ref size 0 "UTF-8"
+expect rc 0
+expect size = 1
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "x"
+call CloseFile ref

@@ -426,6 +426,23 @@ TEST_P(CsvReader, TheLookAheadIsBounded) {
   EXPECT_EQ(r.pos, 70000);
 }
 
+#if QM_UNICODE
+TEST_P(CsvReader, AUtf16LookAheadIsBoundedInBytes) {
+  // A quote that never closes in UTF-16: 1 MiB of bytes is looked at, the maximum in bytes kept.
+  const qlong bound = 1024 * 1024;
+  std::string data("\"\0", 2);
+  for (qlong i = 0; i < bound / 2 + 300; ++i)
+    data.append("q\0", 2);
+  Source s(GetParam(), data, false);
+  s.rec().quoting = kQuotingCsv;
+  s.rec().encoding = kEncodingUtf16Le;
+  qpos pos = 0;
+  EXPECT_EQ(s.read(delimited(",", 32000), &pos), 11);
+  EXPECT_EQ(s.text(), std::string(16000, 'q'));
+  EXPECT_EQ(pos, bound);
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(EverySource, Reader,
                          ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
 INSTANTIATE_TEST_SUITE_P(EverySource, CsvReader,
