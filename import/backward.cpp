@@ -21,11 +21,13 @@ qlong BackwardWindow(const importFileSpec* rec, qpos end, qpos* start) {
     *start = end - kMaxFieldBytes;
     span = kMaxFieldBytes;
   }
+#if QM_UNICODE
   // A UTF-16 source's window starts on a code unit, so that its even offsets are the units'.
   if (IsUtf16Encoding(rec->encoding) && (*start & 1) != 0) {
     ++*start;
     --span;
   }
+#endif
   return static_cast<qlong>(span);
 }
 

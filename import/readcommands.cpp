@@ -300,9 +300,13 @@ bool readOnce(cmdContext* ctx, qpos position, const fieldSpec& oneShotField, boo
   }
   const qpos from = position;
   qshort code = ReadToDelimOrMax(rec, &oneShotField, &position, ctx->g->buffer);
+  *rawLength = static_cast<qlong>(std::strlen(ctx->g->buffer));
+#if QM_UNICODE
   // Counts are the source's bytes: a UTF-16 source's text is in the buffer as UTF-8.
-  *rawLength = IsUtf16Encoding(rec->encoding) ? static_cast<qlong>(position - from)
-                                              : static_cast<qlong>(std::strlen(ctx->g->buffer));
+  if (IsUtf16Encoding(rec->encoding)) *rawLength = static_cast<qlong>(position - from);
+#else
+  (void)from;
+#endif
   storeIfRead(ctx, code, paramField(dataParam), stripping);
   const qshort written = writePosition(ctx, given, position);
   ctx->errCd = written != kResultOk ? written : code;
@@ -376,13 +380,19 @@ namespace {
 // one to three bytes and four for each of its four.
 qlong sourceLength(const importFileSpec* rec, const char* text) {
   const auto length = static_cast<qlong>(std::strlen(text));
-  if (!IsUtf16Encoding(rec->encoding)) return length;
-  qlong bytes = 0;
-  for (qlong i = 0; i < length; ++i) {
-    const auto b = static_cast<qbyte>(text[i]);
-    if ((b & 0xC0) != 0x80) bytes += b >= 0xF0 ? 4 : 2;
+#if QM_UNICODE
+  if (IsUtf16Encoding(rec->encoding)) {
+    qlong bytes = 0;
+    for (qlong i = 0; i < length; ++i) {
+      const auto b = static_cast<qbyte>(text[i]);
+      if ((b & 0xC0) != 0x80) bytes += b >= 0xF0 ? 4 : 2;
+    }
+    return bytes;
   }
-  return bytes;
+#else
+  (void)rec;
+#endif
+  return length;
 }
 } // namespace
 

@@ -35,23 +35,24 @@ qshort abandon(cmdContext* ctx, qshort result) {
   return dropped != kResultOk ? dropped : result;
 }
 
-// Where the clipboard's text ends in its block of size bytes: at its first zero byte, or in
-// Unicode text its first zero unit; with the block when it has none.
-qlong clipboardTextLength(const char* text, qlong size, bool unicode) {
-  if (!unicode) {
-    const void* zero = std::memchr(text, 0, static_cast<size_t>(size));
-    return zero ? static_cast<qlong>(static_cast<const char*>(zero) - text) : size;
-  }
-  qlong at = 0;
-  while (at + 1 < size && (text[at] != 0 || text[at + 1] != 0))
-    at += 2;
-  return at + 1 < size ? at : size;
-}
-
 qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
   if constexpr (!kPlatHasClipboard) {
     return kResultBadParameter;
   } else {
+    // Where the text ends in its block of size bytes: at its first zero byte, or in Unicode
+    // text its first zero unit; with the block when it has none.
+    auto clipboardTextLength = [](const char* bytes, size_t size, bool wide) {
+      if (!wide) {
+        const void* zero = std::memchr(bytes, 0, size);
+        return zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : size;
+      }
+      size_t at = 0;
+#if QM_UNICODE
+      while (at + 1 < size && (bytes[at] != 0 || bytes[at + 1] != 0))
+        at += 2;
+#endif
+      return at + 1 < size ? at : size;
+    };
     // A UTF-16 source is the clipboard's Unicode text, whose units are little-endian: its
     // bytes, as a file of them would hold them.
     const bool unicode = IsUtf16Encoding(rec->encoding);
@@ -69,7 +70,8 @@ qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
       UnlockXPHandle(rec->dataHandle);
       // The text ends at its first zero byte (a Unicode text at its first zero unit), or with
       // the block if it has none.
-      rec->fileSize = clipboardTextLength(static_cast<const char*>(text), blockSize, unicode);
+      rec->fileSize = static_cast<qlong>(clipboardTextLength(
+          static_cast<const char*>(text), static_cast<size_t>(blockSize), unicode));
       rec->fileRef = kClipboardRef;
     }
     if (text) plat_clipboard_unlock_text();
