@@ -224,14 +224,25 @@ const char* utf16Kind(const std::string& s) {
   // data has zeros at both, or units that are no text.
   const size_t units = n / 2;
   for (int high = 0; high < 2; ++high) {
-    if (units < 2 || zeros[high] * 10 < units || zeros[1 - high] * 4 > zeros[high]) continue;
-    size_t controls = 0;
+    // Text in Chinese may have few zeros, but all of them on one side.
+    const bool oneSided = zeros[high] > 0 && zeros[1 - high] == 0;
+    if (units < 2 || (zeros[high] * 10 < units && !oneSided) || zeros[1 - high] * 4 > zeros[high])
+      continue;
+    // Its units must read as text: few controls, and the units of its zero bytes (ASCII and
+    // Latin-1 in that byte order) nearly all letters, digits, punctuation or white space.
+    size_t controls = 0, narrow = 0, narrowText = 0;
     for (size_t i = 0; i < n; i += 2) {
-      const auto hi = static_cast<unsigned char>(s[i + static_cast<size_t>(1 - high)]);
-      const auto lo = static_cast<unsigned char>(s[i + static_cast<size_t>(high)]);
+      const auto hi = static_cast<unsigned char>(s[i + static_cast<size_t>(high)]);
+      const auto lo = static_cast<unsigned char>(s[i + static_cast<size_t>(1 - high)]);
       const unsigned u = hi << 8 | lo;
-      controls += u < 0x20 && u != '\t' && u != '\r' && u != '\n' && u != '\f' ? 1 : 0;
+      const bool space = u == '\t' || u == '\r' || u == '\n' || u == '\f';
+      controls += u < 0x20 && !space ? 1 : 0;
+      if (hi == 0) {
+        ++narrow;
+        narrowText += space || (u >= 0x20 && u < 0x7F) || u >= 0xA0 ? 1 : 0;
+      }
     }
+    if (narrowText * 10 < narrow * 9) continue;
     if (controls * 100 <= units) return high == 1 ? "UTF-16LE" : "UTF-16BE";
   }
   return nullptr;

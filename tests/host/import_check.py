@@ -210,6 +210,23 @@ for name, codec in CODECS.items():
         named += ok
         check(ok, f"{name} file {i} sniffed as: {out[:300]} {err[:300]}")
 check(named * 100 >= total * 99, f"encodings named right in {named} of {total} files")
+# Binary data is never taken for UTF-16, whatever its zeros; Chinese text in UTF-16 without
+# its mark, whose zeros are few, is.
+import struct
+samples = {"bytes.dat": bytes(range(256)) * 40,
+           "shorts.dat": b"".join(struct.pack("<H", i % 300) for i in range(5000)),
+           "words.dat": b"".join(struct.pack(">I", i * 7919) for i in range(3000))}
+for name, data in samples.items():
+    path = os.path.join(work, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    code, out, err = run("sniff", path)
+    check(code == 2 and "binary" in err, f"{name} sniffed as: exit {code}: {out[:200]} {err[:200]}")
+path = os.path.join(work, "chinese-utf16.txt")
+with open(path, "wb") as f:
+    f.write(("中文字符测试数据\t甲乙丙丁戊己庚辛\r\n" * 40).encode("utf-16-le"))
+code, out, err = run("sniff", path)
+check(code == 0 and "# encoding: UTF-16LE" in out, f"Chinese UTF-16 sniffed as: {out[:300]} {err[:200]}")
 if unicode:  # a sniffed file in a code page or UTF-16 reads back as what was written
     for name, i in [("Windows-1252", 0), ("Windows-1252", 1), ("Windows-1252", 2),
                     ("UTF-16LE", 0), ("UTF-16LE", 1), ("UTF-16BE", 2), ("UTF-16BE", 3)]:
