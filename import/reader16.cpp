@@ -200,17 +200,19 @@ void spanSizes(const text16& t, qshort n, qlong* bytes, qlong* utf8) {
   }
 }
 
-inline terminator16 terminatorOf(const qbyte* spec, bool eol) {
-  terminator16 e{{0, 0, 0}, 0, eol};
+// Filled in place: a copy of it read back whole, right after its parts were written, would
+// wait for them on every piece.
+inline void terminatorOf(terminator16* e, const qbyte* spec, bool eol) {
+  e->eol = eol;
   const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
   if ((len < 1 || spec[1] < 0x80) && (len < 2 || spec[2] < 0x80) && (len < 3 || spec[3] < 0x80)) {
-    for (qshort k = 0; k < len; ++k) // ASCII, as the keywords are: a byte a character
-      e.chars[k] = spec[1 + k];
-    e.len = len;
-    return e;
+    for (qshort k = 0; k < 3; ++k) // ASCII, as the keywords are: a byte a character
+      e->chars[k] = k < len ? spec[1 + k] : 0;
+    e->len = len;
+    return;
   }
-  e.len = terminatorChars(spec, e.chars);
-  return e;
+  e->chars[1] = e->chars[2] = 0;
+  e->len = terminatorChars(spec, e->chars);
 }
 
 // The characters that make a piece's scan stop and look: its terminators', and the quote,
@@ -219,7 +221,9 @@ inline terminator16 terminatorOf(const qbyte* spec, bool eol) {
 struct specialChars {
   uint64_t ascii[2];
   bool wide;
-  char list[12]; // the ASCII ones, count of them (at most 3 + 3 + 4 + 1 added)
+  // The ASCII ones, count of them, some perhaps twice: at most 12 are added (a delimiter and
+  // a stop of 3 with their carriage returns, the quote, both line ends and the escape).
+  char list[12];
   int count;
 
   void add(uint32_t c) {
@@ -227,7 +231,7 @@ struct specialChars {
       wide = true;
       return;
     }
-    if ((ascii[c >> 6] >> (c & 63) & 1) == 0 && count < 12) list[count++] = static_cast<char>(c);
+    list[count++] = static_cast<char>(c);
     ascii[c >> 6] |= uint64_t{1} << (c & 63);
   }
   void add(const terminator16& e) {
@@ -333,7 +337,8 @@ qshort readFixed16(charReader* r, qlong maxBytes, qpos* filePos, char* buffer) {
 // double quote ends only at a delimiter right after a quote.
 qshort readDelimited16(charReader* r, const fieldSpec* f, qlong maxBytes, bool stripQuotes,
                        qpos* filePos, char* buffer) {
-  const terminator16 d = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
+  terminator16 d; // NOLINT(cppcoreguidelines-pro-type-member-init): terminatorOf fills it
+  terminatorOf(&d, f->fldDelim, (f->fldFlags & kFieldEol) != 0);
   const qlong delimBytes = 2 * d.len + (d.eol ? 2 : 0); // a unit a character, an EOL's CR
   const qlong limit =
       delimBytes + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : delimBytes + maxBytes;
@@ -401,8 +406,10 @@ qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* f
                  char* buffer, bool plainOnly) {
   charReader& r = *reader;
   importFileSpec* rec = r.src->rec;
-  const terminator16 delim = terminatorOf(f->fldDelim, (f->fldFlags & kFieldEol) != 0);
-  const terminator16 stop = terminatorOf(f->fldStop, (f->stopFlags & kFieldEol) != 0);
+  terminator16 delim; // NOLINT(cppcoreguidelines-pro-type-member-init): filled below
+  terminator16 stop;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+  terminatorOf(&delim, f->fldDelim, (f->fldFlags & kFieldEol) != 0);
+  terminatorOf(&stop, f->fldStop, (f->stopFlags & kFieldEol) != 0);
   const auto quote = static_cast<uint32_t>(static_cast<qbyte>(QuoteOf(rec)));
   const auto escape = static_cast<uint32_t>(static_cast<qbyte>(rec->escapeChar)); // 0: none
   text16 t(buffer, maxBytes);
