@@ -379,8 +379,10 @@ struct unitCandidates {
   bool oddAfter; // and their quotes' parity
 
   template <class Fits> candidateKind next(Fits& /*fits*/, qlong* start, bool* odd) {
+    const char last0 = delim[len - 2], last1 = delim[len - 1]; // its last unit, looked for first
     for (; at >= 0; at -= 2) {
-      if (std::memcmp(window + at, delim, static_cast<size_t>(len)) != 0) continue;
+      if (window[at + len - 2] != last0 || window[at + len - 1] != last1) continue;
+      if (len > 2 && std::memcmp(window + at, delim, static_cast<size_t>(len - 2)) != 0) continue;
       *start = at + len;
       at -= 2;
       if (escape != 0) {

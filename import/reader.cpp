@@ -757,12 +757,12 @@ void PlanRecord(importFileSpec* fileSpecsP) {
   fileSpecsP->fitDelim = 0;
   if (!fileSpecsP->fields) return;
   planStops(fileSpecsP);
-  if (IsUtf16Encoding(fileSpecsP->encoding)) { // read a character at a time: nothing in place
+  const bool utf16 = IsUtf16Encoding(fileSpecsP->encoding);
+  if (utf16) { // read a character at a time: nothing in place
     for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
       fileSpecsP->fields[i].scanLen = 0;
       fileSpecsP->fields[i].scanMask = 0;
     }
-    return;
   }
   const qshort n = fileSpecsP->fldCount;
   if (n < 2 || fileSpecsP->escapeChar != 0) return;
@@ -777,6 +777,10 @@ void PlanRecord(importFileSpec* fileSpecsP) {
     if (last->fldDelim[k] == quote || (k < lastLen && last->fldDelim[k] == final)) return;
   const qbyte d = fileSpecsP->fields[0].fldDelim[1];
   if (final == 0 || d == 0 || d == quote || d == final) return;
+  // In UTF-16 each of those bytes is a character (a unit) only when it is ASCII.
+  for (qshort k = 1; utf16 && k <= lastLen; ++k)
+    if (last->fldDelim[k] >= 0x80) return;
+  if (utf16 && d >= 0x80) return;
   for (qshort i = 0; i + 1 < n; ++i) {
     const fieldSpec* f = fileSpecsP->fields + i;
     if (DelimiterLength(f) != 1 || f->fldDelim[1] != d || (f->fldFlags & (kFieldRaw | kFieldEol)))
@@ -788,6 +792,10 @@ void PlanRecord(importFileSpec* fileSpecsP) {
 bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim) {
   const qshort n = fileSpecsP->fldCount;
   if (fileSpecsP->fitDelim == 0 || n < 2) return false;
+#if QM_UNICODE
+  if (IsUtf16Encoding(fileSpecsP->encoding))
+    return QuickFits16(fileSpecsP, text, size, endsWithDelim);
+#endif
   const fieldSpec* last = fileSpecsP->fields + (n - 1);
   const qshort lastLen = DelimiterLength(last);
   const qlong before = size - (endsWithDelim ? lastLen : 0); // the bytes before its delimiter

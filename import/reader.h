@@ -31,6 +31,11 @@ qshort SetPositionInFile(importFileSpec* fileSpecsP);
 qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, qpos* filePos,
                         char* buffer);
 
+// QuickFits for a UTF-16 source (reader16.cpp): the same counts, of code units at even
+// offsets from text, whose size must then be even too.
+bool QuickFits16(const importFileSpec* fileSpecsP, const char* text, qlong size,
+                 bool endsWithDelim);
+
 // A UTF-16 source's delimiter or stop (its length in [0], its UTF-8 after, as a format holds
 // it) as the bytes the source writes it in: up to 12 at out; returns how many.
 qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out);

@@ -559,6 +559,26 @@ qshort ReadField16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qp
   return readDelimited16(&reader, f, maxBytes, stripQuotes, filePos, buffer);
 }
 
+bool QuickFits16(const importFileSpec* fileSpecsP, const char* text, qlong size,
+                 bool endsWithDelim) {
+  const fieldSpec* last = fileSpecsP->fields + (fileSpecsP->fldCount - 1);
+  // PlanRecord set fitDelim only where the delimiters are ASCII: a unit a byte of them.
+  const qlong before = size - (endsWithDelim ? 2 * DelimiterLength(last) : 0);
+  if (before < 0 || (before & 1) != 0) return false;
+  const uint32_t delim = fileSpecsP->fitDelim;
+  const uint32_t stop = last->fldDelim[DelimiterLength(last)];
+  const auto quote = static_cast<uint32_t>(static_cast<qbyte>(QuoteOf(fileSpecsP)));
+  const auto* p = reinterpret_cast<const qbyte*>(text);
+  const int hi = fileSpecsP->encoding == kEncodingUtf16Be ? 0 : 1;
+  qlong splits = 0;
+  for (qlong i = 0; i < before; i += 2) {
+    const uint32_t u = static_cast<uint32_t>(p[i + hi]) << 8 | p[i + 1 - hi];
+    if (u == quote || u == stop) return false;
+    splits += u == delim ? 1 : 0;
+  }
+  return splits >= fileSpecsP->fldCount - 1;
+}
+
 qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out) {
   uint32_t cps[3] = {};
   const qshort n = terminatorChars(spec, cps);
