@@ -407,10 +407,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PlanRecord(&record);
     const auto* bytes = reinterpret_cast<const char*>(text) + start;
     const auto count = static_cast<qlong>(textSize - start);
-    const qshort lastLen = DelimiterLength(&last);
+    // The last delimiter as the source writes it: its bytes, or in UTF-16 its code units.
+    char written[12] = {};
+    qlong lastLen = DelimiterLength(&last);
+    std::memcpy(written, last.fldDelim + 1, 3);
+#if QM_UNICODE
+    if (utf16) lastLen = Utf16Delimiter(last.fldDelim, flags & 8, written);
+#endif
     const bool endsWithDelim =
-        count >= lastLen &&
-        std::memcmp(bytes + count - lastLen, last.fldDelim + 1, static_cast<size_t>(lastLen)) == 0;
+        count >= lastLen && (!utf16 || (count - lastLen) % 2 == 0) &&
+        std::memcmp(bytes + count - lastLen, written, static_cast<size_t>(lastLen)) == 0;
     if (QuickFits(&record, bytes, count, endsWithDelim))
       check(RecordFits(&record, bytes, count, endsWithDelim, scratch.get(), nullptr));
   }

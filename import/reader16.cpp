@@ -306,7 +306,9 @@ qlong terminatorHere(const charReader& r, const terminator16& e) {
   const int hi = r.bigEndian ? 0 : 1;
   auto unit = [&](qlong k) { return static_cast<uint32_t>(p[k + hi]) << 8 | p[k + 1 - hi]; };
   qlong k = 0;
-  if (e.eol && avail >= 4 && unit(0) == '\r') k = 2; // CR LF is one EOL line end
+  // CR LF is one EOL line end (an EOL is a line feed alone; the slow path joins a CR to the
+  // last character of any terminator EOL flags, which no format writes for a longer one).
+  if (e.eol && e.len == 1 && e.chars[0] != '\r' && avail >= 4 && unit(0) == '\r') k = 2;
   if (avail - k < 2 * e.len) return 0;
   for (qshort i = 0; i < e.len; ++i)
     if (unit(k + 2 * i) != e.chars[i]) return 0;
