@@ -757,6 +757,7 @@ void PlanRecord(importFileSpec* fileSpecsP) {
   fileSpecsP->fitDelim = 0;
   if (!fileSpecsP->fields) return;
   planStops(fileSpecsP);
+#if QM_UNICODE
   const bool utf16 = IsUtf16Encoding(fileSpecsP->encoding);
   if (utf16) { // read a character at a time: nothing in place
     for (qshort i = 0; i < fileSpecsP->fldCount; ++i) {
@@ -764,6 +765,7 @@ void PlanRecord(importFileSpec* fileSpecsP) {
       fileSpecsP->fields[i].scanMask = 0;
     }
   }
+#endif
   const qshort n = fileSpecsP->fldCount;
   if (n < 2 || fileSpecsP->escapeChar != 0) return;
   const fieldSpec* last = fileSpecsP->fields + (n - 1);
@@ -777,10 +779,12 @@ void PlanRecord(importFileSpec* fileSpecsP) {
     if (last->fldDelim[k] == quote || (k < lastLen && last->fldDelim[k] == final)) return;
   const qbyte d = fileSpecsP->fields[0].fldDelim[1];
   if (final == 0 || d == 0 || d == quote || d == final) return;
+#if QM_UNICODE
   // In UTF-16 each of those bytes is a character (a unit) only when it is ASCII.
   for (qshort k = 1; utf16 && k <= lastLen; ++k)
     if (last->fldDelim[k] >= 0x80) return;
   if (utf16 && d >= 0x80) return;
+#endif
   for (qshort i = 0; i + 1 < n; ++i) {
     const fieldSpec* f = fileSpecsP->fields + i;
     if (DelimiterLength(f) != 1 || f->fldDelim[1] != d || (f->fldFlags & (kFieldRaw | kFieldEol)))
