@@ -157,7 +157,8 @@ QM_SSE2_FN qlong narrowAsciiUnits(const char* p, qlong units, bool big, const ch
   const __m128i zero = _mm_setzero_si128();
   qlong done = 0;
   while (units - done >= 8) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * done));
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(done)));
     if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
     __m128i stops = _mm_cmpeq_epi16(_mm_and_si128(v, notAscii), zero); // all set: ASCII
     stops = _mm_xor_si128(stops, _mm_cmpeq_epi16(zero, zero));         // set: not ASCII

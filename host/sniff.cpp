@@ -21,7 +21,7 @@ namespace {
 
 constexpr long long kSniffBytes = 1 << 20;
 constexpr long long kMaxField = 32000;
-constexpr size_t kChoiceBytes = 64 * 1024; // the sample the dialect is chosen on
+constexpr size_t kChoiceBytes = size_t{64} * 1024; // the sample the dialect is chosen on
 
 // A dialect: the delimiter (one or two bytes: ", "), the quote and the escape (0: none).
 struct Dialect {

@@ -745,7 +745,7 @@ void planStops(importFileSpec* rec) {
     fieldSpec* f = fields + i;
     const qshort len = DelimiterLength(f);
     if (f->fldStop[0] != 0) f->scanStop = static_cast<char>(f->fldStop[f->fldStop[0]]);
-    if (len > 0 && f->scanStop != 0 && f->fldDelim[len] == f->scanStop) {
+    if (len > 0 && f->scanStop != 0 && f->fldDelim[len] == static_cast<qbyte>(f->scanStop)) {
       f->scanLen = 0; // the in-place looks could not tell the two apart
       f->scanMask = 0;
     }

@@ -137,7 +137,6 @@ qshort terminatorChars(const qbyte* spec, uint32_t* cps) {
 // be needed), their bytes in the source, where a cut by the maximum falls, and the last four
 // with their sizes, for the terminators.
 struct text16 {
-  // The fields a piece starts with; the last characters are only ever read within plainRun.
   text16(char* to, qlong max) : buffer(to), maxBytes(max) {}
 
   char* buffer;
@@ -147,9 +146,10 @@ struct text16 {
   qlong cutUtf8 = 0;  // the UTF-8 of the whole characters within the maximum
   qlong cutBytes = 0; // and their source bytes
   qlong plainRun = 0; // characters since the quotes closed or the last escaped one (CSV)
-  uint32_t last[4];   // NOLINT: see the constructor
-  qlong lastBytes[4];
-  qlong lastUtf8[4];
+  // The last four characters, their source bytes and their UTF-8 (read only within plainRun).
+  uint32_t last[4] = {kNoChar, kNoChar, kNoChar, kNoChar};
+  qlong lastBytes[4] = {};
+  qlong lastUtf8[4] = {};
 
   void append(uint32_t cp, qlong size) {
     qlong written = 0;
@@ -260,7 +260,7 @@ qlong takePlain(charReader* r, text16* t, const specialChars& sp, qlong room) {
   const qlong ascii =
       NarrowAsciiUnits(reinterpret_cast<const char*>(p), static_cast<qlong>(end - p) / 2,
                        r->bigEndian, sp.list, sp.count, out);
-  p += 2 * ascii;
+  p += 2 * static_cast<ptrdiff_t>(ascii);
   out += ascii;
   const int hi = r->bigEndian ? 0 : 1;
   while (p < end) {
