@@ -429,6 +429,12 @@ qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* f
   sp.add('\r');
   sp.add('\n');
   if (escape != 0) sp.add(escape);
+  // An escape makes the character after it text: a terminator that holds the escape is left
+  // to the character-at-a-time path, which sees the escape first.
+  bool escapeInEnds = false;
+  for (qshort k = 0; escape != 0 && k < 3; ++k)
+    escapeInEnds = escapeInEnds || (k < delim.len && delim.chars[k] == escape) ||
+                   (k < stop.len && stop.chars[k] == escape);
   rec->quotedPiece = false;
   while (ended == 0 && !stray) {
     if (looked >= kCsvLookAhead) {
@@ -444,7 +450,7 @@ qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* f
       // or its stop, is read here. The one that ends first counts,
       // the delimiter when both end together.
       // (takePlain keeps the text within its maximum.)
-      if (state == kPlain && taken > 0) {
+      if (state == kPlain && taken > 0 && !escapeInEnds) {
         const qlong atDelim = terminatorHere(r, delim), atStop = terminatorHere(r, stop);
         if (atDelim > 0 || atStop > 0) {
           const bool isDelim = atDelim > 0 && (atStop == 0 || atDelim <= atStop);
