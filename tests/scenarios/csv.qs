@@ -474,3 +474,40 @@ call ReadRecord ref q
 expect rc 9
 expect b = "b\\"
 call CloseFile ref
+
+# The backward search's last rules. A start whose record reads short only because a stray
+# quote cut it is taken when no other start reads the record whole (rule 3); when none reads
+# it at all, the nearest occurrence is (rule 4), and the record reads from there as it would
+# forwards.
+list three name size delim
+row three "a" 20 "COMMA"
+row three "b" 20 "COMMA"
+row three "c" 20 "EOL"
+file cut.csv "a,\"b\n"
+call OpenFile "cut.csv" ref size 0 "" "CSV"
+call DefineFormat ref three "name" "size" "delim"
+number q 5
+call ReadRecord ref q 0 1
+expect rc 14
+expect a = "a"
+expect b = "\"b"
+expect c = ""
+expect q = 0
+call CloseFile ref
+list semi name size delim
+row semi "a" 20 "COMMA"
+row semi "b" 20 "SEMICO"
+file semi.csv "a,b;x;"
+call OpenFile "semi.csv" ref size 0 "" "CSV"
+call DefineFormat ref semi "name" "size" "delim"
+number q 6
+call ReadRecord ref q 0 1
+expect rc 9
+expect a = "x;"
+expect q = 4
+number p 4
+call ReadRecord ref p
+expect rc 9
+expect a = "x;"
+expect p = 6
+call CloseFile ref

@@ -312,3 +312,119 @@ call ReadRecord ref p
 expect rc 9
 expect a = "x"
 call CloseFile ref
+
+# The backward search's last rules over code units, as over bytes: a start that a stray quote
+# cut short (a,"b LF), and no start that reads the record (a,b;x;).
+list three name size delim
+row three "a" 20 "COMMA"
+row three "b" 20 "COMMA"
+row three "c" 20 "EOL"
+file cut16.csv "a\x00,\x00\"\x00b\x00\x0A\x00"
+call OpenFile "cut16.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref three "name" "size" "delim"
+number q 10
+call ReadRecord ref q 0 1
+expect rc 14
+expect a = "a"
+expect b = "\"b"
+expect c = ""
+expect q = 0
+call CloseFile ref
+list semi2 name size delim
+row semi2 "a" 20 "COMMA"
+row semi2 "b" 20 "SEMICO"
+file semi16.csv "a\x00,\x00b\x00;\x00x\x00;\x00"
+call OpenFile "semi16.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref semi2 "name" "size" "delim"
+number q 12
+call ReadRecord ref q 0 1
+expect rc 9
+expect a = "x;"
+expect q = 8
+call CloseFile ref
+
+# Leading bytes that begin a mark's bytes and are no mark: text like any other (U+FF0C,
+# U+FEC0 in UTF-8; U+00FF little-endian, U+FE00 big-endian), and a lone byte under UTF-16.
+file u1.csv "\xEF\xBC\x8C,x\n"
+file u2.csv "\xEF\xBB\x80,y\n"
+file l1.csv "\xFF\x00,\x00z\x00\x0A\x00"
+file b1.csv "\xFE\x00\x00,\x00w\x00\x0A"
+file one.csv "\xFF"
+call OpenFile "u1.csv" ref size 0 "UTF-8"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{FF0C}"
+expect b = "x"
+expect p = 6
+call CloseFile ref
+call OpenFile "u2.csv" ref size 0 "UTF-8"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{FEC0}"
+expect p = 6
+call CloseFile ref
+call OpenFile "l1.csv" ref size 0 "UTF-16"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\xFF"
+expect b = "z"
+expect p = 8
+call CloseFile ref
+call OpenFile "b1.csv" ref size 0 "UTF-16BE"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "\u{FE00}"
+expect b = "w"
+expect p = 8
+call CloseFile ref
+call OpenFile "one.csv" ref size 0 "UTF-16"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "\u{FFFD}"
+expect p = 1
+call CloseFile ref
+
+# A high surrogate as the last unit, and with a lone byte after it: each U+FFFD. An ASC
+# delimiter of an ASCII character and a longer one (a é).
+list ae name size delim
+row ae "a" 40 "ASCa\u{E9}"
+row ae "b" 40 "EOL"
+file hs.csv "a\x00=\xD8"
+file hs3.csv "a\x00=\xD8\x00"
+file ae.csv "x\x00a\x00\xE9\x00y\x00\x0A\x00"
+call OpenFile "hs.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "a\u{FFFD}"
+expect p = 4
+call CloseFile ref
+call OpenFile "hs3.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref fmt "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "a\u{FFFD}\u{FFFD}"
+expect p = 5
+call CloseFile ref
+call OpenFile "ae.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref ae "name" "size" "delim"
+expect rc 0
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "x"
+expect b = "y"
+expect p = 10
+call CloseFile ref

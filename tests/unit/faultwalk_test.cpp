@@ -5,6 +5,8 @@
 // Short reads change nothing at all.
 #include "harness.h"
 #include "host/scenario.h"
+#include "base/avx2.h"
+#include "base/sse2.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -146,5 +148,28 @@ TEST(FaultWalk, EveryReachedCallFailsSoundly) {
     EXPECT_EQ(failed, reached) << kind.name;
   }
 }
+
+#if QM_SSE2 && QM_SSE2_CHECKED
+// A build that asks the processor for SSE2 runs its plain paths on one without it: every
+// scenario, expectations and all, must pass on them too (searches, widening, the UTF-16
+// narrowing and the backward masks each have a plain twin).
+TEST(FaultWalk, ScenariosPassOnThePlainPaths) {
+  qtest::ScopedFlag noSse2(sse2::gUsable, false);
+#if QM_AVX2
+  qtest::ScopedFlag noAvx2(avx2::gUsable, false);
+#endif
+  auto lib = qtest::linkedLibrary();
+  int passed = 0;
+  for (const qhost::Scenario& sc : suite()) {
+    qhost::RunOptions opt;
+    opt.workRoot = (fs::temp_directory_path() / "quillomar-plain").string();
+    std::ostringstream out, err;
+    const qhost::Outcome o = qhost::runScenario(sc, *lib, qtest::buildFlavour(), opt, out, err);
+    EXPECT_NE(o, qhost::Outcome::Failed) << sc.path << "\n" << err.str();
+    passed += o == qhost::Outcome::Passed ? 1 : 0;
+  }
+  EXPECT_GT(passed, 10);
+}
+#endif
 
 } // namespace
