@@ -32,6 +32,10 @@ call DefineFormat ref fmt "name" "size" ""
 expect rc 3
 call DefineFormat ref fmt "name" "nosuchcolumn" "delim"
 expect rc 3
+call DefineFormat ref fmt "nosuchcolumn" "size" "delim"
+expect rc 3
+call DefineFormat ref fmt "name" "size" "nosuchcolumn"
+expect rc 3
 call DefineFormat ref fmt "name" "size" "delim"
 expect rc 0
 call ReadRecord ref 0
@@ -61,6 +65,10 @@ call DefineFormat ref fmt "name" "size" "delim"
 expect rc 0
 row subs "xz" "Xq"
 row subs "q" ""
+call DefineSubs ref subs "nosuchcolumn" "replacement"
+expect rc 3
+call DefineSubs ref subs "target" "nosuchcolumn"
+expect rc 3
 call DefineSubs ref subs "target" "replacement"
 expect rc 0
 call ReadRecord ref 0
