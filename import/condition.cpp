@@ -48,7 +48,8 @@ void trimBounds(const char* text, qlong n, bool stripQuotes, qlong* startOut, ql
     ++start;
   qlong end = n;
   // Quotes come off only when the very last byte closes what the first non-blank opens.
-  if (stripQuotes && n > 0 && text[n - 1] == kQuote && start < n && text[start] == kQuote) {
+  // (A last byte that is a quote is no blank: start stopped at it or before.)
+  if (stripQuotes && n > 0 && text[n - 1] == kQuote && text[start] == kQuote) {
     end = n - 1;
     ++start;
     while (start < end && text[start] == kBlank)

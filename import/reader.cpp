@@ -795,7 +795,7 @@ void PlanRecord(importFileSpec* fileSpecsP) {
 
 bool QuickFits(const importFileSpec* fileSpecsP, const char* text, qlong size, bool endsWithDelim) {
   const qshort n = fileSpecsP->fldCount;
-  if (fileSpecsP->fitDelim == 0 || n < 2) return false;
+  if (fileSpecsP->fitDelim == 0) return false; // PlanRecord sets it for two pieces or more
 #if QM_UNICODE
   if (IsUtf16Encoding(fileSpecsP->encoding))
     return QuickFits16(fileSpecsP, text, size, endsWithDelim);

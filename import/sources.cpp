@@ -42,21 +42,25 @@ qshort openClipboard(cmdContext* ctx, importFileSpec* rec) {
     // Where the text ends in its block of size bytes: at its first zero byte, or in Unicode
     // text its first zero unit; with the block when it has none.
     auto clipboardTextLength = [](const char* bytes, size_t size, bool wide) {
-      if (!wide) {
-        const void* zero = std::memchr(bytes, 0, size);
-        return zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : size;
-      }
-      size_t at = 0;
 #if QM_UNICODE
-      while (at + 1 < size && (bytes[at] != 0 || bytes[at + 1] != 0))
-        at += 2;
+      if (wide) {
+        size_t at = 0;
+        while (at + 1 < size && (bytes[at] != 0 || bytes[at + 1] != 0))
+          at += 2;
+        return at + 1 < size ? at : size;
+      }
+#else
+      (void)wide; // the 8-bit build reads no Unicode text
 #endif
-      return at + 1 < size ? at : size;
+      const void* zero = std::memchr(bytes, 0, size);
+      return zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : size;
     };
     // A UTF-16 source is the clipboard's Unicode text, whose units are little-endian: its
     // bytes, as a file of them would hold them.
     const bool unicode = IsUtf16Encoding(rec->encoding);
+#if QM_UNICODE
     if (rec->encoding == kEncodingUtf16Be) return kResultBadParameter;
+#endif
     if (plat_clipboard_open(ctx->hwnd) != kPlatOk) return kResultNoMemory;
     qlong blockSize = 0;
     qshort result = kResultOk;

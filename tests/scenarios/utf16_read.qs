@@ -428,3 +428,16 @@ expect a = "x"
 expect b = "y"
 expect p = 10
 call CloseFile ref
+
+# ReadUpTo's count of a character beyond U+FFFF is its pair's four bytes.
+file emoji.csv "a\x00=\xD8\x00\xDEb\x00;\x00"
+call OpenFile "emoji.csv" ref size 0 "UTF-16LE"
+number p 0
+number n 0
+char data ""
+call ReadUpTo ref p 0 ";" 40 data n
+expect rc 0
+expect data = "a\u{1F600}b"
+expect n = 8
+expect p = 10
+call CloseFile ref
