@@ -198,14 +198,17 @@ bool looksLikeHeader(const Parsed& p, size_t from, size_t last) {
       ++lengths[v.size()];
     }
     if (total == 0) continue;
-    if (typedValues * 5 >= total * 4) {
+    // Four in five, or all but one of three or more: a short table's one bad row sways
+    // nothing either.
+    auto most = [total](size_t k) { return k * 5 >= total * 4 || (total >= 3 && k + 1 >= total); };
+    if (most(typedValues)) {
       votes += 2;
       continue;
     }
     auto common =
         std::max_element(lengths.begin(), lengths.end(),
                          [](const auto& x, const auto& y) { return x.second < y.second; });
-    if (common->second * 5 >= total * 4) votes += first[c].size() != common->first ? 1 : -1;
+    if (most(common->second)) votes += first[c].size() != common->first ? 1 : -1;
   }
   return votes > 0;
 }
@@ -345,14 +348,17 @@ long long roomFor(size_t longest) {
 }
 
 // The table within rows read with a width in mind: its first row is the first of the width
-// that has another of it right after it or one further on (title and comment lines before
-// it are a preamble; a bad row right after a header leaves the header the table's); its
+// that has another of it within the next three (title and comment lines before it are a
+// preamble; a bad row or two right after a header leave the header the table's); its
 // last, the last before a run of narrower rows (a footnote, or another table).
 void tableBounds(const Parsed& p, size_t width, size_t* firstRow, size_t* lastRow) {
   const size_t n = p.widths.size();
   const auto& w = p.widths;
   auto followed = [&](size_t r) {
-    return r + 1 >= n || w[r + 1] == width || (r + 2 < n && w[r + 2] == width);
+    if (r + 1 >= n) return true;
+    for (size_t k = r + 1; k < n && k <= r + 3; ++k)
+      if (w[k] == width) return true;
+    return false;
   };
   size_t first = 0;
   while (first < n && !(w[first] == width && followed(first)))
@@ -365,6 +371,13 @@ void tableBounds(const Parsed& p, size_t width, size_t* firstRow, size_t* lastRo
   size_t last = n == 0 ? 0 : n - 1;
   while (last > first && w[last] < width && w[last] <= width / 2 + 1)
     --last;
+  // A row of the width with bad rows after it is a header whose first records were damaged,
+  // or a title line that happens to have the width: when the next row of the width reads as
+  // the header of the rows below it, the table starts there.
+  size_t next = first + 1;
+  while (next <= last && w[next] != width)
+    ++next;
+  if (next > first + 1 && next <= last && looksLikeHeader(p, next, last)) first = next;
   *firstRow = first < n ? first : 0;
   *lastRow = last;
 }

@@ -141,6 +141,24 @@ code, out, _ = run("sniff", os.path.join(src, "examples", "stations.tsv"))
 ends = [l.split()[2] for l in out.splitlines() if l and not l.startswith("#")]
 check(code == 0 and ends == ["TAB", "TAB", "TAB", "CRLF"], f"sniff of a TSV: {out}")
 
+# A title line as wide as the table, a second one after it, then the header: the header is
+# the row of the width that reads as the rest's header, not the title. And a short table with
+# one bad row (a stray quote that opens a number) keeps its header.
+titled = os.path.join(work, "titled.txt")
+with open(titled, "w", newline="") as f:
+    f.write("Sales report\rExported 2026-12-01 by the shop\ramount city\r"
+            "56905 Lyon\r14332 Oslo\r2664 Rome\r85473 Bern\r")
+code, out, _ = run("sniff", titled)
+check(code == 0 and "preamble: 2 line(s)" in out and '"amount", ' in out and "header: at" in out,
+      f"sniff of a title as wide as the table: {out}")
+short = os.path.join(work, "short.csv")
+with open(short, "w", newline="") as f:
+    f.write('country,date\r"53088,papa delta kilo\r17082,india victor zulu\r34517,papa\r'
+            "89571,alpha\r")
+code, out, _ = run("sniff", short)
+check(code == 0 and '"country", ' in out and "header: at" in out,
+      f"sniff of a short table with a bad row: {out}")
+
 # Beyond 4 GiB: --from takes any position below 2^53, and the summary counts the bytes read
 # (the macOS build refuses such a file: exit 1).
 big = os.path.join(work, "big.csv")
