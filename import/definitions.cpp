@@ -104,6 +104,18 @@ int substitutionByte(cmdContext* ctx, qshort list, qshort line, qshort column, q
 
 } // namespace
 
+namespace {
+// Half the most source bytes a piece of the field can take: its maximum, a quote each side,
+// and its delimiter (an EOL's carriage return too). A backward read looks twice the total of
+// them back, which holds a record whose every character is a doubled quote and the line end
+// before it.
+qlong pieceReach(const importFileSpec* rec, const fieldSpec* f) {
+  const qlong delim = DelimiterLength(f) + ((f->fldFlags & kFieldEol) != 0 ? 1 : 0);
+  const qlong unit = IsUtf16Encoding(rec->encoding) ? 2 : 1; // a quote's or delimiter's bytes
+  return f->fldMax + unit * (2 + delim);
+}
+} // namespace
+
 void doDefineFormat(cmdContext* ctx) {
   ctx->errCd = kResultBadParameter;
   if (ctx->paramCount < 5) return;
@@ -141,7 +153,6 @@ void doDefineFormat(cmdContext* ctx) {
       break;
     }
     f->fldMax = static_cast<qshort>(fldMax);
-    maxTotal += f->fldMax + 1;
     char cell[11];
     getAsciiListColumn(list, delimRef, line, 10, cell, ctx->cb);
     bool known = parseDelimiter(cell, f);
@@ -159,6 +170,7 @@ void doDefineFormat(cmdContext* ctx) {
       break;
     }
     PlanPiece(f);
+    maxTotal += pieceReach(rec, f);
   }
   rec->maxTotal = maxTotal;
   if (result != kResultOk) {

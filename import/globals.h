@@ -56,7 +56,7 @@ struct importFileSpec {
   qpos curPos;             // where the current read starts
   qshort fldCount;         // entries in fields
   fieldSpec* fields;       // record layout (XP pointer) or null
-  qlong maxTotal;          // sum of fldMax + 1 over fields
+  qlong maxTotal;          // half the bytes a backward read looks back (DefineFormat)
   qbyte fitDelim;          // decided with the format (PlanRecord); 0: none
   qbyte* transTable;       // substitution table (XP pointer) or null
   XPHandle dataHandle;     // text of an in-memory source, or null

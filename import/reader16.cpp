@@ -555,10 +555,90 @@ qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* f
   return ended > 0 ? code : result;
 }
 
+// The usual piece in one pass, without the character reader: from an even position inside
+// the run at hand, characters up to U+FFFF that no rule watches (no quote, escape, line end,
+// zero unit or first character of the stop), then the delimiter, one or two ASCII units (an
+// EOL's line feed with or without its carriage return), the text within its maximum. The
+// buffer receives the text's UTF-8 and *filePos moves past the delimiter: kResultOk, as the
+// character reader gives it. Anything else answers -1 and the character reader reads the
+// piece (the buffer's bytes it wrote it writes again).
+qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
+                    char* buffer) {
+  const qshort len = DelimiterLength(f);
+  if (len == 0 || len > 2 || (*filePos & 1) != 0) return -1;
+  const qbyte d0 = f->fldDelim[1];
+  const qbyte d1 = len == 2 ? f->fldDelim[2] : 0;
+  const bool eol = (f->fldFlags & kFieldEol) != 0;
+  const importFileSpec* rec = src.rec;
+  const auto quote = static_cast<qbyte>(QuoteOf(rec));
+  const auto escape = static_cast<qbyte>(rec->escapeChar);
+  const qbyte s0 = f->fldStop[0] != 0 ? f->fldStop[1] : 0;
+  if (d0 == 0 || d0 >= 0x80 || d0 == quote || (len == 2 && (d1 == 0 || d1 >= 0x80)) ||
+      (eol && (len != 1 || d0 != '\n')) || s0 >= 0x80 || (s0 != 0 && s0 == d0) ||
+      (escape != 0 && (d0 == escape || d1 == escape)))
+    return -1;
+  char specials[7] = {static_cast<char>(d0), static_cast<char>(quote), '\r', '\n', 0};
+  int count = 5; // the zero unit among them
+  if (s0 != 0) specials[count++] = static_cast<char>(s0);
+  if (escape != 0) specials[count++] = static_cast<char>(escape);
+  qlong run = 0;
+  PlatResult why = kPlatOk;
+  const char* at = bytesAt(src, *filePos, &run, &why);
+  if (at == nullptr) return -1;
+  // The text's units within the maximum, and the delimiter's (a carriage return and a unit).
+  const qlong room = maxBytes + 4 < run ? maxBytes + 4 : run;
+  const auto* p = reinterpret_cast<const qbyte*>(at);
+  const bool big = rec->encoding == kEncodingUtf16Be;
+  const int hi = big ? 0 : 1;
+  auto unit = [&](qlong k) { return static_cast<uint32_t>(p[k + hi]) << 8 | p[k + 1 - hi]; };
+  qlong i = 0; // source bytes of the text
+  char* out = buffer;
+  for (;;) {
+    const qlong ascii = NarrowAsciiUnits(at + i, (room - i) / 2, big, specials, count, out);
+    i += 2 * ascii;
+    out += ascii;
+    if (i + 2 > room) return -1;
+    const uint32_t u = unit(i);
+    if (u < 0x80) {
+      bool special = false;
+      for (int k = 0; k < count; ++k)
+        special = special || u == static_cast<qbyte>(specials[k]);
+      if (special) break;
+      *out++ = static_cast<char>(u);
+    } else if (u >= 0xD800 && u < 0xE000) {
+      return -1; // pairs and lone surrogates: the character reader's
+    } else if (u < 0x800) {
+      out[0] = static_cast<char>(0xC0 | (u >> 6));
+      out[1] = static_cast<char>(0x80 | (u & 0x3F));
+      out += 2;
+    } else {
+      out[0] = static_cast<char>(0xE0 | (u >> 12));
+      out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out[2] = static_cast<char>(0x80 | (u & 0x3F));
+      out += 3;
+    }
+    i += 2;
+  }
+  // At a character some rule watches: the piece is taken here only when it is the delimiter.
+  const uint32_t u = unit(i);
+  const bool pair = i + 4 <= room; // a second unit after it
+  qlong ends = 0;
+  if (u == d0)
+    ends = len == 1 ? 2 : pair && unit(i + 2) == d1 ? 4 : 0;
+  else if (eol && u == '\r')
+    ends = pair && unit(i + 2) == '\n' ? 4 : 0;
+  if (ends == 0 || i > maxBytes || i + ends > kMaxFieldBytes) return -1;
+  *out = 0;
+  *filePos += i + ends;
+  return kResultOk;
+}
+
 } // namespace
 
 qshort ReadField16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                    char* buffer) {
+  if (const qshort quick = quickPiece16(src, f, maxBytes, filePos, buffer); quick >= 0)
+    return quick;
   charReader reader{&src, src.rec->encoding == kEncodingUtf16Be, *filePos, nullptr, 0, 0, kPlatOk};
   if (DelimiterLength(f) == 0) return readFixed16(&reader, maxBytes, filePos, buffer);
   if (src.rec->quoting == kQuotingCsv && (f->fldFlags & kFieldRaw) == 0)

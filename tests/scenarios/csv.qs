@@ -511,3 +511,22 @@ expect rc 9
 expect a = "x;"
 expect p = 6
 call CloseFile ref
+
+# A quoted value at its maximum whose every character is a doubled quote is within a
+# backward read's reach, as forwards.
+list q3 name size delim
+row q3 "a" 3 "CRLF"
+file qq.csv "x\r\n\"\"\"\"\"\"\"\"\r\n"
+call OpenFile "qq.csv" ref size 0 "" "CSV"
+call DefineFormat ref q3 "name" "size" "delim"
+number p 13
+call ReadRecord ref p 0 1
+expect rc 0
+expect a = "\"\"\""
+expect p = 3
+number p 3
+call ReadRecord ref p
+expect rc 0
+expect a = "\"\"\""
+expect p = 13
+call CloseFile ref

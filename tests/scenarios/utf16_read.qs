@@ -441,3 +441,16 @@ expect data = "a\u{1F600}b"
 expect n = 8
 expect p = 10
 call CloseFile ref
+
+# The same reach in UTF-16: three doubled quotes at a maximum of 6 bytes.
+list q6 name size delim
+row q6 "a" 6 "CRLF"
+file qq16.csv "x\x00\x0D\x00\x0A\x00\"\x00\"\x00\"\x00\"\x00\"\x00\"\x00\"\x00\"\x00\x0D\x00\x0A\x00"
+call OpenFile "qq16.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref q6 "name" "size" "delim"
+number p 26
+call ReadRecord ref p 0 1
+expect rc 0
+expect a = "\"\"\""
+expect p = 6
+call CloseFile ref
