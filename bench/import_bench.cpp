@@ -227,7 +227,7 @@ int runLibrary(const Options& o) {
   std::vector<std::pair<std::string, int>> format;
   if (o.shape == "narrow") {
     for (int i = 1; i <= 20; ++i)
-      format.emplace_back("n" + std::to_string(i), 8);
+      format.emplace_back(std::string("n").append(std::to_string(i)), 8);
   } else if (o.shape == "wide") {
     format = {{"id", 10}, {"title", 100}, {"body", 4200}, {"date", 10}};
   } else {
@@ -273,7 +273,7 @@ int runLibrary(const Options& o) {
   }
   std::vector<qhost::Param> full;
   for (size_t i = 0; i < params.size(); ++i) {
-    const std::string name = "p" + std::to_string(i + 1);
+    const std::string name = std::string("p").append(std::to_string(i + 1));
     host.setVariable(name, Value::num(params[i]));
     full.push_back({name, {}});
   }

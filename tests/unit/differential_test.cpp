@@ -232,9 +232,9 @@ public:
   static Outcome readBackwards(RefFile& f, qpos oldPos, bool strip) {
     Outcome o;
     if (oldPos < 2) return {7, {}, {}, {}};
-    qpos maxTotal = 0;
+    qpos maxTotal = 0; // each piece's maximum, a quote each side and its delimiter
     for (const RefField& field : f.format)
-      maxTotal += field.max + 1;
+      maxTotal += field.max + 2 + static_cast<qpos>(field.delim.size());
     const qpos size = f.size();
     qpos bytesToRead = 2 * maxTotal;
     if (bytesToRead > size) bytesToRead = size;
