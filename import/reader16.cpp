@@ -573,8 +573,9 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
   const auto quote = static_cast<qbyte>(QuoteOf(rec));
   const auto escape = static_cast<qbyte>(rec->escapeChar);
   const qbyte s0 = f->fldStop[0] != 0 ? f->fldStop[1] : 0;
-  if (d0 == 0 || d0 >= 0x80 || d0 == quote || (len == 2 && (d1 == 0 || d1 >= 0x80)) ||
-      (eol && (len != 1 || d0 != '\n')) || s0 >= 0x80 || (s0 != 0 && s0 == d0) ||
+  // The scan stops at ASCII characters only; a second unit is compared as the character
+  // reader takes it (a byte that starts no character stands for itself).
+  if (d0 == 0 || d0 >= 0x80 || d0 == quote || s0 >= 0x80 || (s0 != 0 && s0 == d0) ||
       (escape != 0 && (d0 == escape || d1 == escape)))
     return -1;
   char specials[7] = {static_cast<char>(d0), static_cast<char>(quote), '\r', '\n', 0};
@@ -625,8 +626,8 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
   qlong ends = 0;
   if (u == d0)
     ends = len == 1 ? 2 : pair && unit(i + 2) == d1 ? 4 : 0;
-  else if (eol && u == '\r')
-    ends = pair && unit(i + 2) == '\n' ? 4 : 0;
+  else if (eol && len == 1 && u == '\r') // a carriage return joins an EOL's line end
+    ends = pair && unit(i + 2) == d0 ? 4 : 0;
   if (ends == 0 || i > maxBytes || i + ends > kMaxFieldBytes) return -1;
   *out = 0;
   *filePos += i + ends;

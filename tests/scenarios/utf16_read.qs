@@ -454,3 +454,89 @@ expect rc 0
 expect a = "\"\"\""
 expect p = 6
 call CloseFile ref
+
+# Pieces the one-pass read leaves to the character reader, read as it reads them: a CRLF
+# or EOL whose CR ends the data or has no LF after it, a text past its maximum before its
+# delimiter, a delimiter that is the quote, a stop beyond ASCII (the record rule's separator
+# €), and a stop that starts like the delimiter (RETURN before CRLF).
+list crlf name size delim
+row crlf "a" 40 "CRLF"
+list eol name size delim
+row eol "a" 40 "EOL"
+list short name size delim
+row short "a" 4 "COMMA"
+row short "b" 40 "EOL"
+list dq name size delim
+row dq "a" 40 "ASC\""
+row dq "b" 40 "EOL"
+list euro2 name size delim
+row euro2 "a" 40 "ASC\u{20AC}"
+row euro2 "b" 40 "EOL"
+list ret name size delim
+row ret "a" 40 "RETURN"
+row ret "b" 40 "CRLF"
+file endcr.csv "a\x00b\x00\x0D\x00"
+file midcr.csv "a\x00\x0D\x00b\x00\x0A\x00"
+file long.csv "a\x00b\x00c\x00,\x00d\x00\x0A\x00"
+file dq.csv "x\x00\"\x00y\x00\x0A\x00"
+file euro2.csv "x\x00\xAC y\x00\x0A\x00"
+file ret.csv "x\x00\x0D\x00y\x00\x0D\x00\x0A\x00"
+call OpenFile "endcr.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref crlf "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "ab\r"
+expect p = 6
+call DefineFormat ref eol "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 9
+expect a = "ab\r"
+expect p = 6
+call CloseFile ref
+call OpenFile "midcr.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref eol "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "a\rb"
+expect p = 8
+call CloseFile ref
+call OpenFile "long.csv" ref size 0 "UTF-16LE"
+call DefineFormat ref short "name" "size" "delim"
+char b "unset"
+number p 0
+call ReadRecord ref p
+expect rc 11
+expect a = "ab"
+expect b = "unset"
+expect p = 4
+call CloseFile ref
+call OpenFile "dq.csv" ref size 1 "UTF-16LE"
+call DefineFormat ref dq "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "x"
+expect b = "y"
+expect p = 8
+call CloseFile ref
+call OpenFile "euro2.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref euro2 "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "x"
+expect b = "y"
+expect p = 8
+call CloseFile ref
+call OpenFile "ret.csv" ref size 0 "UTF-16LE" "CSV"
+call DefineFormat ref ret "name" "size" "delim"
+number p 0
+call ReadRecord ref p
+expect rc 0
+expect a = "x"
+expect b = "y"
+expect p = 10
+call CloseFile ref
