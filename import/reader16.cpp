@@ -270,15 +270,8 @@ qlong takePlain(charReader* r, text16* t, const specialChars& sp, qlong room) {
       *out++ = static_cast<char>(u);
     } else if (sp.wide || (u >= 0xD800 && u < 0xE000)) {
       break;
-    } else if (u < 0x800) {
-      out[0] = static_cast<char>(0xC0 | (u >> 6));
-      out[1] = static_cast<char>(0x80 | (u & 0x3F));
-      out += 2;
     } else {
-      out[0] = static_cast<char>(0xE0 | (u >> 12));
-      out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out[2] = static_cast<char>(0x80 | (u & 0x3F));
-      out += 3;
+      out += putUtf8(u, out);
     }
     p += 2;
   }
@@ -608,15 +601,8 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
       *out++ = static_cast<char>(u);
     } else if (u >= 0xD800 && u < 0xE000) {
       return -1; // pairs and lone surrogates: the character reader's
-    } else if (u < 0x800) {
-      out[0] = static_cast<char>(0xC0 | (u >> 6));
-      out[1] = static_cast<char>(0x80 | (u & 0x3F));
-      out += 2;
     } else {
-      out[0] = static_cast<char>(0xE0 | (u >> 12));
-      out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out[2] = static_cast<char>(0x80 | (u & 0x3F));
-      out += 3;
+      out += putUtf8(u, out);
     }
     i += 2;
   }
