@@ -174,6 +174,86 @@ QM_SSE2_FN qlong narrowAsciiUnits(const char* p, qlong units, bool big, const ch
 }
 
 #if QM_UNICODE
+// Of units UTF-16 code units at p (big: big-endian), 8 at a time, how many come before the
+// first that is one of the 7 bytes at specials or a surrogate; a multiple of 8 short of units
+// when none is found in the whole blocks (the caller looks at the rest).
+QM_SSE2_FN qlong unitStops(const char* p, qlong units, bool big, const qbyte* specials) {
+  const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+  __m128i s[7];
+  for (int k = 0; k < 7; ++k)
+    s[k] = _mm_set1_epi16(specials[k]);
+  qlong done = 0;
+  while (units - done >= 8) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(done)));
+    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    __m128i stops = _mm_cmpeq_epi16(_mm_and_si128(v, surrogateBits), surrogate);
+    for (const __m128i& c : s)
+      stops = _mm_or_si128(stops, _mm_cmpeq_epi16(v, c));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+    if (mask != 0) return done + __builtin_ctz(mask) / 2;
+    done += 8;
+  }
+  return done;
+}
+
+// Of the whole blocks of 8 among the units UTF-16 code units at p, each unit compared as
+// the two bytes it lies in (raw: the same two bytes, as std::memcpy reads them): how many are
+// c, or -1 when watch and one of them is a or b.
+QM_SSE2_FN qlong countUnits(const char* p, qlong units, uint16_t c, bool watch, uint16_t a,
+                            uint16_t b) {
+  const __m128i vc = _mm_set1_epi16(static_cast<short>(c));
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+  __m128i sums = _mm_setzero_si128(); // four 32-bit sums
+  qlong i = 0;
+  while (i + 8 <= units) {
+    __m128i lanes = _mm_setzero_si128(); // each lane's count, at most 32767 blocks a round
+    for (int inLanes = 0; inLanes < 32767 && i + 8 <= units; ++inLanes, i += 8) {
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(i)));
+      if (watch &&
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, va), _mm_cmpeq_epi16(v, vb))) != 0)
+        return -1;
+      lanes = _mm_sub_epi16(lanes, _mm_cmpeq_epi16(v, vc)); // a match is -1
+    }
+    sums = _mm_add_epi32(sums, _mm_madd_epi16(lanes, _mm_set1_epi16(1)));
+  }
+  sums = _mm_add_epi32(sums, _mm_srli_si128(sums, 8));
+  return _mm_cvtsi128_si32(_mm_add_epi32(sums, _mm_srli_si128(sums, 4)));
+}
+
+// The last of the units UTF-16 code units at p that is raw (as countUnits compares them),
+// looked for in the whole blocks of 8 that end with them: its index, or -1 (the first
+// units % 8 are the caller's).
+QM_SSE2_FN qlong lastUnit(const char* p, qlong units, uint16_t raw) {
+  const __m128i vr = _mm_set1_epi16(static_cast<short>(raw));
+  for (qlong end = units; end >= 8; end -= 8) {
+    const __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(end - 8)));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, vr)));
+    if (mask != 0) return end - 8 + (31 - __builtin_clz(mask)) / 2;
+  }
+  return -1;
+}
+
+// Widens n UTF-16 code units at in (big: big-endian; 8 or more, none a surrogate) into n
+// characters at out: 8 at a time, the last 8 ending with them (overlapping as widenLong does).
+QM_SSE2_FN void widenUnits(qchar* out, const char* in, qlong n, bool big) {
+  static_assert(sizeof(qchar) == 4, "a unit becomes a 4-byte character");
+  const __m128i zero = _mm_setzero_si128();
+  for (qlong i = 0;; i += 8) {
+    if (i + 8 > n) i = n - 8; // the last 8, overlapping the ones before
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    auto* at = reinterpret_cast<__m128i*>(out + i);
+    _mm_storeu_si128(at, _mm_unpacklo_epi16(v, zero));
+    _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(v, zero));
+    if (i + 8 == n) return;
+  }
+}
+
 // Widens the n bytes at value (n a multiple of 16, all readable) into n host characters,
 // 16 at a time: bytes are unpacked with zeros, never sign-extended.
 template <size_t n> QM_SSE2_FN void widen(qchar* chars, const char* value) {

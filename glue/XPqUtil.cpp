@@ -293,6 +293,27 @@ void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallbac
       fldRef, length, [&](qchar* buf) { return CHRutf8ToQchar(value, length, buf); }, cb, room);
 }
 
+void setStringFieldUnits(qshort fldRef, const char* units, qlong count, bool big, qcallback cb,
+                         qchar* room) {
+  storeChars(
+      fldRef, count,
+      [&](qchar* buf) {
+        qlong i = 0;
+#if QM_SSE2
+        if (count >= 8 && sse2::usable()) {
+          sse2::widenUnits(buf, units, count, big);
+          i = count;
+        }
+#endif
+        const auto* b = reinterpret_cast<const qbyte*>(units);
+        const int hi = big ? 0 : 1;
+        for (; i < count; ++i)
+          buf[i] = static_cast<qchar>(b[2 * i + hi]) << 8 | b[2 * i + 1 - hi];
+        return count;
+      },
+      cb, room);
+}
+
 // A code page never yields more characters than bytes either; one table load a byte.
 void setStringFieldCodePage(qshort fldRef, const char* value, qlong length, qshort page,
                             qcallback cb, qchar* room) {

@@ -135,6 +135,10 @@ qlong CHRqcharToUtf8(const qchar* src, qlong count, char* dest);
 // Stores length bytes of UTF-8 into a field as the characters they encode.
 void setStringFieldUtf8(qshort fldRef, const char* value, qlong length, qcallback cb,
                         qchar* room = nullptr);
+// Stores count UTF-16 code units (big: big-endian), none a surrogate, into a field as the
+// characters they are.
+void setStringFieldUnits(qshort fldRef, const char* units, qlong count, bool big, qcallback cb,
+                         qchar* room = nullptr);
 // How many of the first length bytes of UTF-8 text may be kept without splitting the
 // character that continues past them: length, or the start of that character.
 qlong Utf8CutPoint(const char* text, qlong length, qlong available);

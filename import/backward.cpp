@@ -353,6 +353,7 @@ inline uint32_t unitAt(const char* p, bool bigEndian) {
 // Whether the units of the n bytes at p hold an odd number of quotes, an escape making the
 // unit after it text.
 bool oddQuoteUnits(const char* p, qlong n, bool bigEndian, uint32_t quote, uint32_t escape) {
+  if (escape == 0) return (CountUnits(p, n / 2, RawUnitOf(quote, bigEndian)) & 1) != 0;
   bool odd = false;
   for (qlong i = 0; i + 1 < n; i += 2) {
     const uint32_t u = unitAt(p + i, bigEndian);
@@ -379,10 +380,15 @@ struct unitCandidates {
   bool oddAfter; // and their quotes' parity
 
   template <class Fits> candidateKind next(Fits& /*fits*/, qlong* start, bool* odd) {
-    const char last0 = delim[len - 2], last1 = delim[len - 1]; // its last unit, looked for first
-    for (; at >= 0; at -= 2) {
-      if (window[at + len - 2] != last0 || window[at + len - 1] != last1) continue;
-      if (len > 2 && std::memcmp(window + at, delim, static_cast<size_t>(len - 2)) != 0) continue;
+    const uint16_t lastUnit = RawUnit(delim + len - 2); // its last unit, looked for first
+    while (at >= 0) {
+      const qlong k = LastUnit(window, (at + len) / 2, lastUnit); // the units up to at's last
+      at = k < 0 ? -1 : 2 * k - (len - 2);
+      if (at < 0) break;
+      if (len > 2 && std::memcmp(window + at, delim, static_cast<size_t>(len - 2)) != 0) {
+        at -= 2;
+        continue;
+      }
       *start = at + len;
       at -= 2;
       if (escape != 0) {

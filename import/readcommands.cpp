@@ -140,6 +140,11 @@ template <bool kCodePage> struct hostStore {
     ctx->g->buffer[0] = 0;
     storePiece(ctx, rule, kResultOk, fldRef, false, ctx->g->buffer, 0);
   }
+#if QM_UNICODE
+  void units(qshort fldRef, const char* bytes, qlong count, bool big) {
+    setStringFieldUnits(fldRef, bytes, count, big, ctx->cb, wideRoom(ctx, count));
+  }
+#endif
 };
 
 // Runs read(store) with the store the source's encoding needs.

@@ -16,12 +16,6 @@ qlong lookLimit(qshort len, qlong maxBytes) {
   return len + maxBytes > kMaxFieldBytes ? kMaxFieldBytes : len + maxBytes;
 }
 
-// The field's maximum as the buffer can hold it.
-qlong effectiveMax(qshort fldMax) {
-  if (fldMax < 0) return 0;
-  return fldMax > kMaxFieldBytes ? kMaxFieldBytes : fldMax;
-}
-
 // Where an in-memory source's text starts in its locked block, and how many of its bytes
 // may be read: never more than the block holds, whatever fileSize says.
 const char* memoryText(const importFileSpec* rec, const void* block, qlong* available) {
@@ -399,7 +393,7 @@ qshort readCsv(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* 
 }
 
 qshort readField(const byteSource& src, const fieldSpec* f, qpos* filePos, char* buffer) {
-  const qlong maxBytes = effectiveMax(f->fldMax);
+  const qlong maxBytes = EffectiveMax(f->fldMax);
 #if QM_UNICODE
   if (IsUtf16Encoding(src.rec->encoding)) return ReadField16(src, f, maxBytes, filePos, buffer);
 #endif
@@ -522,7 +516,7 @@ void PlanPiece(fieldSpec* fldSpecP) {
   // A fixed length, or a delimiter ending in a zero byte (the scan could not tell it from a
   // zero byte of text), is read through the buffer.
   if (len == 0 || fldSpecP->fldDelim[len] == 0) return;
-  const qlong maxBytes = effectiveMax(fldSpecP->fldMax);
+  const qlong maxBytes = EffectiveMax(fldSpecP->fldMax);
   const qlong cr = (fldSpecP->fldFlags & kFieldEol) != 0 ? 1 : 0;
   fldSpecP->scanLen = static_cast<qbyte>(len);
   fldSpecP->scanMax = static_cast<qshort>(maxBytes);

@@ -13,6 +13,12 @@
 // Most bytes one read places in the buffer (a terminating zero follows them).
 constexpr qlong kMaxFieldBytes = 32000;
 
+// A field's maximum as the buffer can hold it.
+inline qlong EffectiveMax(qshort fldMax) {
+  if (fldMax < 0) return 0;
+  return fldMax > kMaxFieldBytes ? kMaxFieldBytes : fldMax;
+}
+
 // A field's delimiter length as the reader takes it: 0 (fixed length) to 3.
 qshort DelimiterLength(const fieldSpec* f);
 
@@ -35,6 +41,16 @@ qshort ReadToDelimOrMax(importFileSpec* fileSpecsP, const fieldSpec* fldSpecP, q
 // offsets from text, whose size must then be even too.
 bool QuickFits16(const importFileSpec* fileSpecsP, const char* text, qlong size,
                  bool endsWithDelim);
+
+// The usual piece of a UTF-16 source (reader16.cpp), in the run bytes at at (an even position
+// of the source): characters up to U+FFFF that no rule watches (no quote, escape, line end,
+// zero unit or first character of the stop), then the delimiter, one or two ASCII units (an
+// EOL's line feed with or without its carriage return), the text within maxBytes. Returns
+// the text's bytes and sets *ends to the delimiter's; -1 for any other piece, which only the
+// character reader reads. The one-pass read into the buffer and the store of a record's
+// units as they stand both take their pieces here.
+qlong UsualPiece16(const importFileSpec* rec, const fieldSpec* f, const char* at, qlong run,
+                   qlong maxBytes, qlong* ends);
 
 // A UTF-16 source's delimiter or stop (its length in [0], its UTF-8 after, as a format holds
 // it) as the bytes the source writes it in: up to 12 at out; returns how many.

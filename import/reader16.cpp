@@ -13,6 +13,8 @@
 #include "reader.h"
 #include "scan.h"
 
+#include <cstring>
+
 // The 8-bit host opens no UTF-16 source: its build has none of this.
 #if QM_UNICODE
 
@@ -548,21 +550,46 @@ qshort readCsv16(charReader* reader, const fieldSpec* f, qlong maxBytes, qpos* f
   return ended > 0 ? code : result;
 }
 
-// The usual piece in one pass, without the character reader: from an even position inside
-// the run at hand, characters up to U+FFFF that no rule watches (no quote, escape, line end,
-// zero unit or first character of the stop), then the delimiter, one or two ASCII units (an
-// EOL's line feed with or without its carriage return), the text within its maximum. The
-// buffer receives the text's UTF-8 and *filePos moves past the delimiter: kResultOk, as the
+// The usual piece in one pass, without the character reader: the buffer receives
+// UsualPiece16's text as UTF-8 and *filePos moves past its delimiter: kResultOk, as the
 // character reader gives it. Anything else answers -1 and the character reader reads the
 // piece (the buffer's bytes it wrote it writes again).
 qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                     char* buffer) {
+  if ((*filePos & 1) != 0) return -1;
+  qlong run = 0;
+  PlatResult why = kPlatOk;
+  const char* at = bytesAt(src, *filePos, &run, &why);
+  if (at == nullptr) return -1;
+  qlong ends = 0;
+  const qlong text = UsualPiece16(src.rec, f, at, run, maxBytes, &ends);
+  if (text < 0) return -1;
+  const bool big = src.rec->encoding == kEncodingUtf16Be;
+  const auto* p = reinterpret_cast<const qbyte*>(at);
+  const int hi = big ? 0 : 1;
+  char* out = buffer;
+  for (qlong i = 0; i < text; i += 2) { // ASCII eight units at a time where it can
+    const qlong ascii = NarrowAsciiUnits(at + i, (text - i) / 2, big, nullptr, 0, out);
+    i += 2 * ascii;
+    out += ascii;
+    if (i < text) out += putUtf8(static_cast<uint32_t>(p[i + hi]) << 8 | p[i + 1 - hi], out);
+  }
+  *out = 0;
+  *filePos += text + ends;
+  return kResultOk;
+}
+
+} // namespace
+
+namespace {
+// The units the usual piece's scan stops at, one a slot: the delimiter's first, the quote,
+// the line ends, the zero unit, the stop's first character and the escape (a slot not needed
+// holds the zero unit again); false when the field's delimiter or stop is not the usual kind.
+bool usualSpecials(const importFileSpec* rec, const fieldSpec* f, qbyte* specials) {
   const qshort len = DelimiterLength(f);
-  if (len == 0 || len > 2 || (*filePos & 1) != 0) return -1;
+  if (len == 0 || len > 2) return false;
   const qbyte d0 = f->fldDelim[1];
   const qbyte d1 = len == 2 ? f->fldDelim[2] : 0;
-  const bool eol = (f->fldFlags & kFieldEol) != 0;
-  const importFileSpec* rec = src.rec;
   const auto quote = static_cast<qbyte>(QuoteOf(rec));
   const auto escape = static_cast<qbyte>(rec->escapeChar);
   const qbyte s0 = f->fldStop[0] != 0 ? f->fldStop[1] : 0;
@@ -570,57 +597,45 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
   // reader takes it (a byte that starts no character stands for itself).
   if (d0 == 0 || d0 >= 0x80 || d0 == quote || s0 >= 0x80 || (s0 != 0 && s0 == d0) ||
       (escape != 0 && (d0 == escape || d1 == escape)))
-    return -1;
-  char specials[7] = {static_cast<char>(d0), static_cast<char>(quote), '\r', '\n', 0};
-  int count = 5; // the zero unit among them
-  if (s0 != 0) specials[count++] = static_cast<char>(s0);
-  if (escape != 0) specials[count++] = static_cast<char>(escape);
-  qlong run = 0;
-  PlatResult why = kPlatOk;
-  const char* at = bytesAt(src, *filePos, &run, &why);
-  if (at == nullptr) return -1;
+    return false;
+  specials[0] = d0;
+  specials[1] = quote;
+  specials[2] = '\r';
+  specials[3] = '\n';
+  specials[4] = 0;
+  specials[5] = s0;
+  specials[6] = escape;
+  return true;
+}
+} // namespace
+
+qlong UsualPiece16(const importFileSpec* rec, const fieldSpec* f, const char* at, qlong run,
+                   qlong maxBytes, qlong* ends) {
+  qbyte specials[7];
+  if (!usualSpecials(rec, f, specials)) return -1;
+  const qshort len = DelimiterLength(f);
+  const qbyte d0 = f->fldDelim[1];
+  const bool eol = (f->fldFlags & kFieldEol) != 0;
   // The text's units within the maximum, and the delimiter's (a carriage return and a unit).
   const qlong room = maxBytes + 4 < run ? maxBytes + 4 : run;
-  const auto* p = reinterpret_cast<const qbyte*>(at);
   const bool big = rec->encoding == kEncodingUtf16Be;
+  const qlong i = 2 * FindUnitStop(at, room / 2, big, specials);
+  if (i + 2 > room) return -1;
+  const auto* p = reinterpret_cast<const qbyte*>(at);
   const int hi = big ? 0 : 1;
   auto unit = [&](qlong k) { return static_cast<uint32_t>(p[k + hi]) << 8 | p[k + 1 - hi]; };
-  qlong i = 0; // source bytes of the text
-  char* out = buffer;
-  for (;;) {
-    const qlong ascii = NarrowAsciiUnits(at + i, (room - i) / 2, big, specials, count, out);
-    i += 2 * ascii;
-    out += ascii;
-    if (i + 2 > room) return -1;
-    const uint32_t u = unit(i);
-    if (u < 0x80) {
-      bool special = false;
-      for (int k = 0; k < count; ++k)
-        special = special || u == static_cast<qbyte>(specials[k]);
-      if (special) break;
-      *out++ = static_cast<char>(u);
-    } else if (u >= 0xD800 && u < 0xE000) {
-      return -1; // pairs and lone surrogates: the character reader's
-    } else {
-      out += putUtf8(u, out);
-    }
-    i += 2;
-  }
-  // At a character some rule watches: the piece is taken here only when it is the delimiter.
+  // At a character some rule watches (or a surrogate: the character reader's): the piece is
+  // taken here only when it is the delimiter.
   const uint32_t u = unit(i);
   const bool pair = i + 4 <= room; // a second unit after it
-  qlong ends = 0;
+  *ends = 0;
   if (u == d0)
-    ends = len == 1 ? 2 : pair && unit(i + 2) == d1 ? 4 : 0;
+    *ends = len == 1 ? 2 : pair && unit(i + 2) == f->fldDelim[2] ? 4 : 0;
   else if (eol && len == 1 && u == '\r') // a carriage return joins an EOL's line end
-    ends = pair && unit(i + 2) == d0 ? 4 : 0;
-  if (ends == 0 || i > maxBytes || i + ends > kMaxFieldBytes) return -1;
-  *out = 0;
-  *filePos += i + ends;
-  return kResultOk;
+    *ends = pair && unit(i + 2) == d0 ? 4 : 0;
+  if (*ends == 0 || i > maxBytes || i + *ends > kMaxFieldBytes) return -1;
+  return i;
 }
-
-} // namespace
 
 qshort ReadField16(const byteSource& src, const fieldSpec* f, qlong maxBytes, qpos* filePos,
                    char* buffer) {
@@ -643,15 +658,10 @@ bool QuickFits16(const importFileSpec* fileSpecsP, const char* text, qlong size,
   const uint32_t delim = fileSpecsP->fitDelim;
   const uint32_t stop = last->fldDelim[DelimiterLength(last)];
   const auto quote = static_cast<uint32_t>(static_cast<qbyte>(QuoteOf(fileSpecsP)));
-  const auto* p = reinterpret_cast<const qbyte*>(text);
-  const int hi = fileSpecsP->encoding == kEncodingUtf16Be ? 0 : 1;
-  qlong splits = 0;
-  for (qlong i = 0; i < before; i += 2) {
-    const uint32_t u = static_cast<uint32_t>(p[i + hi]) << 8 | p[i + 1 - hi];
-    if (u == quote || u == stop) return false;
-    splits += u == delim ? 1 : 0;
-  }
-  return splits >= fileSpecsP->fldCount - 1;
+  const bool big = fileSpecsP->encoding == kEncodingUtf16Be;
+  const qlong splits = CountUnits(text, before / 2, RawUnitOf(delim, big), true,
+                                  RawUnitOf(quote, big), RawUnitOf(stop, big));
+  return splits >= 0 && splits >= fileSpecsP->fldCount - 1;
 }
 
 qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out) {

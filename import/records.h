@@ -8,7 +8,10 @@
 //   void piece(qshort code, qshort fldRef, const char* text, qlong length);
 //     any other piece, with the reader's code: conditioned and stored when the code says so;
 //   void empty(qshort fldRef);
-//     a field the record did not reach (a short record): stored empty.
+//     a field the record did not reach (a short record): stored empty;
+//   void units(qshort fldRef, const char* bytes, qlong count, bool big);
+//     a complete piece of a UTF-16 source that needs no conditioning: count code units as
+//     they lie (big: big-endian), none a surrogate.
 #ifndef QUILLOMAR_RECORDS_H
 #define QUILLOMAR_RECORDS_H
 
@@ -116,6 +119,33 @@ QM_STAGE bool QuickPiece(Store& store, const fieldSpec* f, const pieceQuotes& qu
 }
 #endif
 
+#if QM_UNICODE
+// The usual piece of a UTF-16 source (UsualPiece16) where it lies in the run at hand, stored
+// as its code units when conditioning would leave it as it is: nothing rewrites (the caller's
+// test) and no blank at either end to trim (a quote is never in such a piece). It is what the
+// one-pass read and the UTF-8 store would make of it, without the round trip through UTF-8.
+// When it cannot take the piece it changes nothing and answers false.
+template <class Store>
+bool QuickPiece16(Store& store, const fieldSpec* f, const pieceCursor& c, qpos* filePos) {
+  const qpos offset = *filePos - c.runStart;
+  if (c.run == nullptr || (*filePos & 1) != 0 || offset < 0 || offset >= c.runCount) return false;
+  const char* at = c.run + offset;
+  qlong ends = 0;
+  const qlong n = UsualPiece16(c.rec, f, at, static_cast<qlong>(c.runCount - offset),
+                               EffectiveMax(f->fldMax), &ends);
+  if (n < 0) return false;
+  const bool big = c.rec->encoding == kEncodingUtf16Be;
+  auto blank = [&](qlong k) { // the unit at byte k is U+0020
+    return at[k + (big ? 1 : 0)] == ' ' && at[k + (big ? 0 : 1)] == 0;
+  };
+  if (n > 0 && (blank(0) || blank(n - 2))) return false;
+  *filePos += n + ends;
+  c.rec->quotedPiece = false;
+  store.units(f->fldRefNum, at, n / 2, big);
+  return true;
+}
+#endif
+
 // Under the record rule (piece.h), a record whose entry i answered code: the entries after i
 // of a record that ended early (a short one, or the data's end before the last) are emptied,
 // never left with an earlier record's values, and the answer is kResultShortRecord; the rest
@@ -148,6 +178,9 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
   qpos at = *pos; // a local the store callbacks cannot reach: it stays in a register
   const fieldSpec* const first = rec->fields;
   const qshort count = rec->fldCount;
+#if QM_UNICODE
+  const bool units = !kPlanned && IsUtf16Encoding(rec->encoding) && !r->rule.rewrites;
+#endif
 #if QM_QUICK_PIECES
   // The quick step takes bytes as they stand, stored as they are. The cursor's run is kept
   // in locals, taken again after any piece read by the general rules (which may move it).
@@ -159,6 +192,9 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
 #endif
   for (qshort i = 0; i < count; ++i) {
     const fieldSpec* f = first + i;
+#if QM_UNICODE
+    if (units && QuickPiece16(store, f, r->cursor, &at)) continue;
+#endif
 #if QM_QUICK_PIECES
     if (quick && QuickPiece(store, f, r->cursor.quotes, run, runStart, runCount, &at)) continue;
 #endif

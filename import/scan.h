@@ -214,4 +214,75 @@ inline qlong NarrowAsciiUnits(const char* p, qlong units, bool big, const char* 
   return 0;
 }
 
+#if QM_UNICODE
+// Of the units UTF-16 code units at p (big: big-endian), how many come before the first that
+// is one of the 7 ASCII bytes at specials (a slot not needed repeats another) or a surrogate
+// (units when none is).
+inline qlong FindUnitStop(const char* p, qlong units, bool big, const qbyte* specials) {
+  qlong i = 0;
+#if QM_SSE2
+  if (sse2::usable()) i = sse2::unitStops(p, units, big, specials);
+#endif
+  const auto* b = reinterpret_cast<const qbyte*>(p);
+  const int hi = big ? 0 : 1;
+  for (; i < units; ++i) {
+    const uint32_t u = static_cast<uint32_t>(b[2 * i + hi]) << 8 | b[2 * i + 1 - hi];
+    if (u >= 0xD800 && u < 0xE000) return i;
+    for (int k = 0; k < 7; ++k)
+      if (u == specials[k]) return i;
+  }
+  return units;
+}
+
+// The two bytes at p as one value, as the unit searches below compare them: a unit is found
+// by the value of its own two bytes, whatever the source's byte order.
+inline uint16_t RawUnit(const char* p) {
+  uint16_t raw = 0;
+  std::memcpy(&raw, p, sizeof raw);
+  return raw;
+}
+
+// The same for the unit u as a source in big-endian (big) or little-endian order writes it.
+inline uint16_t RawUnitOf(uint32_t u, bool big) {
+  const char bytes[2] = {static_cast<char>(big ? u >> 8 : u & 0xFF),
+                         static_cast<char>(big ? u & 0xFF : u >> 8)};
+  return RawUnit(bytes);
+}
+
+// Of the units UTF-16 code units at p, how many are raw c (RawUnit); -1 when watch and one of
+// them is a or b.
+inline qlong CountUnits(const char* p, qlong units, uint16_t c, bool watch = false, uint16_t a = 0,
+                        uint16_t b = 0) {
+  qlong count = 0;
+  qlong i = 0;
+#if QM_SSE2
+  if (units >= 8 && sse2::usable()) {
+    count = sse2::countUnits(p, units, c, watch, a, b);
+    if (count < 0) return -1;
+    i = units & ~qlong{7};
+  }
+#endif
+  for (; i < units; ++i) {
+    const uint16_t u = RawUnit(p + 2 * i);
+    if (watch && (u == a || u == b)) return -1;
+    count += u == c ? 1 : 0;
+  }
+  return count;
+}
+
+// The index of the last of the units UTF-16 code units at p that is raw (RawUnit), or -1.
+inline qlong LastUnit(const char* p, qlong units, uint16_t raw) {
+  qlong head = units;
+#if QM_SSE2
+  if (units >= 8 && sse2::usable()) {
+    if (const qlong k = sse2::lastUnit(p, units, raw); k >= 0) return k;
+    head = units % 8;
+  }
+#endif
+  for (qlong i = head - 1; i >= 0; --i)
+    if (RawUnit(p + 2 * i) == raw) return i;
+  return -1;
+}
+#endif
+
 #endif

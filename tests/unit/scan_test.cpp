@@ -6,6 +6,7 @@
 #include "base/avx2.h"
 #include "glue/XPqUtil.h"
 #include "import/scan.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,83 @@ TEST(Widen, EveryPathGivesEveryByteAsItsCharacter) {
   if (avx2::usable()) expectLong(32, avx2::widen, "avx2::widen");
 #endif
 }
+#endif
+
+#if QM_UNICODE
+// The UTF-16 unit searches against a unit-by-unit look, over units of either byte order:
+// texts of every length around the 8-unit blocks, stops, surrogates, quotes and zero units
+// anywhere, each text exactly the bytes that may be read. Where the build asks the
+// processor for SSE2, the plain paths are run too.
+void checkUnitSearches(std::mt19937& rng, int rounds) {
+  const uint32_t alphabet[] = {'a', ',', 0, '\r', '\n', '"', 0x2C00, 0xD83D, 0xDC00, 0xE9, 0x0A2C};
+  for (int round = 0; round < rounds; ++round) {
+    const bool big = rng() % 2 != 0;
+    const auto n = static_cast<qlong>(round % 10 == 0 ? rng() % 2000 : rng() % 40);
+    const unsigned rare = 1 + rng() % 60;
+    std::vector<uint32_t> units(static_cast<size_t>(n));
+    for (uint32_t& u : units)
+      u = rng() % rare == 0 ? alphabet[rng() % std::size(alphabet)] : 'x';
+    std::vector<char> bytes(2 * units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+      bytes[2 * i + (big ? 0 : 1)] = static_cast<char>(units[i] >> 8);
+      bytes[2 * i + (big ? 1 : 0)] = static_cast<char>(units[i] & 0xFF);
+    }
+    const qbyte specials[7] = {',', '"', '\r', '\n', 0, ',', 0};
+    qlong stop = n;
+    for (qlong i = 0; i < n && stop == n; ++i) {
+      const uint32_t u = units[static_cast<size_t>(i)];
+      if ((u >= 0xD800 && u < 0xE000) || u == ',' || u == '"' || u == '\r' || u == '\n' || u == 0)
+        stop = i;
+    }
+    EXPECT_EQ(FindUnitStop(bytes.data(), n, big, specials), stop) << "round " << round;
+    qlong commas = 0, last = -1;
+    bool watched = false;
+    for (qlong i = 0; i < n; ++i) {
+      const uint32_t u = units[static_cast<size_t>(i)];
+      commas += u == ',' ? 1 : 0;
+      watched = watched || u == '"' || u == 0x2C00;
+      if (u == '\n') last = i;
+    }
+    const uint16_t comma = RawUnitOf(',', big);
+    EXPECT_EQ(CountUnits(bytes.data(), n, comma), commas) << "round " << round;
+    EXPECT_EQ(CountUnits(bytes.data(), n, comma, true, RawUnitOf('"', big), RawUnitOf(0x2C00, big)),
+              watched ? -1 : commas)
+        << "round " << round;
+    EXPECT_EQ(LastUnit(bytes.data(), n, RawUnitOf('\n', big)), last) << "round " << round;
+  }
+}
+
+TEST(Scan, TheUnitSearchesAgreeWithAUnitByUnitLook) {
+  std::mt19937 rng(16);
+  checkUnitSearches(rng, 4000);
+#if QM_SSE2 && QM_SSE2_CHECKED
+  qtest::ScopedFlag plain(sse2::gUsable, false);
+  checkUnitSearches(rng, 1000);
+#endif
+}
+
+#if QM_SSE2
+// Units widened 8 at a time, the last 8 overlapping: each unit its own character, in either
+// byte order, nothing written past the text.
+TEST(Widen, UnitsBecomeTheirCharactersInEitherByteOrder) {
+  if (!sse2::usable()) GTEST_SKIP() << "no SSE2 here";
+  for (const bool big : {false, true}) {
+    for (qlong n = 8; n <= 70; ++n) {
+      std::vector<char> bytes(2 * static_cast<size_t>(n));
+      for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 89 + 7) % 256);
+      std::vector<qchar> got(static_cast<size_t>(n) + 1, 0xDEAD);
+      sse2::widenUnits(got.data(), bytes.data(), n, big);
+      for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        const auto hi = static_cast<qbyte>(bytes[2 * i + (big ? 0 : 1)]);
+        const auto lo = static_cast<qbyte>(bytes[2 * i + (big ? 1 : 0)]);
+        ASSERT_EQ(got[i], static_cast<qchar>(hi << 8 | lo)) << "n " << n << ", unit " << i;
+      }
+      EXPECT_EQ(got[static_cast<size_t>(n)], qchar{0xDEAD}) << "wrote past the text, n " << n;
+    }
+  }
+}
+#endif
 #endif
 
 } // namespace
