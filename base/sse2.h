@@ -245,7 +245,8 @@ QM_SSE2_FN void widenUnits(qchar* out, const char* in, qlong n, bool big) {
   const __m128i zero = _mm_setzero_si128();
   for (qlong i = 0;; i += 8) {
     if (i + 8 > n) i = n - 8; // the last 8, overlapping the ones before
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * static_cast<ptrdiff_t>(i)));
     if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
     auto* at = reinterpret_cast<__m128i*>(out + i);
     _mm_storeu_si128(at, _mm_unpacklo_epi16(v, zero));

@@ -387,6 +387,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 #endif
+#if QM_UNICODE
+  // The usual UTF-16 piece, wherever UsualPiece16 takes it, is the piece the buffer path read
+  // whole: its units, none a surrogate, are that text's characters, and it ends there too.
+  if (utf16 && start >= 0 && (start & 1) == 0) {
+    pieceCursor units{};
+    StartPieces(&units, &rec);
+    const qpos at = start - units.runStart;
+    qlong ends = 0;
+    const qlong n =
+        units.run && at >= 0 && at < units.runCount
+            ? UsualPiece16(&rec, &plannedPiece, units.run + at,
+                           static_cast<qlong>(units.runCount - at), EffectiveMax(f.fldMax), &ends)
+            : -1;
+    if (n >= 0) {
+      for (qlong i = start; i < start + n; i += 2)
+        check((text[i + ((flags & 8) ? 0 : 1)] & 0xF8) != 0xD8);
+      const std::vector<Char16> chars = decode16(text, start + n, start, flags & 8);
+      check(code == 0 && pos == start + n + ends && utf8Of(chars, chars.size()) == read);
+    }
+  }
+#endif
   // A backward CSV read's count (QuickFits) may say a record fits only where the trial read
   // (RecordFits) does: over the text from the start on, for a record of the fuzzed field
   // taken one to four times, then a line end (EOL when the flags ask for it, else CRLF).

@@ -263,7 +263,7 @@ inline qlong CountUnits(const char* p, qlong units, uint16_t c, bool watch = fal
   }
 #endif
   for (; i < units; ++i) {
-    const uint16_t u = RawUnit(p + 2 * i);
+    const uint16_t u = RawUnit(p + 2 * static_cast<ptrdiff_t>(i));
     if (watch && (u == a || u == b)) return -1;
     count += u == c ? 1 : 0;
   }
@@ -280,7 +280,7 @@ inline qlong LastUnit(const char* p, qlong units, uint16_t raw) {
   }
 #endif
   for (qlong i = head - 1; i >= 0; --i)
-    if (RawUnit(p + 2 * i) == raw) return i;
+    if (RawUnit(p + 2 * static_cast<ptrdiff_t>(i)) == raw) return i;
   return -1;
 }
 #endif

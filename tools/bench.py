@@ -179,8 +179,7 @@ def main():
     for encoding in ("", "Windows-1252"):
         rows.append(library("backwards", "disk", True, path=cp1252_file, quoting="CSV",
                             encoding=encoding))
-    # The same records in UTF-16 (a spreadsheet's "Unicode text": little-endian, its mark),
-    # read a character at a time.
+    # The same records in UTF-16 (a spreadsheet's "Unicode text": little-endian, its mark).
     utf16_file = os.path.join(a.data, "customers-utf16.csv")
     if not os.path.exists(utf16_file):
         with open(csv_file, encoding="utf-8", newline="") as f, \
