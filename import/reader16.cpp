@@ -3,7 +3,8 @@
 // delimiter, a terminator or a quote is only ever found as whole characters: never at an odd
 // offset, between the two bytes of a unit or inside a surrogate pair. Positions, maxima and
 // the look-ahead bound count the source's bytes; a piece reaches the buffer as UTF-8, which
-// conditioning and the UTF-8 store then take as they take a UTF-8 source's.
+// conditioning and the UTF-8 store then take as they take a UTF-8 source's. (A record's usual
+// piece that needs no conditioning skips the buffer: records.h stores it as its units.)
 //
 // Characters: a unit, or a surrogate pair; an unpaired surrogate, a lone byte at the data's
 // end (or at an odd position a read starts from) and a pair or a unit that a fixed length cuts
