@@ -568,13 +568,11 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
   const bool big = src.rec->encoding == kEncodingUtf16Be;
   const auto* p = reinterpret_cast<const qbyte*>(at);
   const int hi = big ? 0 : 1;
-  char* out = buffer;
-  for (qlong i = 0; i < text; i += 2) { // ASCII eight units at a time where it can
-    const qlong ascii = NarrowAsciiUnits(at + i, (text - i) / 2, big, nullptr, 0, out);
-    i += 2 * ascii;
-    out += ascii;
-    if (i < text) out += putUtf8(static_cast<uint32_t>(p[i + hi]) << 8 | p[i + 1 - hi], out);
-  }
+  // Its leading ASCII eight units at a time where it can, the rest a unit at a time.
+  const qlong ascii = NarrowAsciiUnits(at, text / 2, big, nullptr, 0, buffer);
+  char* out = buffer + ascii;
+  for (qlong i = 2 * ascii; i < text; i += 2)
+    out += putUtf8(static_cast<uint32_t>(p[i + hi]) << 8 | p[i + 1 - hi], out);
   *out = 0;
   *filePos += text + ends;
   return kResultOk;

@@ -128,17 +128,18 @@ QM_STAGE bool QuickPiece(Store& store, const fieldSpec* f, const pieceQuotes& qu
 template <class Store>
 bool QuickPiece16(Store& store, const fieldSpec* f, const pieceCursor& c, qpos* filePos) {
   const qpos offset = *filePos - c.runStart;
-  if (c.run == nullptr || (*filePos & 1) != 0 || offset < 0 || offset >= c.runCount) return false;
+  // One compare for both ends of the run: an offset before it is a huge unsigned one.
+  if (c.run == nullptr || (*filePos & 1) != 0 ||
+      static_cast<uint64_t>(offset) >= static_cast<uint64_t>(c.runCount))
+    return false;
   const char* at = c.run + offset;
   qlong ends = 0;
   const qlong n = UsualPiece16(c.rec, f, at, static_cast<qlong>(c.runCount - offset),
                                EffectiveMax(f->fldMax), &ends);
   if (n < 0) return false;
   const bool big = c.rec->encoding == kEncodingUtf16Be;
-  auto blank = [&](qlong k) { // the unit at byte k is U+0020
-    return at[k + (big ? 1 : 0)] == ' ' && at[k + (big ? 0 : 1)] == 0;
-  };
-  if (n > 0 && (blank(0) || blank(n - 2))) return false;
+  const uint16_t blank = RawUnitOf(' ', big);
+  if (n > 0 && (RawUnit(at) == blank || RawUnit(at + n - 2) == blank)) return false;
   *filePos += n + ends;
   c.rec->quotedPiece = false;
   store.units(f->fldRefNum, at, n / 2, big);

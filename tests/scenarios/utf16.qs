@@ -83,15 +83,15 @@ load
 @unicode expect ref = 0
 # A record's usual pieces stored as their code units, in either byte order and either rule,
 # forwards and backwards, beside the pieces they leave to the character reader: blanks to
-# trim, an empty piece, a surrogate pair.
+# trim at either end, an empty piece, a surrogate pair.
 @unicode list units name size delim
 @unicode row units "a" 40 "COMMA"
 @unicode row units "b" 40 "COMMA"
 @unicode row units "c" 40 "COMMA"
 @unicode row units "d" 40 "CRLF"
 @unicode char d "unset"
-file units.csv "\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t\x00r\x00a\x00\xDF\x00e\x00-\x001\x002\x00,\x00 \x00p\x00a\x00d\x00 \x00,\x00,\x00=\xD8\x00\xDEe\x00n\x00d\x00\x0D\x00\x0A\x00x\x00,\x00y\x00,\x00,\x00z\x00\x0D\x00\x0A\x00"
-file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t\x00r\x00a\x00\xDF\x00e\x00-\x001\x002\x00,\x00 \x00p\x00a\x00d\x00 \x00,\x00,\xD8=\xDE\x00\x00e\x00n\x00d\x00\x0D\x00\x0A\x00x\x00,\x00y\x00,\x00,\x00z\x00\x0D\x00\x0A"
+file units.csv "\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t\x00r\x00a\x00\xDF\x00e\x00-\x001\x002\x00,\x00 \x00p\x00a\x00d\x00 \x00,\x00,\x00=\xD8\x00\xDEe\x00n\x00d\x00\x0D\x00\x0A\x00x\x00,\x00y\x00 \x00,\x00,\x00z\x00\x0D\x00\x0A\x00"
+file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t\x00r\x00a\x00\xDF\x00e\x00-\x001\x002\x00,\x00 \x00p\x00a\x00d\x00 \x00,\x00,\xD8=\xDE\x00\x00e\x00n\x00d\x00\x0D\x00\x0A\x00x\x00,\x00y\x00 \x00,\x00,\x00z\x00\x0D\x00\x0A"
 @unicode call OpenFile "units.csv" ref size 0 "UTF-16LE"
 @unicode call DefineFormat ref units "name" "size" "delim"
 @unicode number p 0
@@ -107,7 +107,7 @@ file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t
 @unicode expect b = "y"
 @unicode expect c = ""
 @unicode expect d = "z"
-@unicode expect p = 80
+@unicode expect p = 82
 @unicode call ReadRecord ref p 0 1
 @unicode expect rc 0
 @unicode expect a = "x"
@@ -135,7 +135,7 @@ file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t
 @unicode expect b = "y"
 @unicode expect c = ""
 @unicode expect d = "z"
-@unicode expect p = 80
+@unicode expect p = 82
 @unicode call ReadRecord ref p 0 1
 @unicode expect rc 0
 @unicode expect a = "x"
@@ -163,7 +163,7 @@ file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t
 @unicode expect b = "y"
 @unicode expect c = ""
 @unicode expect d = "z"
-@unicode expect p = 80
+@unicode expect p = 82
 @unicode call ReadRecord ref p 0 1
 @unicode expect rc 0
 @unicode expect a = "x"
@@ -191,7 +191,7 @@ file unitsbe.csv "\x00\xDC\x00n\x00\xEF\x00c\x00\xF6\x00d\x00\xE9\x00-\x00S\x00t
 @unicode expect b = "y"
 @unicode expect c = ""
 @unicode expect d = "z"
-@unicode expect p = 80
+@unicode expect p = 82
 @unicode call ReadRecord ref p 0 1
 @unicode expect rc 0
 @unicode expect a = "x"

@@ -443,6 +443,34 @@ TEST_P(CsvReader, AUtf16LookAheadIsBoundedInBytes) {
 }
 #endif
 
+#if QM_UNICODE
+TEST_P(Reader, AUtf16PieceEndsWithinTheBuffersBytesOrIsCut) {
+  // The one-pass read and the character reader agree at the edges: a piece and its delimiter
+  // fill the 32000 bytes one read may look at, or the delimiter lies past them (11, the
+  // maximum kept); a piece past a small maximum is cut there.
+  auto units = [](qlong n, const char* after) {
+    std::string text;
+    for (qlong i = 0; i < n; ++i)
+      text.append("q\0", 2);
+    return text.append(after, 2);
+  };
+  for (const qlong n : {qlong{15999}, qlong{16000}}) {
+    Source s(GetParam(), units(n, ",\0"), false);
+    s.rec().encoding = kEncodingUtf16Le;
+    qpos pos = 0;
+    EXPECT_EQ(s.read(delimited(",", 32000), &pos), n == 15999 ? 0 : 11) << n;
+    EXPECT_EQ(s.text(), std::string(static_cast<size_t>(n), 'q')) << n;
+    EXPECT_EQ(pos, 32000) << n;
+  }
+  Source s(GetParam(), units(6, ",\0"), false);
+  s.rec().encoding = kEncodingUtf16Le;
+  qpos pos = 0;
+  EXPECT_EQ(s.read(delimited(",", 10), &pos), 11);
+  EXPECT_EQ(s.text(), "qqqqq");
+  EXPECT_EQ(pos, 10);
+}
+#endif
+
 INSTANTIATE_TEST_SUITE_P(EverySource, Reader,
                          ::testing::Values(Kind::Clipboard, Kind::Field, Kind::Disk), kindName);
 INSTANTIATE_TEST_SUITE_P(EverySource, CsvReader,
