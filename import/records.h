@@ -193,11 +193,11 @@ qshort ReadRecordPieces(recordReader* r, qpos* pos, Store& store) {
 #endif
   for (qshort i = 0; i < count; ++i) {
     const fieldSpec* f = first + i;
-#if QM_UNICODE
-    if (units && QuickPiece16(store, f, r->cursor, &at)) continue;
-#endif
 #if QM_QUICK_PIECES
     if (quick && QuickPiece(store, f, r->cursor.quotes, run, runStart, runCount, &at)) continue;
+#endif
+#if QM_UNICODE // after the bytes' quick step, which takes most pieces: they pay no test for it
+    if (units && QuickPiece16(store, f, r->cursor, &at)) continue;
 #endif
     qpos entryAt = at; // a copy: at stays in a register
     code = ReadEntry<kPlanned>(r, f, i, &entryAt, store);
