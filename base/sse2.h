@@ -147,6 +147,12 @@ QM_SSE2_FN void matchMasks(const char* p, char a, char b, unsigned* ma, unsigned
   *mb = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(b))));
 }
 
+// The two bytes of each of 8 UTF-16 code units swapped: big-endian units read as the
+// little-endian ones the searches compare.
+QM_SSE2_FN __m128i swapUnitBytes(__m128i v) {
+  return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
 // UTF-16 code units narrowed to bytes while each is ASCII and none of the count bytes at
 // specials: units units at p (big: big-endian), 8 at a time, each block's 8 bytes stored at
 // out (which holds units bytes). Returns how many were taken; the block where a unit stopped
@@ -159,7 +165,7 @@ QM_SSE2_FN qlong narrowAsciiUnits(const char* p, qlong units, bool big, const ch
   while (units - done >= 8) {
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(done)));
-    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    if (big) v = swapUnitBytes(v);
     __m128i stops = _mm_cmpeq_epi16(_mm_and_si128(v, notAscii), zero); // all set: ASCII
     stops = _mm_xor_si128(stops, _mm_cmpeq_epi16(zero, zero));         // set: not ASCII
     for (int k = 0; k < count; ++k)
@@ -187,7 +193,7 @@ QM_SSE2_FN qlong unitStops(const char* p, qlong units, bool big, const qbyte* sp
   while (units - done >= 8) {
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * static_cast<ptrdiff_t>(done)));
-    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    if (big) v = swapUnitBytes(v);
     __m128i stops = _mm_cmpeq_epi16(_mm_and_si128(v, surrogateBits), surrogate);
     for (const __m128i& c : s)
       stops = _mm_or_si128(stops, _mm_cmpeq_epi16(v, c));
@@ -247,7 +253,7 @@ QM_SSE2_FN void widenUnits(qchar* out, const char* in, qlong n, bool big) {
     if (i + 8 > n) i = n - 8; // the last 8, overlapping the ones before
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * static_cast<ptrdiff_t>(i)));
-    if (big) v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    if (big) v = swapUnitBytes(v);
     auto* at = reinterpret_cast<__m128i*>(out + i);
     _mm_storeu_si128(at, _mm_unpacklo_epi16(v, zero));
     _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(v, zero));

@@ -54,7 +54,7 @@ qlong UsualPiece16(const importFileSpec* rec, const fieldSpec* f, const char* at
 
 // A UTF-16 source's delimiter or stop (its length in [0], its UTF-8 after, as a format holds
 // it) as the bytes the source writes it in: up to 12 at out; returns how many.
-qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out);
+qlong Utf16Delimiter(const qbyte* delim, bool bigEndian, char* out);
 
 // ---- A record's pieces in one pass ---------------------------------------------------------
 // What reading a piece in place needs to know of the source, taken once a command

@@ -14,8 +14,6 @@
 #include "reader.h"
 #include "scan.h"
 
-#include <cstring>
-
 // The 8-bit host opens no UTF-16 source: its build has none of this.
 #if QM_UNICODE
 
@@ -114,9 +112,9 @@ qlong putUtf8(uint32_t cp, char* out) {
 // A delimiter or stop (its length in [0], its UTF-8 after) as the characters it holds: how
 // many, up to 3. A byte that starts no well-formed sequence stands for itself. Three bytes
 // of UTF-8 hold no character beyond U+FFFF: each is one code unit.
-qshort terminatorChars(const qbyte* spec, uint32_t* cps) {
-  const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
-  const qbyte* b = spec + 1;
+qshort terminatorChars(const qbyte* delim, uint32_t* cps) {
+  const qshort len = static_cast<qshort>(delim[0] > 3 ? 3 : delim[0]);
+  const qbyte* b = delim + 1;
   qshort n = 0;
   for (qshort i = 0; i < len;) {
     const qbyte lead = b[i];
@@ -205,17 +203,18 @@ void spanSizes(const text16& t, qshort n, qlong* bytes, qlong* utf8) {
 
 // Filled in place: a copy of it read back whole, right after its parts were written, would
 // wait for them on every piece.
-inline void terminatorOf(terminator16* e, const qbyte* spec, bool eol) {
+inline void terminatorOf(terminator16* e, const qbyte* delim, bool eol) {
   e->eol = eol;
-  const qshort len = static_cast<qshort>(spec[0] > 3 ? 3 : spec[0]);
-  if ((len < 1 || spec[1] < 0x80) && (len < 2 || spec[2] < 0x80) && (len < 3 || spec[3] < 0x80)) {
+  const qshort len = static_cast<qshort>(delim[0] > 3 ? 3 : delim[0]);
+  if ((len < 1 || delim[1] < 0x80) && (len < 2 || delim[2] < 0x80) &&
+      (len < 3 || delim[3] < 0x80)) {
     for (qshort k = 0; k < 3; ++k) // ASCII, as the keywords are: a byte a character
-      e->chars[k] = k < len ? spec[1 + k] : 0;
+      e->chars[k] = k < len ? delim[1 + k] : 0;
     e->len = len;
     return;
   }
   e->chars[1] = e->chars[2] = 0;
-  e->len = terminatorChars(spec, e->chars);
+  e->len = terminatorChars(delim, e->chars);
 }
 
 // The characters that make a piece's scan stop and look: its terminators', and the quote,
@@ -578,9 +577,6 @@ qshort quickPiece16(const byteSource& src, const fieldSpec* f, qlong maxBytes, q
   return kResultOk;
 }
 
-} // namespace
-
-namespace {
 // The units the usual piece's scan stops at, one a slot: the delimiter's first, the quote,
 // the line ends, the zero unit, the stop's first character and the escape (a slot not needed
 // holds the zero unit again); false when the field's delimiter or stop is not the usual kind.
@@ -663,9 +659,9 @@ bool QuickFits16(const importFileSpec* fileSpecsP, const char* text, qlong size,
   return splits >= 0 && splits >= fileSpecsP->fldCount - 1;
 }
 
-qlong Utf16Delimiter(const qbyte* spec, bool bigEndian, char* out) {
+qlong Utf16Delimiter(const qbyte* delim, bool bigEndian, char* out) {
   uint32_t cps[3] = {};
-  const qshort n = terminatorChars(spec, cps);
+  const qshort n = terminatorChars(delim, cps);
   qlong bytes = 0;
   auto put = [&](uint32_t unit) {
     out[bytes + (bigEndian ? 1 : 0)] = static_cast<char>(unit & 0xFF);
